@@ -1,0 +1,88 @@
+#include "Gui_services.h"
+
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QMessageBox>
+
+#include "Notices.h"
+#include "corvane.h"
+
+StringGrid::StringGrid(QWidget *parent) : QTableWidget(parent)
+{
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    verticalHeader()->setVisible(false);
+    horizontalHeader()->setVisible(false);
+    verticalHeader()->setDefaultSectionSize(20);
+    horizontalHeader()->setDefaultSectionSize(64);
+}
+
+QString StringGrid::cellText(int col, int row) const
+{
+    const QTableWidgetItem *it = item(row, col);
+    return it ? it->text() : QString();
+}
+
+std::string StringGrid::cell(int col, int row) const { return cellText(col, row).toStdString(); }
+
+void StringGrid::setCell(int col, int row, const std::string &text)
+{
+    if (col < 0 || row < 0 || col >= columnCount() || row >= QTableWidget::rowCount())
+        return;
+    QTableWidgetItem *it = item(row, col);
+    if (!it) {
+        if (text.empty())
+            return;
+        it = new QTableWidgetItem;
+        it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        setItem(row, col, it);
+    }
+    it->setText(QString::fromStdString(text));
+}
+
+void StringGrid::showHint(bool on) { setToolTip(on ? hint_ : QString()); }
+
+Memo::Memo(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setMaximumBlockCount(2000);  // a long-running station never grows without bound
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+}
+
+QStringList Memo::lines() const
+{
+    const QString all = toPlainText();
+    if (all.isEmpty())
+        return {};
+    return all.split(QLatin1Char('\n'));
+}
+
+long read_decimal_field(const QLineEdit *edit)
+{
+    const QString text = edit->text();
+    int i = 0;
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('_')))
+        ++i;
+    long value = 0;
+    for (; i < text.size() && text[i].isDigit() && value < 100000000; ++i)
+        value = value * 10 + (text[i].unicode() - '0');
+    return value;
+}
+
+namespace {
+void library_box(const char *text, const char *caption, void *)
+{
+    show_message_box(text ? text : "", caption ? caption : "");
+}
+}  // namespace
+
+void install_qt_message_boxes()
+{
+    set_message_box_sink([](const std::string &text, const std::string &caption) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
+                        QString::fromStdString(text), QMessageBox::Ok);
+        box.exec();
+    });
+    corvane_set_message_handler(library_box, nullptr);
+}

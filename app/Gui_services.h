@@ -1,0 +1,57 @@
+// Qt stand-ins for the controls every window uses.
+//
+// StringGrid: a QTableWidget addressed by (column, row) like the station code
+// expects, with cells created on first use. Memo: a read-only, fixed-width
+// QPlainTextEdit to which whole lines are appended.
+#pragma once
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QTableWidget>
+
+#include "Text_grid.h"
+
+class StringGrid : public QTableWidget, public TextGrid {
+    Q_OBJECT
+public:
+    explicit StringGrid(QWidget *parent = nullptr);
+
+    int rowCount() const override { return QTableWidget::rowCount(); }
+    int colCount() const override { return QTableWidget::columnCount(); }
+    void setRowCount(int rows) override { QTableWidget::setRowCount(rows); }
+    void setColCount(int cols) override { QTableWidget::setColumnCount(cols); }
+    void setColWidth(int col, int pixels) override { setColumnWidth(col, pixels); }
+    std::string cell(int col, int row) const override;
+    void setCell(int col, int row, const std::string &text) override;
+
+    QString cellText(int col, int row) const;
+    // The selected cell, as the station code reads it (column, row).
+    int selectedCol() const { return currentColumn(); }
+    int selectedRow() const { return currentRow(); }
+    void selectCell(int col, int row) { setCurrentCell(row, col); }
+    // The grid's hint ("Double click to set value") shown on hover or not.
+    void setHintText(const QString &hint) { hint_ = hint; }
+    void showHint(bool on);
+
+private:
+    QString hint_;
+};
+
+class Memo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit Memo(QWidget *parent = nullptr);
+    void add(const QString &line) { appendPlainText(line); }
+    void add(const std::string &line) { appendPlainText(QString::fromStdString(line)); }
+    QStringList lines() const;
+};
+
+// A masked numeric field read as the stations read it: leading blanks skipped,
+// digits up to the first other character, nothing gives 0 (kept in 32 bits;
+// callers keep the 16 bits they need).
+long read_decimal_field(const QLineEdit *edit);
+
+// Routes the program's and the link library's message boxes to modal Qt boxes
+// (no owner, one OK button, no icon, the caption as window title).
+void install_qt_message_boxes();

@@ -1,0 +1,64 @@
+// The port definition dialog and the port table every serial station keeps.
+#pragma once
+
+#include <QDialog>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QComboBox;
+class QPushButton;
+
+struct PortSetting {
+    int32_t Baud = 9600;
+    int16_t StopBitCount = 1;
+    int16_t DataBitCount = 8;
+    char ParityLetter = 'N';
+    bool operator==(const PortSetting &) const = default;
+};
+using PortTable = std::array<PortSetting, 8>;
+
+// A serial station's port table, used port (1..8) and current settings.
+struct StationPorts {
+    PortTable table{};
+    int usedPort = 1;
+    PortSetting current{};
+
+    // All eight entries get the same values; the used port is set.
+    void setDefaults(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits);
+    // Copies the used port's entry into the current settings.
+    void takeCurrent();
+    // "COM%d Port %d %c %d %d" of the current settings.
+    QString label() const;
+};
+
+class TPort_DefDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TPort_DefDlg(QWidget *parent = nullptr);
+
+    // 0 on OK (table and usedPort then hold the result), -1 otherwise (untouched).
+    virtual int EditPortTable(PortTable &table, int &usedPort);
+    virtual void ShowPortEntry(int index);
+    virtual void StorePortEntry();
+
+public slots:
+    void ComboBox1Change(int index);
+    void ComboBox6Change(int index);
+
+private:
+    PortTable work_{};
+    int workUsed_ = 1;
+    QComboBox *ComboBox1, *ComboBox2, *ComboBox3, *ComboBox4, *ComboBox5, *ComboBox6;
+    QPushButton *OKBtn, *CancelBtn;
+};
+
+extern TPort_DefDlg *Port_DefDlg;
+
+// The "Port Define" action shared by the four serial stations: runs the dialog
+// on a copy of the station's table; when the port is open and the used port's
+// settings change, performs closeAction (the station's own Close), stores,
+// calls updateLabel and shows the reopen box; when closed, stores and calls
+// updateLabel. Returns true when the station's table was replaced.
+bool port_define_action(StationPorts &ports, bool portOpen, const std::function<void()> &closeAction,
+                        const std::function<void()> &updateLabel);

@@ -1,0 +1,3 @@
+#include "Master_rtu.h"
+
+TMSRTU_Form::TMSRTU_Form(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "Master_tcp.h"
+
+TMSTCP_Form::TMSTCP_Form(QWidget *parent) : QWidget(parent) {}

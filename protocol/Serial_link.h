@@ -1,0 +1,23 @@
+// What a serial station needs from its line and the clock. The base class goes
+// to the link library; tests derive from it to feed bytes and time by hand.
+#pragma once
+
+#include <cstdint>
+
+struct ClockFields {
+    int16_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0, dayofweek = 0;
+};
+
+class SerialLink {
+public:
+    virtual ~SerialLink() = default;
+    virtual int32_t open(int32_t port, int32_t baud, char parity, int32_t databits, int32_t stopbits,
+                         int32_t handshake);
+    virtual int32_t close(int32_t port);
+    virtual int32_t write(int32_t port, const void *buf, int32_t n);
+    virtual int16_t recv(int32_t port);
+    virtual void now(ClockFields &clock);
+};
+
+// The library-backed link every station starts with.
+SerialLink &default_serial_link();

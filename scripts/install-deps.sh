@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build Quillan and run its tests.
+# Safe to run again: packages already present are left alone.
+set -euo pipefail
+
+PKGS=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  socat python3 python3-pymodbus python3-serial mbpoll libmodbus-dev
+  xvfb xauth x11-apps imagemagick
+  clang libclang-rt-14-dev
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PKGS[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

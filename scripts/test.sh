@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Quillan and runs the whole test suite.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QUILLAN_BUILD_DIR:-$here/build}"
+"$here/scripts/install-deps.sh"
+"$here/scripts/build.sh"
+# Windows are created offscreen when there is no display.
+if [ -z "${DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
+cd "$build"
+ctest -j2 --output-on-failure

@@ -1,0 +1,3 @@
+#include "Slave_ascii.h"
+
+TSLASC_Form::TSLASC_Form(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "Slave_rtu.h"
+
+TSLRTU_Form::TSLRTU_Form(QWidget *parent) : QWidget(parent) {}

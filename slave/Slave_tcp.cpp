@@ -1,0 +1,3 @@
+#include "Slave_tcp.h"
+
+TSLTCP_Form::TSLTCP_Form(QWidget *parent) : QWidget(parent) {}
