@@ -41,7 +41,11 @@ CORVANE_API int32_t bitwt(uint32_t *word, int16_t lo, int16_t hi, int16_t value)
 
 /* ---- serial ports and clock ------------------------------------------- */
 
-/* Port n is COMn:, the device /dev/ttyS<n-1> unless $CORVANE_COMn names one. */
+/* Port n (0..13) is COMn:, the device /dev/ttyS<n-1> unless $CORVANE_COMn
+ * names one. seropen takes the device for exclusive use; a port number outside
+ * 0..13 is refused by seropen (with its box) and fails quietly elsewhere.
+ * serrecv waits at most about 3 ms for a byte, serread and serloc never wait,
+ * serwrite waits at most n + 2 ms, serclose takes 100 ms. */
 CORVANE_API int32_t seropen(int32_t port, int32_t baud, char parity, int32_t databits,
                             int32_t stopbits, int32_t handshake);          /* 1 ok, 0 failed */
 CORVANE_API int32_t serclose(int32_t port);                                /* 1 ok, 0 not open */
@@ -55,6 +59,7 @@ CORVANE_API int32_t tsleep(int32_t ms);
 CORVANE_API int32_t get_date_time(int16_t *year, int16_t *month, int16_t *day, int16_t *hour,
                                   int16_t *minute, int16_t *second, int16_t *msec,
                                   int16_t *dayofweek);
+/* Sets the local time (milliseconds 0): 0 accepted, -1 refused by the system. */
 CORVANE_API int32_t set_date_time(int32_t year, int32_t month, int32_t day, int32_t hour,
                                   int32_t minute, int32_t second);
 
