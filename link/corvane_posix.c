@@ -188,8 +188,7 @@ int cvp_configure(int fd, const struct cvp_line *line)
          * is no line, so the rest counts as applied. */
         struct termios now;
         if (tcgetattr(fd, &now) == 0) {
-            t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD)) |
-                        (now.c_cflag & (CSIZE | PARENB | PARODD));
+            t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD)) | (now.c_cflag & (CSIZE | PARENB | PARODD));
             (void)set_attr(fd, &t);
         }
         return 0;
@@ -344,8 +343,8 @@ int cvp_set_local(int year, int month, int day, int hour, int minute, int second
 {
     /* The date must name a real local time; mktime would quietly roll an
      * impossible one over into the next month or day. */
-    if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour < 0 ||
-        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 59)
         return -1;
     struct tm tm;
     memset(&tm, 0, sizeof tm);

@@ -130,8 +130,7 @@ int32_t serwrite(int32_t port, const void *buf, int32_t n)
     int fd = open_fd(port);
     if (fd < 0 || !buf || n <= 0)
         return 0;
-    int32_t written =
-        cvp_write_bounded(fd, buf, n, (int64_t)n * WRITE_MS_PER_BYTE + WRITE_MS_CONSTANT);
+    int32_t written = cvp_write_bounded(fd, buf, n, (int64_t)n * WRITE_MS_PER_BYTE + WRITE_MS_CONSTANT);
     return written < 0 ? 0 : written;
 }
 
@@ -186,8 +185,8 @@ int32_t tsleep(int32_t ms)
     return 0;
 }
 
-int32_t get_date_time(int16_t *year, int16_t *month, int16_t *day, int16_t *hour,
-                      int16_t *minute, int16_t *second, int16_t *msec, int16_t *dayofweek)
+int32_t get_date_time(int16_t *year, int16_t *month, int16_t *day, int16_t *hour, int16_t *minute,
+                      int16_t *second, int16_t *msec, int16_t *dayofweek)
 {
     struct cvp_local_time t = {0, 0, 0, 0, 0, 0, 0, 0};
     cvp_local_now(&t);
@@ -200,9 +199,8 @@ int32_t get_date_time(int16_t *year, int16_t *month, int16_t *day, int16_t *hour
 }
 
 /* 0 when the clock was set, -1 when the system refused the date and time. */
-int32_t set_date_time(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
-                      int32_t second)
+int32_t set_date_time(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute, int32_t second)
 {
-    return cvp_set_local((int16_t)year, (int16_t)month, (int16_t)day, (int16_t)hour,
-                         (int16_t)minute, (int16_t)second);
+    return cvp_set_local((int16_t)year, (int16_t)month, (int16_t)day, (int16_t)hour, (int16_t)minute,
+                         (int16_t)second);
 }
