@@ -1,0 +1,74 @@
+// A serial line and clock driven by the test: bytes arrive at given times,
+// the clock moves only when the test moves it.
+#pragma once
+
+#include <QByteArray>
+#include <deque>
+#include <vector>
+
+#include "Serial_link.h"
+
+class FakeLink : public SerialLink {
+public:
+    struct Arrival {
+        long at;  // ms
+        uint8_t byte;
+    };
+
+    long ms = 0;              // the clock, in ms since the start of a minute 0
+    bool openWorks = true;
+    int opens = 0, closes = 0;
+    bool isOpen = false;
+    int openedPort = 0;
+    std::vector<QByteArray> written;
+
+    // Queues bytes that arrive at the port at time `at` (default: now).
+    void arrive(const QByteArray &bytes, long at = -1)
+    {
+        for (char c : bytes)
+            queue_.push_back({at < 0 ? ms : at, uint8_t(c)});
+    }
+    size_t queued() const { return queue_.size(); }
+    void clearQueue() { queue_.clear(); }
+
+    int32_t open(int32_t port, int32_t, char, int32_t, int32_t, int32_t) override
+    {
+        ++opens;
+        openedPort = port;
+        isOpen = openWorks;
+        return openWorks ? 1 : 0;
+    }
+    int32_t close(int32_t) override
+    {
+        ++closes;
+        const bool was = isOpen;
+        isOpen = false;
+        return was ? 1 : 0;
+    }
+    int32_t write(int32_t, const void *buf, int32_t n) override
+    {
+        written.emplace_back(static_cast<const char *>(buf), n);
+        return n;
+    }
+    int16_t recv(int32_t) override
+    {
+        if (queue_.empty() || queue_.front().at > ms)
+            return -1;
+        const uint8_t b = queue_.front().byte;
+        queue_.pop_front();
+        return b;
+    }
+    void now(ClockFields &c) override
+    {
+        const long inDay = ms % 86400000L;
+        c.hour = int16_t(inDay / 3600000L);
+        c.minute = int16_t(inDay / 60000L % 60);
+        c.second = int16_t(inDay / 1000 % 60);
+        c.msec = int16_t(inDay % 1000);
+    }
+
+private:
+    std::deque<Arrival> queue_;
+};
+
+inline QByteArray hexBytes(const char *text) { return QByteArray::fromHex(text); }
