@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time
+# (FUZZ_SECONDS, default 30) from the seeds in fuzz/corpus/. Exits non-zero on
+# any finding; the crashing input is left in build-fuzz/findings/.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QUILLAN_FUZZ_DIR:-$here/build-fuzz}"
+secs="${FUZZ_SECONDS:-30}"
+cmake -S "$here/fuzz" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build "$build" -j2
+mkdir -p "$build/findings"
+status=0
+for target in $(cd "$here/fuzz/corpus" && ls); do
+  work="$(mktemp -d)"
+  echo "== $target: ${secs}s"
+  if ! "$build/$target" "$work" "$here/fuzz/corpus/$target" -max_total_time="$secs" \
+        -artifact_prefix="$build/findings/$target-" -print_final_stats=1 >"$build/$target.log" 2>&1; then
+    echo "FINDING in $target:"; tail -40 "$build/$target.log"; status=1
+  fi
+  grep -E '^(Done|stat::number_of_executed_units)' "$build/$target.log" | head -2 || true
+  rm -rf "$work"
+done
+exit $status
