@@ -1,0 +1,612 @@
+#include "Slave_engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Notices.h"
+#include "corvane.h"
+
+const SlaveProfile kSlaveRtuProfile = {
+    SlaveFraming::Rtu,
+    1920,
+    120,
+    "Query message: ",
+    "Response message: ",
+    "Exception Message: ",
+    "Mod Slave RTU CRC err RECV=%d %d CALC=%d %d len=%d",
+    "Mod Slave RTU Relay addr=%d or bits=%d over range ",
+    "Mod Slave RTU Relay addr=%d bits=%d over(max. TAG= %d)",
+    "Mod Slave RTU Reg. addr=%d or words=%d over range ",
+    "Mod Slave RTU Reg. addr=%d words=%d over(max. TAG= %d)",
+    "Mod Slave RTU Relay addr=%d over range ",
+    "Mod Slave RTU Reg. addr=%d over range ",
+    "Mod Slave RTU Relay addr=%d bits=%d data too short len=%d",
+    "Mod Slave RTU Reg. addr=%d words=%d data too short len=%d",
+    "Mod Slave RTU req. too short len=%d",
+    "Mod Slave RTU req. not hex. data len=%d",
+    "RTU illegal function fun no.=%d ",
+    "Fun-05 Coil set addr=%d set=%02X",
+    "Fun-06 Register set addr=%d value=%d",
+    true,
+    true,
+    false,
+};
+
+const SlaveProfile kSlaveAsciiProfile = {
+    SlaveFraming::Ascii,
+    960,
+    60,
+    "Query Message: ",
+    "Response Message: ",
+    "Exception Message: ",
+    "Mod Slave ASCII LRC err RECV=%d %d CALC=%d %d len=%d",
+    "Mod Slave ASC Relay addr=%d or bits=%d over range ",
+    "Mod Slave ASC Relay addr=%d bits=%d over(max. TAG= %d)",
+    "Mod Slave ASC Reg. addr=%d or words=%d over range ",
+    "Mod Slave ASC Register addr=%d words=%d over(max. TAG= %d)",
+    "Mod Slave ASC Relay addr=%d over range ",
+    "Mod Slave ASC Reg. addr=%d over range ",
+    "Mod Slave ASC Relay addr=%d bits=%d data too short len=%d",
+    "Mod Slave ASC Reg. addr=%d words=%d data too short len=%d",
+    "Mod Slave ASC req. too short len=%d",
+    "Mod Slave ASC req. not hex. data len=%d",
+    "ASCII illegal function fun no.=%d ",
+    "Fun-05 Coil set addr=%d set=%.2s",
+    "Fun-06 Register addr=%d value=%d",
+    true,
+    false,
+    false,
+};
+
+const SlaveProfile kSlaveTcpProfile = {
+    SlaveFraming::Tcp,
+    1920,
+    120,
+    "Query Message: ",
+    "Response Message: ",
+    nullptr,
+    nullptr,
+    "Mod Slave TCP Relay addr=%d or bits=%d over range ",
+    "Mod Slave TCP Relay addr=%d bits=%d over(max. TAG= %d)",
+    "Mod Slave TCP Reg. addr=%d or words=%d over range ",
+    "Mod Slave TCP Reg. addr=%d words=%d over(max. TAG= %d)",
+    "Mod Slave TCP Relay addr=%d over range ",
+    "Mod Slave TCP Reg. addr=%d over range ",
+    "Mod Slave TCP Relay addr=%d bits=%d data too short len=%d",
+    "Mod Slave TCP Reg. addr=%d words=%d data too short len=%d",
+    "Mod Slave TCP req. too short len=%d",
+    "Mod Slave TCP req. not hex. data len=%d",
+    "TCP illegal function fun no.=%d ",
+    "Fun-05 Coil set addr=%d set=%02X",
+    "Fun-06 Register set addr=%d value=%d",
+    false,
+    false,
+    true,
+};
+
+bool SlaveReply::sent() const
+{
+    return std::any_of(events.begin(), events.end(), [](const SlaveEvent &e) { return e.type == SlaveEvent::Send; });
+}
+
+std::string hex_bytes(const uint8_t *data, size_t n)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(3 * n);
+    for (size_t i = 0; i < n; ++i) {
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 0x0F];
+        s += ' ';
+    }
+    return s;
+}
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr unsigned kEntries = kSlaveEntries;
+
+// Where the fields of a request lie, per framing.
+struct Layout {
+    size_t function;  // function code byte or first of its two characters
+    size_t start;     // start address
+    size_t count;     // count or value
+    size_t data;      // first data byte or character (after the byte count)
+    size_t fieldsEnd; // the fields are complete when the request body reaches here
+};
+
+constexpr Layout kBinaryRtu = {1, 2, 4, 7, 6};
+constexpr Layout kBinaryTcp = {7, 8, 10, 13, 12};
+constexpr Layout kAscii = {3, 5, 9, 15, 13};
+
+void append_hex2(Bytes &out, unsigned v)
+{
+    char t[2];
+    itascxr(uint16_t(v & 0xFF), -2, t);
+    out.push_back(uint8_t(t[0]));
+    out.push_back(uint8_t(t[1]));
+}
+
+// ":" ... body ...  -> body + LRC + CR LF appended to out (out[0] is the ':').
+void close_ascii(Bytes &out)
+{
+    char lrc[2];
+    LRC_check(reinterpret_cast<char *>(out.data()) + 1, int32_t(out.size() - 1), lrc);
+    out.push_back(uint8_t(lrc[0]));
+    out.push_back(uint8_t(lrc[1]));
+    out.push_back('\r');
+    out.push_back('\n');
+}
+
+void close_rtu(Bytes &out)
+{
+    uint8_t crc[2];
+    CRC_check(out.data(), int32_t(out.size()), crc);
+    out.push_back(crc[0]);
+    out.push_back(crc[1]);
+}
+
+class Server {
+public:
+    Server(const SlaveProfile &p, SlaveTables &t, const uint8_t *req, size_t n)
+        : p_(p), t_(t), req_(req, req + std::min(n, kSlaveFrameMax)), n_(req_.size())
+    {
+        // Room for a terminating NUL so that the hexadecimal decoders stop at
+        // the end of what arrived.
+        req_.push_back(0);
+        switch (p.framing) {
+        case SlaveFraming::Rtu: lay_ = kBinaryRtu; break;
+        case SlaveFraming::Tcp: lay_ = kBinaryTcp; break;
+        case SlaveFraming::Ascii: lay_ = kAscii; break;
+        }
+    }
+
+    SlaveReply run();
+    Bytes exception(uint8_t code);
+
+    unsigned fn_ = 0;
+
+private:
+    bool ascii() const { return p_.framing == SlaveFraming::Ascii; }
+    uint8_t at(size_t i) const { return i < n_ ? req_[i] : 0; }
+    char *text(size_t i) { return reinterpret_cast<char *>(req_.data()) + i; }
+    std::string frameText(const Bytes &b) const
+    {
+        return ascii() ? std::string(b.begin(), b.end()) : hex_bytes(b.data(), b.size());
+    }
+
+    void log(int memo, std::string text) { out_.events.push_back({SlaveEvent::Log, memo, std::move(text), 0, 0}); }
+    void changed(int kind, uint16_t index) { out_.events.push_back({SlaveEvent::Changed, 0, {}, kind, index}); }
+    void send(Bytes b)
+    {
+        out_.response = std::move(b);
+        out_.events.push_back({SlaveEvent::Send, 0, {}, 0, 0});
+    }
+    void respond(Bytes b)
+    {
+        const std::string line = p_.responseCaption + frameText(b);
+        send(std::move(b));
+        log(2, line);
+    }
+    void sendException(uint8_t code)
+    {
+        Bytes e = exception(code);
+        if (p_.exceptionCaption)
+            log(2, p_.exceptionCaption + frameText(e));
+        send(std::move(e));
+    }
+    void refuse(uint8_t code, const std::string &text)
+    {
+        if (p_.refusalTextFirst)
+            log(1, text);
+        sendException(code);
+        if (!p_.refusalTextFirst)
+            log(1, text);
+    }
+    void illegalFunction()
+    {
+        const std::string text = strformat(p_.illegalFunction, int(fn_));
+        if (p_.illegalTextFirst)
+            log(1, text);
+        sendException(1);
+        if (!p_.illegalTextFirst)
+            log(1, text);
+        if (p_.illegalLogsResponse)
+            log(2, p_.responseCaption + frameText(out_.response));
+    }
+
+    bool checkFrame();
+    bool decodeFunction();
+    bool decodeFields();
+    // The data part of codes 15 and 16, as bytes; false when the request was
+    // refused (too short, or not hexadecimal).
+    bool takeData(size_t bytesNeeded, unsigned unitBytes, Bytes &data, const char *shortText);
+
+    Bytes readResponse(const Bytes &data);
+    Bytes writeEcho();
+    Bytes coilEcho();
+
+    void readBits();
+    void readRegisters();
+    void writeCoil();
+    void writeRegister();
+    void writeCoils();
+    void writeRegisters();
+
+    const SlaveProfile &p_;
+    SlaveTables &t_;
+    Bytes req_;
+    size_t n_;
+    size_t bodyEnd_ = 0;  // one past the last byte/character of the request proper
+    Layout lay_{};
+    uint16_t start_ = 0, count_ = 0;
+    SlaveReply out_;
+};
+
+SlaveReply Server::run()
+{
+    out_.events.push_back({SlaveEvent::ClearMemos, 0, {}, 0, 0});
+    if (ascii())
+        log(1, p_.queryCaption + std::string(req_.begin(), req_.begin() + std::ptrdiff_t(n_)));
+    else
+        log(1, p_.queryCaption + hex_bytes(req_.data(), n_));
+
+    if (!checkFrame() || !decodeFunction())
+        return std::move(out_);
+    switch (fn_) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+        if (!decodeFields())
+            break;
+        if (fn_ <= 2)
+            readBits();
+        else if (fn_ <= 4)
+            readRegisters();
+        else if (fn_ == 5)
+            writeCoil();
+        else if (fn_ == 6)
+            writeRegister();
+        else if (fn_ == 15)
+            writeCoils();
+        else
+            writeRegisters();
+        break;
+    default:
+        illegalFunction();
+        break;
+    }
+    return std::move(out_);
+}
+
+bool Server::checkFrame()
+{
+    switch (p_.framing) {
+    case SlaveFraming::Rtu: {
+        // A frame of one byte has no CRC to compare: always an error.
+        const size_t covered = n_ >= 2 ? n_ - 2 : 0;
+        uint8_t calc[2];
+        CRC_check(req_.data(), int32_t(covered), calc);
+        const uint8_t r0 = n_ >= 2 ? req_[n_ - 2] : 0;
+        const uint8_t r1 = n_ >= 1 ? req_[n_ - 1] : 0;
+        if (n_ < 2 || r0 != calc[0] || r1 != calc[1]) {
+            log(1, strformat(p_.checksumError, r0, r1, calc[0], calc[1], int(n_)));
+            return false;
+        }
+        bodyEnd_ = n_ - 2;
+        return true;
+    }
+    case SlaveFraming::Ascii: {
+        if (n_ < 5) {  // no room for ':', the LRC and CR LF
+            log(1, strformat(p_.fieldsShort, int(n_)));
+            return false;
+        }
+        const size_t body = n_ - 5;
+        char calc[2];
+        LRC_check(text(1), int32_t(body), calc);
+        const uint8_t r0 = req_[n_ - 4], r1 = req_[n_ - 3];
+        // An odd number of characters cannot be a run of hexadecimal pairs.
+        if (body % 2 != 0 || r0 != uint8_t(calc[0]) || r1 != uint8_t(calc[1])) {
+            log(1, strformat(p_.checksumError, r0, r1, uint8_t(calc[0]), uint8_t(calc[1]), int(n_)));
+            return false;
+        }
+        bodyEnd_ = n_ - 4;
+        return true;
+    }
+    case SlaveFraming::Tcp:
+        bodyEnd_ = n_;
+        return true;
+    }
+    return false;
+}
+
+bool Server::decodeFunction()
+{
+    if (!ascii()) {
+        if (bodyEnd_ <= lay_.function) {
+            // Only a direct caller can hand over less than a header and a
+            // function code; there is nothing to answer to.
+            log(1, strformat(p_.fieldsShort, int(n_)));
+            return false;
+        }
+        fn_ = req_[lay_.function];
+        return true;
+    }
+    if (bodyEnd_ < lay_.function + 2) {
+        log(1, strformat(p_.fieldsShort, int(n_)));
+        return false;
+    }
+    uint16_t v = 0;
+    if (ascxti(text(lay_.function), 2, &v) != 0) {
+        log(1, strformat(p_.notHex, int(n_)));
+        return false;
+    }
+    fn_ = v;
+    return true;
+}
+
+bool Server::decodeFields()
+{
+    if (bodyEnd_ < lay_.fieldsEnd) {
+        if (ascii())
+            log(1, strformat(p_.fieldsShort, int(n_)));
+        else
+            refuse(3, strformat(p_.fieldsShort, int(n_)));
+        return false;
+    }
+    if (!ascii()) {
+        start_ = uint16_t(req_[lay_.start] << 8 | req_[lay_.start + 1]);
+        count_ = uint16_t(req_[lay_.count] << 8 | req_[lay_.count + 1]);
+        return true;
+    }
+    if (ascxti(text(lay_.start), 4, &start_) != 0 || ascxti(text(lay_.count), 4, &count_) != 0) {
+        log(1, strformat(p_.notHex, int(n_)));
+        return false;
+    }
+    return true;
+}
+
+bool Server::takeData(size_t bytesNeeded, unsigned unitBytes, Bytes &data, const char *shortText)
+{
+    const size_t per = ascii() ? 2 : 1;  // characters or bytes per data byte
+    const size_t avail = bodyEnd_ > lay_.data ? bodyEnd_ - lay_.data : 0;
+    if (avail < bytesNeeded * per) {
+        refuse(3, strformat(shortText, int(start_) + 1, int(count_), int(avail)));
+        return false;
+    }
+    data.clear();
+    if (!ascii()) {
+        data.assign(req_.begin() + std::ptrdiff_t(lay_.data), req_.begin() + std::ptrdiff_t(lay_.data + bytesNeeded));
+        return true;
+    }
+    const size_t unitChars = 2 * unitBytes;
+    for (size_t i = 0; i < bytesNeeded; i += unitBytes) {
+        uint16_t v = 0;
+        if (ascxti(text(lay_.data + 2 * i), int16_t(unitChars), &v) != 0) {
+            log(1, strformat(p_.notHex, int(n_)));
+            return false;
+        }
+        if (unitBytes == 2)
+            data.push_back(uint8_t(v >> 8));
+        data.push_back(uint8_t(v & 0xFF));
+    }
+    return true;
+}
+
+// ---- responses ---------------------------------------------------------------
+
+Bytes Server::readResponse(const Bytes &data)
+{
+    Bytes out;
+    const size_t N = data.size();
+    switch (p_.framing) {
+    case SlaveFraming::Rtu:
+        out = {at(0), at(1), uint8_t(N)};
+        out.insert(out.end(), data.begin(), data.end());
+        close_rtu(out);
+        break;
+    case SlaveFraming::Tcp:
+        out = {at(0), at(1), at(2), at(3), 0, uint8_t(N + 3), at(6), at(7), uint8_t(N)};
+        out.insert(out.end(), data.begin(), data.end());
+        break;
+    case SlaveFraming::Ascii:
+        out = {':', at(1), at(2), at(3), at(4)};
+        append_hex2(out, unsigned(N));
+        for (uint8_t b : data)
+            append_hex2(out, b);
+        close_ascii(out);
+        break;
+    }
+    return out;
+}
+
+Bytes Server::writeEcho()
+{
+    Bytes out;
+    switch (p_.framing) {
+    case SlaveFraming::Rtu:
+        for (size_t i = 0; i < 6; ++i)
+            out.push_back(at(i));
+        close_rtu(out);
+        break;
+    case SlaveFraming::Tcp:
+        out = {at(0), at(1), at(2), at(3), 0, 6};
+        for (size_t i = 6; i < 12; ++i)
+            out.push_back(at(i));
+        break;
+    case SlaveFraming::Ascii:
+        for (size_t i = 0; i < 13; ++i)
+            out.push_back(at(i));
+        close_ascii(out);
+        break;
+    }
+    return out;
+}
+
+Bytes Server::coilEcho()
+{
+    if (p_.framing == SlaveFraming::Tcp)
+        return writeEcho();
+    return Bytes(req_.begin(), req_.begin() + std::ptrdiff_t(n_));
+}
+
+Bytes Server::exception(uint8_t code)
+{
+    const unsigned fn = fn_ | 0x80;
+    Bytes out;
+    switch (p_.framing) {
+    case SlaveFraming::Rtu:
+        out = {at(0), uint8_t(fn), code};
+        close_rtu(out);
+        break;
+    case SlaveFraming::Tcp:
+        out = {at(0), at(1), at(2), at(3), 0, 3, at(6), uint8_t(fn), code};
+        break;
+    case SlaveFraming::Ascii:
+        out = {':', at(1), at(2)};
+        append_hex2(out, fn);
+        append_hex2(out, code);
+        close_ascii(out);
+        break;
+    }
+    return out;
+}
+
+// ---- function codes --------------------------------------------------------
+
+void Server::readBits()
+{
+    const unsigned start = start_, count = count_;
+    if (start + count > kEntries) {
+        refuse(2, strformat(p_.relayOverRange, int(start + 1), int(count)));
+        return;
+    }
+    if (count > p_.bitTag) {
+        refuse(2, strformat(p_.relayOverTag, int(start + 1), int(count), int(p_.bitTag)));
+        return;
+    }
+    Bytes data((count + 7) / 8, 0);
+    for (unsigned j = 0; j < count; ++j) {
+        const uint16_t n = uint16_t(start + j);
+        const uint16_t bit = fn_ == 1 ? t_.ReadCoil(n) : t_.ReadInputRelay(n);
+        data[j / 8] = uint8_t(data[j / 8] | (bit << (j % 8)));
+    }
+    respond(readResponse(data));
+}
+
+void Server::readRegisters()
+{
+    const unsigned start = start_, count = count_;
+    if (start + count > kEntries) {
+        refuse(2, strformat(p_.regOverRange, int(start + 1), int(count)));
+        return;
+    }
+    if (count > p_.wordTag) {
+        refuse(2, strformat(p_.regOverTag, int(start + 1), int(count), int(p_.wordTag)));
+        return;
+    }
+    const uint16_t *table = fn_ == 3 ? t_.holdingRegisters : t_.inputRegisters;
+    Bytes data;
+    data.reserve(2 * count);
+    for (unsigned j = 0; j < count; ++j) {
+        data.push_back(uint8_t(table[start + j] >> 8));
+        data.push_back(uint8_t(table[start + j] & 0xFF));
+    }
+    respond(readResponse(data));
+}
+
+void Server::writeCoil()
+{
+    if (start_ > kEntries - 1) {
+        refuse(2, strformat(p_.relayAddrOverRange, int(start_) + 1));
+        return;
+    }
+    std::string line;
+    bool on;
+    if (ascii()) {
+        on = req_[lay_.count] == 'F' && req_[lay_.count + 1] == 'F';
+        line = strformat(p_.coilSet, int(start_) + 1, text(lay_.count));
+    } else {
+        const uint8_t hi = req_[lay_.count];
+        on = hi == 0xFF;
+        line = strformat(p_.coilSet, int(start_) + 1, unsigned(hi));
+    }
+    t_.WriteCoil(start_, on ? 1 : 0);
+    changed(KindCoil, start_);
+    log(2, line);
+    respond(coilEcho());
+}
+
+void Server::writeRegister()
+{
+    if (start_ > kEntries - 1) {
+        refuse(2, strformat(p_.regAddrOverRange, int(start_) + 1));
+        return;
+    }
+    t_.holdingRegisters[start_] = count_;
+    changed(KindHoldingRegister, start_);
+    log(2, strformat(p_.registerSet, int(start_) + 1, int(int16_t(t_.holdingRegisters[start_]))));
+    respond(writeEcho());
+}
+
+void Server::writeCoils()
+{
+    const unsigned start = start_, count = count_;
+    if (start + count > kEntries) {
+        refuse(2, strformat(p_.relayOverRange, int(start + 1), int(count)));
+        return;
+    }
+    Bytes data;
+    if (!takeData((count + 7) / 8, 1, data, p_.relayDataShort))
+        return;
+    log(2, strformat("Fun-15 Multi-Point Coil set addr=%d bits=%d", int(start + 1), int(count)));
+    for (unsigned j = 0; j < count; ++j) {
+        const uint16_t n = uint16_t(start + j);
+        t_.WriteCoil(n, uint16_t(data[j / 8] >> (j % 8)));
+        changed(KindCoil, n);
+    }
+    respond(writeEcho());
+}
+
+void Server::writeRegisters()
+{
+    const unsigned start = start_, count = count_;
+    if (start + count > kEntries) {
+        refuse(2, strformat(p_.regOverRange, int(start + 1), int(count)));
+        return;
+    }
+    Bytes data;
+    if (!takeData(2 * size_t(count), 2, data, p_.regDataShort))
+        return;
+    log(2, strformat("Fun-16 Multi-Point Register set addr=%d words=%d", int(start + 1), int(count)));
+    for (unsigned j = 0; j < count; ++j) {
+        const uint16_t n = uint16_t(start + j);
+        t_.holdingRegisters[n] = uint16_t(data[2 * j] << 8 | data[2 * j + 1]);
+        changed(KindHoldingRegister, n);
+    }
+    respond(writeEcho());
+}
+
+}  // namespace
+
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n)
+{
+    Server s(profile, tables, request, n);
+    return s.run();
+}
+
+std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
+                                           unsigned function, uint8_t code)
+{
+    SlaveTables none;
+    Server s(profile, none, request, n);
+    s.fn_ = function & 0xFF;
+    return s.exception(code);
+}

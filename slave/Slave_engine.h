@@ -1,0 +1,95 @@
+// The serving engine of the three slave stations: one complete request and the
+// station's tables in; the response, the traffic log lines and one note per
+// changed table entry out, as an ordered list of events the window replays.
+//
+// What differs between RTU, ASCII and TCP (framing, limits, texts and the
+// order in which a refusal is logged) is held in a SlaveProfile; the
+// function-code handling exists once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Slave_tables.h"
+
+enum class SlaveFraming { Rtu, Ascii, Tcp };
+
+struct SlaveProfile {
+    SlaveFraming framing;
+    uint16_t bitTag;   // largest bit count of one read (codes 1 and 2)
+    uint16_t wordTag;  // largest register count of one read (codes 3 and 4)
+
+    // Captions of the logged frames.
+    const char *queryCaption;
+    const char *responseCaption;
+    // Memo2 line written by the exception builder; nullptr: it logs nothing.
+    const char *exceptionCaption;
+    // Checksum failure (RTU: CRC, ASCII: LRC): received pair, computed pair, length.
+    const char *checksumError;
+
+    // Range refusals (start + 1, count[, tag]).
+    const char *relayOverRange;  // reads and code 15
+    const char *relayOverTag;
+    const char *regOverRange;    // reads and code 16
+    const char *regOverTag;
+    const char *relayAddrOverRange;  // code 5
+    const char *regAddrOverRange;    // code 6
+    // Requests that cannot be served as they stand.
+    const char *relayDataShort;  // code 15: start + 1, count, bytes or characters received
+    const char *regDataShort;    // code 16: start + 1, count, bytes or characters received
+    const char *fieldsShort;     // function code, length
+    const char *notHex;          // ASCII only: a field that is not hexadecimal; length
+
+    const char *illegalFunction;  // function code
+    const char *coilSet;          // code 5: start + 1, value byte (RTU, TCP) or its two characters (ASCII)
+    const char *registerSet;      // code 6: start + 1, signed value
+
+    // Order of logging.
+    bool refusalTextFirst;     // range refusal: Memo1 text before the exception is built and sent
+    bool illegalTextFirst;     // illegal function: Memo1 text before the exception is built and sent
+    bool illegalLogsResponse;  // illegal function: the exception is logged after the response caption
+};
+
+extern const SlaveProfile kSlaveRtuProfile;
+extern const SlaveProfile kSlaveAsciiProfile;
+extern const SlaveProfile kSlaveTcpProfile;
+
+struct SlaveEvent {
+    enum Type {
+        ClearMemos,  // both memos cleared
+        Log,         // memo (1 upper, 2 lower) gets text
+        Changed,     // table entry (kind, index) was written: refresh its cell or row
+        Send,        // the response goes out now
+    };
+    Type type;
+    int memo = 0;
+    std::string text;
+    int kind = 0;
+    uint16_t index = 0;
+};
+
+struct SlaveReply {
+    std::vector<uint8_t> response;  // what Send sends; empty when nothing is sent
+    std::vector<SlaveEvent> events;
+    bool sent() const;
+};
+
+// Largest request or response a station handles (its frame buffers).
+constexpr size_t kSlaveFrameMax = 512;
+
+// Serves one complete request: an RTU frame with its CRC, an ASCII text from
+// ":" through LF, or one Modbus/TCP message framed by its length field.
+// Requests longer than kSlaveFrameMax are cut to it. Nothing is read beyond
+// the n bytes given.
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
+                               size_t n);
+
+// The exception response to a request (function code and exception code),
+// as the profile frames it.
+std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
+                                           unsigned function, uint8_t code);
+
+// Frames written in the logs: "%02X " per byte.
+std::string hex_bytes(const uint8_t *data, size_t n);

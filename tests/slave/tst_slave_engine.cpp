@@ -1,0 +1,524 @@
+// The serving engine against the worked examples of the three transports, byte
+// for byte and line for line, and the edge cases where a real slave goes wrong.
+#include <QtTest>
+
+#include "Slave_test_util.h"
+
+Q_DECLARE_METATYPE(std::vector<uint8_t>)
+
+namespace {
+
+const SlaveProfile &profileOf(int p)
+{
+    return p == 0 ? kSlaveRtuProfile : p == 1 ? kSlaveAsciiProfile : kSlaveTcpProfile;
+}
+
+QByteArray responseOf(const SlaveReply &r)
+{
+    return QByteArray(reinterpret_cast<const char *>(r.response.data()), qsizetype(r.response.size()));
+}
+
+}  // namespace
+
+class TestSlaveEngine : public QObject {
+    Q_OBJECT
+private slots:
+    // ---- worked examples: the whole event trace --------------------------------
+    void workedExamples_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("after");
+
+        // RTU
+        QTest::newRow("rtu read holding") << 0 << "H0=1234" << hexBytes("0103000000 01840A") << hexBytes("0103021234B533")
+            << QStringList{"clear", "1:Query message: 01 03 00 00 00 01 84 0A ", "send",
+                           "2:Response message: 01 03 02 12 34 B5 33 "}
+            << "";
+        QTest::newRow("rtu read coils") << 0 << "C0;C2;C9" << hexBytes("01010000000ABC0D") << hexBytes("010102050 23B6D")
+            << QStringList{"clear", "1:Query message: 01 01 00 00 00 0A BC 0D ", "send",
+                           "2:Response message: 01 01 02 05 02 3B 6D "}
+            << "";
+        QTest::newRow("rtu force coil") << 0 << "" << hexBytes("01050000FF008C3A") << hexBytes("01050000FF008C3A")
+            << QStringList{"clear", "1:Query message: 01 05 00 00 FF 00 8C 3A ", "chg 1 0",
+                           "2:Fun-05 Coil set addr=1 set=FF", "send", "2:Response message: 01 05 00 00 FF 00 8C 3A "}
+            << "C0";
+        QTest::newRow("rtu preset register") << 0 << "" << hexBytes("010600010003980B") << hexBytes("010600010003980B")
+            << QStringList{"clear", "1:Query message: 01 06 00 01 00 03 98 0B ", "chg 3 1",
+                           "2:Fun-06 Register set addr=2 value=3", "send",
+                           "2:Response message: 01 06 00 01 00 03 98 0B "}
+            << "H1=3";
+        QTest::newRow("rtu preset registers") << 0 << "" << hexBytes("011000000002040 00A010253FC")
+            << hexBytes("01100000000241C8")
+            << QStringList{"clear", "1:Query message: 01 10 00 00 00 02 04 00 0A 01 02 53 FC ",
+                           "2:Fun-16 Multi-Point Register set addr=1 words=2", "chg 3 0", "chg 3 1", "send",
+                           "2:Response message: 01 10 00 00 00 02 41 C8 "}
+            << "H0=000A;H1=0102";
+        QTest::newRow("rtu code 7") << 0 << "" << hexBytes("010741E2") << hexBytes("0187018230")
+            << QStringList{"clear", "1:Query message: 01 07 41 E2 ", "1:RTU illegal function fun no.=7 ",
+                           "2:Exception Message: 01 87 01 82 30 ", "send"}
+            << "";
+        QTest::newRow("rtu code 17") << 0 << "" << hexBytes("0111C02C") << hexBytes("0191018C50")
+            << QStringList{"clear", "1:Query message: 01 11 C0 2C ", "1:RTU illegal function fun no.=17 ",
+                           "2:Exception Message: 01 91 01 8C 50 ", "send"}
+            << "";
+        QTest::newRow("rtu 30 registers from 1000") << 0 << "" << hexBytes("010303E8001E45B2") << hexBytes("018302C0F1")
+            << QStringList{"clear", "1:Query message: 01 03 03 E8 00 1E 45 B2 ",
+                           "1:Mod Slave RTU Reg. addr=1001 or words=30 over range ",
+                           "2:Exception Message: 01 83 02 C0 F1 ", "send"}
+            << "";
+
+        // ASCII
+        QTest::newRow("asc read holding") << 1 << "H0=1234" << QByteArray(":010300000001FB\r\n")
+            << QByteArray(":0103021234B4\r\n")
+            << QStringList{"clear", "1:Query Message: :010300000001FB\r\n", "send",
+                           "2:Response Message: :0103021234B4\r\n"}
+            << "";
+        QTest::newRow("asc read 0x8000") << 1 << "H0=8000" << QByteArray(":010300000001FB\r\n")
+            << QByteArray(":01030280007A\r\n")
+            << QStringList{"clear", "1:Query Message: :010300000001FB\r\n", "send",
+                           "2:Response Message: :01030280007A\r\n"}
+            << "";
+        QTest::newRow("asc read coils") << 1 << "C0;C2;C9" << QByteArray(":01010000000AF4\r\n")
+            << QByteArray(":0101020502F5\r\n")
+            << QStringList{"clear", "1:Query Message: :01010000000AF4\r\n", "send",
+                           "2:Response Message: :0101020502F5\r\n"}
+            << "";
+        QTest::newRow("asc force coil") << 1 << "" << QByteArray(":01050000FF00FB\r\n") << QByteArray(":01050000FF00FB\r\n")
+            << QStringList{"clear", "1:Query Message: :01050000FF00FB\r\n", "chg 1 0",
+                           "2:Fun-05 Coil set addr=1 set=FF", "send", "2:Response Message: :01050000FF00FB\r\n"}
+            << "C0";
+        QTest::newRow("asc preset register") << 1 << "" << QByteArray(":010600010003F5\r\n")
+            << QByteArray(":010600010003F5\r\n")
+            << QStringList{"clear", "1:Query Message: :010600010003F5\r\n", "chg 3 1",
+                           "2:Fun-06 Register addr=2 value=3", "send", "2:Response Message: :010600010003F5\r\n"}
+            << "H1=3";
+        QTest::newRow("asc code 7") << 1 << "" << QByteArray(":0107F8\r\n") << QByteArray(":01870177\r\n")
+            << QStringList{"clear", "1:Query Message: :0107F8\r\n", "2:Exception Message: :01870177\r\n", "send",
+                           "1:ASCII illegal function fun no.=7 "}
+            << "";
+        QTest::newRow("asc code 17") << 1 << "" << QByteArray(":0111EE\r\n") << QByteArray(":0191016D\r\n")
+            << QStringList{"clear", "1:Query Message: :0111EE\r\n", "2:Exception Message: :0191016D\r\n", "send",
+                           "1:ASCII illegal function fun no.=17 "}
+            << "";
+        QTest::newRow("asc 30 registers from 1000") << 1 << "" << asc("010303E8001E") << QByteArray(":0183027A\r\n")
+            << QStringList{"clear", "1:Query Message: " + QString::fromLatin1(asc("010303E8001E")),
+                           "1:Mod Slave ASC Reg. addr=1001 or words=30 over range ",
+                           "2:Exception Message: :0183027A\r\n", "send"}
+            << "";
+
+        // TCP
+        QTest::newRow("tcp read holding") << 2 << "H0=1234" << hexBytes("000100000006010300000001")
+            << hexBytes("0001000000050103021234")
+            << QStringList{"clear", "1:Query Message: 00 01 00 00 00 06 01 03 00 00 00 01 ", "send",
+                           "2:Response Message: 00 01 00 00 00 05 01 03 02 12 34 "}
+            << "";
+        QTest::newRow("tcp read coils") << 2 << "C0;C2;C9" << hexBytes("00020000000601010000000A")
+            << hexBytes("0002000000050101020502")
+            << QStringList{"clear", "1:Query Message: 00 02 00 00 00 06 01 01 00 00 00 0A ", "send",
+                           "2:Response Message: 00 02 00 00 00 05 01 01 02 05 02 "}
+            << "";
+        QTest::newRow("tcp force coil") << 2 << "" << hexBytes("000300000006FF050000FF00")
+            << hexBytes("000300000006FF050000FF00")
+            << QStringList{"clear", "1:Query Message: 00 03 00 00 00 06 FF 05 00 00 FF 00 ", "chg 1 0",
+                           "2:Fun-05 Coil set addr=1 set=FF", "send",
+                           "2:Response Message: 00 03 00 00 00 06 FF 05 00 00 FF 00 "}
+            << "C0";
+        QTest::newRow("tcp preset registers") << 2 << "" << hexBytes("00040000000B01100000000204000A0102")
+            << hexBytes("000400000006011000000002")
+            << QStringList{"clear", "1:Query Message: 00 04 00 00 00 0B 01 10 00 00 00 02 04 00 0A 01 02 ",
+                           "2:Fun-16 Multi-Point Register set addr=1 words=2", "chg 3 0", "chg 3 1", "send",
+                           "2:Response Message: 00 04 00 00 00 06 01 10 00 00 00 02 "}
+            << "H0=000A;H1=0102";
+        QTest::newRow("tcp code 7") << 2 << "" << hexBytes("0005000000020107") << hexBytes("000500000003018701")
+            << QStringList{"clear", "1:Query Message: 00 05 00 00 00 02 01 07 ", "send",
+                           "1:TCP illegal function fun no.=7 ", "2:Response Message: 00 05 00 00 00 03 01 87 01 "}
+            << "";
+        QTest::newRow("tcp 30 registers from 1000") << 2 << "" << hexBytes("000600000006010303E8001E")
+            << hexBytes("000600000003018302")
+            << QStringList{"clear", "1:Query Message: 00 06 00 00 00 06 01 03 03 E8 00 1E ", "send",
+                           "1:Mod Slave TCP Reg. addr=1001 or words=30 over range "}
+            << "";
+    }
+    void workedExamples()
+    {
+        QFETCH(int, profile);
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, response);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, after);
+        SlaveTables t;
+        applyTables(t, setup);
+        const SlaveReply r = serveBytes(profileOf(profile), t, request);
+        QCOMPARE(trace(r), expected);
+        QCOMPARE(spaced(responseOf(r)), spaced(response));
+        QCOMPARE(checkTables(t, after), QString());
+    }
+
+    // ---- edge cases: response and the memo lines after the query ------------
+    void edgeCases_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("response");  // empty: nothing sent
+        QTest::addColumn<QStringList>("memo1");     // after the query line
+        QTest::addColumn<QStringList>("memo2");
+        QTest::addColumn<QString>("after");
+
+        const QStringList none;
+        auto rtuResp = [](const QString &hex) { return rtu(hex); };
+
+        // Bounds of the reads.
+        QTest::newRow("rtu 1000+24 coils") << 0 << "C1023" << rtu("010103E80018") << rtuResp("010103000080") << none
+            << QStringList{"Response message: " + spaced(rtu("010103000080"))} << "";
+        QTest::newRow("rtu 1000+25 coils") << 0 << "" << rtu("010103E80019") << rtuResp("018102")
+            << QStringList{"Mod Slave RTU Relay addr=1001 or bits=25 over range "}
+            << QStringList{"Exception Message: " + spaced(rtu("018102"))} << "";
+        QTest::newRow("rtu 2000 coils") << 0 << "" << rtu("0101000007D0") << rtuResp("018102")
+            << QStringList{"Mod Slave RTU Relay addr=1 or bits=2000 over range "}
+            << QStringList{"Exception Message: " + spaced(rtu("018102"))} << "";
+        QTest::newRow("rtu 121 registers") << 0 << "" << rtu("010300000079") << rtuResp("018302")
+            << QStringList{"Mod Slave RTU Reg. addr=1 words=121 over(max. TAG= 120)"}
+            << QStringList{"Exception Message: " + spaced(rtu("018302"))} << "";
+        QTest::newRow("rtu 121 input registers") << 0 << "" << rtu("010400000079") << rtuResp("018402")
+            << QStringList{"Mod Slave RTU Reg. addr=1 words=121 over(max. TAG= 120)"}
+            << QStringList{"Exception Message: " + spaced(rtu("018402"))} << "";
+        {
+            QByteArray resp = "\x01\x03\xF0" + QByteArray(240, 0);
+            resp[3] = char(0x12);  // register 0 high byte
+            QTest::newRow("rtu 120 registers") << 0 << "H0=1200" << rtu("010300000078")
+                << rtu(QString::fromLatin1(resp.toHex())) << none
+                << QStringList{"Response message: " + spaced(rtu(QString::fromLatin1(resp.toHex())))} << "";
+        }
+        QTest::newRow("rtu 0 coils") << 0 << "" << rtu("010100000000") << rtuResp("010100") << none
+            << QStringList{"Response message: " + spaced(rtu("010100"))} << "";
+        QTest::newRow("rtu 0 registers") << 0 << "" << rtu("010300000000") << rtuResp("010300") << none
+            << QStringList{"Response message: " + spaced(rtu("010300"))} << "";
+        QTest::newRow("rtu input relays 7 from 1017") << 0 << "R1017;R1023" << rtu("010203F90007")
+            << rtuResp("01020141") << none << QStringList{"Response message: " + spaced(rtu("01020141"))} << "";
+        QTest::newRow("rtu input registers") << 0 << "I1022=FFFF;I1023=8000" << rtu("010403FE0002")
+            << rtuResp("010404FFFF8000") << none
+            << QStringList{"Response message: " + spaced(rtu("010404FFFF8000"))} << "";
+
+        // Writes at the top of the tables.
+        QTest::newRow("rtu code 15 from 1023 for 1") << 0 << "" << rtu("010F03FF00010101") << rtuResp("010F03FF0001")
+            << none
+            << QStringList{"Fun-15 Multi-Point Coil set addr=1024 bits=1",
+                           "Response message: " + spaced(rtu("010F03FF0001"))}
+            << "C1023";
+        QTest::newRow("rtu code 16 from 1023 for 1") << 0 << "" << rtu("011003FF000102ABCD") << rtuResp("011003FF0001")
+            << none
+            << QStringList{"Fun-16 Multi-Point Register set addr=1024 words=1",
+                           "Response message: " + spaced(rtu("011003FF0001"))}
+            << "H1023=ABCD";
+        QTest::newRow("rtu code 16 from 1023 for 2") << 0 << "" << rtu("011003FF000204ABCD1234") << rtuResp("019002")
+            << QStringList{"Mod Slave RTU Reg. addr=1024 or words=2 over range "}
+            << QStringList{"Exception Message: " + spaced(rtu("019002"))} << "H1023=0";
+        QTest::newRow("rtu code 15 from 1020 for 5") << 0 << "" << rtu("010F03FC0005011F") << rtuResp("018F02")
+            << QStringList{"Mod Slave RTU Relay addr=1021 or bits=5 over range "}
+            << QStringList{"Exception Message: " + spaced(rtu("018F02"))} << "C1020=0";
+        QTest::newRow("rtu code 6 on 1023") << 0 << "" << rtu("010603FF0007") << rtu("010603FF0007") << none
+            << QStringList{"Fun-06 Register set addr=1024 value=7", "Response message: " + spaced(rtu("010603FF0007"))}
+            << "H1023=7";
+        QTest::newRow("rtu code 6 on 1024") << 0 << "" << rtu("010604000007") << rtuResp("018602")
+            << QStringList{"Mod Slave RTU Reg. addr=1025 over range "}
+            << QStringList{"Exception Message: " + spaced(rtu("018602"))} << "";
+        QTest::newRow("rtu code 5 on 1024") << 0 << "" << rtu("01050400FF00") << rtuResp("018502")
+            << QStringList{"Mod Slave RTU Relay addr=1025 over range "}
+            << QStringList{"Exception Message: " + spaced(rtu("018502"))} << "";
+        QTest::newRow("rtu code 6 FFFF") << 0 << "" << rtu("01060000FFFF") << rtu("01060000FFFF") << none
+            << QStringList{"Fun-06 Register set addr=1 value=-1", "Response message: " + spaced(rtu("01060000FFFF"))}
+            << "H0=FFFF";
+        QTest::newRow("rtu code 15 pattern") << 0 << "C1;C10" << rtu("010F0000000A020502") << rtuResp("010F0000000A")
+            << none
+            << QStringList{"Fun-15 Multi-Point Coil set addr=1 bits=10",
+                           "Response message: " + spaced(rtu("010F0000000A"))}
+            << "C0;C1=0;C2;C9;C10";
+
+        // Code 5 values: only the high byte counts; the answer is the request.
+        for (const char *v : {"0000", "00FF", "1234"}) {
+            const QByteArray req = rtu(QString("01050007") + v);
+            QTest::newRow(qPrintable(QString("rtu code 5 %1 off").arg(v))) << 0 << "C7" << req << req << none
+                << QStringList{QString("Fun-05 Coil set addr=8 set=%1").arg(QString(v).left(2)),
+                               "Response message: " + spaced(req)}
+                << "C7=0";
+        }
+        for (const char *v : {"FF00", "FFFF"}) {
+            const QByteArray req = rtu(QString("01050007") + v);
+            QTest::newRow(qPrintable(QString("rtu code 5 %1 on").arg(v))) << 0 << "" << req << req << none
+                << QStringList{"Fun-05 Coil set addr=8 set=FF", "Response message: " + spaced(req)} << "C7";
+        }
+        // Any slave address is answered and echoed.
+        for (const char *a : {"00", "F7", "FF"}) {
+            const QByteArray resp = rtu(QString(a) + "03020000");
+            QTest::newRow(qPrintable(QString("rtu address %1").arg(a))) << 0 << "" << rtu(QString(a) + "0300000001")
+                << resp << none << QStringList{"Response message: " + spaced(resp)} << "";
+        }
+
+        // Frames that cannot be served.
+        QTest::newRow("rtu crc error") << 0 << "" << hexBytes("0103000000018400") << QByteArray()
+            << QStringList{"Mod Slave RTU CRC err RECV=132 0 CALC=132 10 len=8"} << none << "";
+        QTest::newRow("rtu one byte") << 0 << "" << hexBytes("01") << QByteArray()
+            << QStringList{"Mod Slave RTU CRC err RECV=0 1 CALC=255 255 len=1"} << none << "";
+        QTest::newRow("rtu fields missing") << 0 << "" << rtu("010300") << rtuResp("018303")
+            << QStringList{"Mod Slave RTU req. too short len=5"}
+            << QStringList{"Exception Message: " + spaced(rtu("018303"))} << "";
+        QTest::newRow("rtu code 16 data short") << 0 << "H1=5" << rtu("01100000000204000A") << rtuResp("019003")
+            << QStringList{"Mod Slave RTU Reg. addr=1 words=2 data too short len=2"}
+            << QStringList{"Exception Message: " + spaced(rtu("019003"))} << "H0=0;H1=5";
+        QTest::newRow("rtu code 15 data short") << 0 << "" << rtu("010F0000001002FF") << rtuResp("018F03")
+            << QStringList{"Mod Slave RTU Relay addr=1 bits=16 data too short len=1"}
+            << QStringList{"Exception Message: " + spaced(rtu("018F03"))} << "C0=0";
+        QTest::newRow("rtu code 16 count beyond any frame") << 0 << "" << rtu("011000000400000001") << rtuResp("019003")
+            << QStringList{"Mod Slave RTU Reg. addr=1 words=1024 data too short len=2"}
+            << QStringList{"Exception Message: " + spaced(rtu("019003"))} << "H0=0";
+
+        // ASCII
+        QTest::newRow("asc 1000+24 coils") << 1 << "C1000" << asc("010103E80018") << asc("010103010000")
+            << none << QStringList{"Response Message: " + QString::fromLatin1(asc("010103010000"))} << "";
+        QTest::newRow("asc 1000+25 coils") << 1 << "" << asc("010103E80019") << asc("018102")
+            << QStringList{"Mod Slave ASC Relay addr=1001 or bits=25 over range "}
+            << QStringList{"Exception Message: " + QString::fromLatin1(asc("018102"))} << "";
+        QTest::newRow("asc 961 coils") << 1 << "" << asc("0101000003C1") << asc("018102")
+            << QStringList{"Mod Slave ASC Relay addr=1 bits=961 over(max. TAG= 960)"}
+            << QStringList{"Exception Message: " + QString::fromLatin1(asc("018102"))} << "";
+        QTest::newRow("asc 61 registers") << 1 << "" << asc("01030000003D") << asc("018302")
+            << QStringList{"Mod Slave ASC Register addr=1 words=61 over(max. TAG= 60)"}
+            << QStringList{"Exception Message: " + QString::fromLatin1(asc("018302"))} << "";
+        {
+            // 120 data bytes, the first holding coils 0..7.
+            const QByteArray resp = asc("010178C0" + QByteArray(238, '0'));
+            QTest::newRow("asc 960 coils") << 1 << "C6;C7" << asc("0101000003C0") << resp << none
+                << QStringList{"Response Message: " + QString::fromLatin1(resp)} << "";
+        }
+        QTest::newRow("asc 0 coils") << 1 << "" << asc("010100000000") << asc("010100") << none
+            << QStringList{"Response Message: " + QString::fromLatin1(asc("010100"))} << "";
+        QTest::newRow("asc code 15 from 1023 for 1") << 1 << "" << asc("010F03FF00010101") << asc("010F03FF0001") << none
+            << QStringList{"Fun-15 Multi-Point Coil set addr=1024 bits=1",
+                           "Response Message: " + QString::fromLatin1(asc("010F03FF0001"))}
+            << "C1023";
+        QTest::newRow("asc code 16 from 1023 for 1") << 1 << "" << asc("011003FF000102FFFF") << asc("011003FF0001")
+            << none
+            << QStringList{"Fun-16 Multi-Point Register set addr=1024 words=1",
+                           "Response Message: " + QString::fromLatin1(asc("011003FF0001"))}
+            << "H1023=FFFF";
+        QTest::newRow("asc code 5 on 1023") << 1 << "" << asc("010503FFFF00") << asc("010503FFFF00") << none
+            << QStringList{"Fun-05 Coil set addr=1024 set=FF",
+                           "Response Message: " + QString::fromLatin1(asc("010503FFFF00"))}
+            << "C1023";
+        QTest::newRow("asc code 5 00FF off") << 1 << "C3" << asc("0105000300FF") << asc("0105000300FF") << none
+            << QStringList{"Fun-05 Coil set addr=4 set=00",
+                           "Response Message: " + QString::fromLatin1(asc("0105000300FF"))}
+            << "C3=0";
+        QTest::newRow("asc code 6 FFFF") << 1 << "" << asc("01060000FFFF") << asc("01060000FFFF") << none
+            << QStringList{"Fun-06 Register addr=1 value=-1",
+                           "Response Message: " + QString::fromLatin1(asc("01060000FFFF"))}
+            << "H0=FFFF";
+        QTest::newRow("asc read FFFF") << 1 << "H5=FFFF" << asc("010300050001") << asc("010302FFFF") << none
+            << QStringList{"Response Message: " + QString::fromLatin1(asc("010302FFFF"))} << "";
+        QTest::newRow("asc code 15 pattern") << 1 << "C1" << asc("010F0000000A020502") << asc("010F0000000A") << none
+            << QStringList{"Fun-15 Multi-Point Coil set addr=1 bits=10",
+                           "Response Message: " + QString::fromLatin1(asc("010F0000000A"))}
+            << "C0;C1=0;C2;C9";
+        for (const char *a : {"00", "F7"}) {
+            const QByteArray resp = asc(QString(a) + "03020000");
+            QTest::newRow(qPrintable(QString("asc address %1").arg(a))) << 1 << "" << asc(QString(a) + "0300000001")
+                << resp << none << QStringList{"Response Message: " + QString::fromLatin1(resp)} << "";
+        }
+        // Lower case: the LRC pair must be upper case; the body may be either,
+        // and what is echoed comes back upper case.
+        QTest::newRow("asc lower-case LRC") << 1 << "" << QByteArray(":010300000001fb\r\n") << QByteArray()
+            << QStringList{"Mod Slave ASCII LRC err RECV=102 98 CALC=70 66 len=17"} << none << "";
+        QTest::newRow("asc lower-case body") << 1 << "" << QByteArray(":01050000ff00FB\r\n")
+            << QByteArray(":01050000FF00FB\r\n") << none
+            << QStringList{"Fun-05 Coil set addr=1 set=FF", "Response Message: :01050000FF00FB\r\n"} << "C0";
+        QTest::newRow("asc lower-case address") << 1 << "" << QByteArray(":0a0300000001F2\r\n")
+            << asc("0A03020000") << none << QStringList{"Response Message: " + QString::fromLatin1(asc("0A03020000"))}
+            << "";
+        // The odd character would not change the sum: only the count refuses it.
+        QTest::newRow("asc odd length") << 1 << "" << QByteArray(":0103000000010FB\r\n") << QByteArray()
+            << QStringList{"Mod Slave ASCII LRC err RECV=70 66 CALC=70 66 len=18"} << none << "";
+        QTest::newRow("asc wrong LRC") << 1 << "" << QByteArray(":010300000001FC\r\n") << QByteArray()
+            << QStringList{"Mod Slave ASCII LRC err RECV=70 67 CALC=70 66 len=17"} << none << "";
+        QTest::newRow("asc fields missing") << 1 << "" << asc("0103") << QByteArray()
+            << QStringList{"Mod Slave ASC req. too short len=9"} << none << "";
+        QTest::newRow("asc under 5 characters") << 1 << "" << QByteArray(":\r\n") << QByteArray()
+            << QStringList{"Mod Slave ASC req. too short len=3"} << none << "";
+        QTest::newRow("asc function not hex") << 1 << "" << asc("01G3") << QByteArray()
+            << QStringList{"Mod Slave ASC req. not hex. data len=9"} << none << "";
+        QTest::newRow("asc count not hex") << 1 << "" << asc("01030000000G") << QByteArray()
+            << QStringList{"Mod Slave ASC req. not hex. data len=17"} << none << "";
+        QTest::newRow("asc code 16 data not hex") << 1 << "H0=5" << asc("01100000000204000A01G2") << QByteArray()
+            << QStringList{"Mod Slave ASC req. not hex. data len=27"} << none << "H0=5";
+        QTest::newRow("asc code 16 data short") << 1 << "H0=5" << asc("011000000002040001") << asc("019003")
+            << QStringList{"Mod Slave ASC Reg. addr=1 words=2 data too short len=4"}
+            << QStringList{"Exception Message: " + QString::fromLatin1(asc("019003"))} << "H0=5";
+        QTest::newRow("asc code 16 count beyond any frame") << 1 << "" << asc("011000000400") << asc("019003")
+            << QStringList{"Mod Slave ASC Reg. addr=1 words=1024 data too short len=0"}
+            << QStringList{"Exception Message: " + QString::fromLatin1(asc("019003"))} << "";
+
+        // TCP
+        auto tcp = [](const QString &h) { return hexBytes(h); };
+        {
+            QByteArray resp = tcp("0007000000830101") + QByteArray(1, char(0x80)) + QByteArray(128, 0);
+            resp[9] = 0x01;
+            QTest::newRow("tcp 1024 coils") << 2 << "C0" << tcp("000700000006010100000400") << resp << none
+                << QStringList{"Response Message: " + spaced(resp)} << "";
+            QCOMPARE(resp.size(), 137);
+            QByteArray resp2 = tcp("0008000000830101") + QByteArray(1, char(0x80)) + QByteArray(128, 0);
+            QTest::newRow("tcp 1017 coils") << 2 << "" << tcp("0008000000060101000003F9") << resp2 << none
+                << QStringList{"Response Message: " + spaced(resp2)} << "";
+        }
+        QTest::newRow("tcp 1000+24 coils") << 2 << "" << tcp("000900000006010103E80018")
+            << tcp("000900000006010103000000") << none
+            << QStringList{"Response Message: 00 09 00 00 00 06 01 01 03 00 00 00 "} << "";
+        QTest::newRow("tcp 1000+25 coils") << 2 << "" << tcp("000900000006010103E80019") << tcp("000900000003018102")
+            << QStringList{"Mod Slave TCP Relay addr=1001 or bits=25 over range "} << none << "";
+        QTest::newRow("tcp 121 registers") << 2 << "" << tcp("000A00000006010300000079") << tcp("000A00000003018302")
+            << QStringList{"Mod Slave TCP Reg. addr=1 words=121 over(max. TAG= 120)"} << none << "";
+        {
+            const QByteArray resp = tcp("000B000000F30103F0") + QByteArray(240, 0);
+            QTest::newRow("tcp 120 registers") << 2 << "" << tcp("000B00000006010300000078") << resp << none
+                << QStringList{"Response Message: " + spaced(resp)} << "";
+        }
+        QTest::newRow("tcp code 15 from 1023") << 2 << "" << tcp("000C00000008010F03FF00010101")
+            << tcp("000C00000006010F03FF0001") << none
+            << QStringList{"Fun-15 Multi-Point Coil set addr=1024 bits=1",
+                           "Response Message: 00 0C 00 00 00 06 01 0F 03 FF 00 01 "}
+            << "C1023";
+        QTest::newRow("tcp code 16 from 1023") << 2 << "" << tcp("000D00000009011003FF0001021234")
+            << tcp("000D00000006011003FF0001") << none
+            << QStringList{"Fun-16 Multi-Point Register set addr=1024 words=1",
+                           "Response Message: 00 0D 00 00 00 06 01 10 03 FF 00 01 "}
+            << "H1023=1234";
+        QTest::newRow("tcp code 6 on 1023") << 2 << "" << tcp("000E00000006010603FFFFFF")
+            << tcp("000E00000006010603FFFFFF") << none
+            << QStringList{"Fun-06 Register set addr=1024 value=-1",
+                           "Response Message: 00 0E 00 00 00 06 01 06 03 FF FF FF "}
+            << "H1023=FFFF";
+        for (const char *v : {"0000", "00FF", "1234"}) {
+            const QByteArray req = tcp(QString("000F00000006010500FF") + v);
+            QTest::newRow(qPrintable(QString("tcp code 5 %1 off").arg(v))) << 2 << "C255" << req << req << none
+                << QStringList{QString("Fun-05 Coil set addr=256 set=%1").arg(QString(v).left(2)),
+                               "Response Message: " + spaced(req)}
+                << "C255=0";
+        }
+        QTest::newRow("tcp code 5 FFFF on, length 6 echo") << 2 << "" << tcp("000F000000060105000AFFFF")
+            << tcp("000F000000060105000AFFFF") << none
+            << QStringList{"Fun-05 Coil set addr=11 set=FF",
+                           "Response Message: 00 0F 00 00 00 06 01 05 00 0A FF FF "}
+            << "C10";
+        QTest::newRow("tcp unit FF, protocol id and length ignored") << 2 << "" << tcp("ABCD12340010FF0300000001")
+            << tcp("ABCD12340005FF03020000") << none
+            << QStringList{"Response Message: AB CD 12 34 00 05 FF 03 02 00 00 "} << "";
+        QTest::newRow("tcp unit 00") << 2 << "" << tcp("000100000006000300000001") << tcp("00010000000500030200 00")
+            << none << QStringList{"Response Message: 00 01 00 00 00 05 00 03 02 00 00 "} << "";
+        QTest::newRow("tcp fields missing") << 2 << "" << tcp("00010000000301030000") << tcp("000100000003018303")
+            << QStringList{"Mod Slave TCP req. too short len=10"} << none << "";
+        QTest::newRow("tcp code 16 data short") << 2 << "" << tcp("00010000000901100000000204000A")
+            << tcp("000100000003019003")
+            << QStringList{"Mod Slave TCP Reg. addr=1 words=2 data too short len=2"} << none << "H0=0";
+        QTest::newRow("tcp code 0") << 2 << "" << tcp("0001000000020100") << tcp("000100000003018001")
+            << QStringList{"TCP illegal function fun no.=0 "}
+            << QStringList{"Response Message: 00 01 00 00 00 03 01 80 01 "} << "";
+    }
+    void edgeCases()
+    {
+        QFETCH(int, profile);
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, response);
+        QFETCH(QStringList, memo1);
+        QFETCH(QStringList, memo2);
+        QFETCH(QString, after);
+        SlaveTables t;
+        applyTables(t, setup);
+        const SlaveReply r = serveBytes(profileOf(profile), t, request);
+        const QStringList tr = trace(r);
+        QStringList m1 = memoLines(tr, 1);
+        QVERIFY(!m1.isEmpty());
+        QVERIFY(m1.first().startsWith(profileOf(profile).queryCaption));
+        m1.removeFirst();
+        QCOMPARE(m1, memo1);
+        QCOMPARE(memoLines(tr, 2), memo2);
+        QCOMPARE(r.sent(), !response.isEmpty());
+        QCOMPARE(spaced(responseOf(r)), spaced(response));
+        QCOMPARE(checkTables(t, after), QString());
+        // A refused or unanswered request changes nothing.
+        if (!r.sent() || response.size() < 5 || (uint8_t(response[profile == 2 ? 7 : 1]) & 0x80))
+            QVERIFY(tr.filter("chg").isEmpty());
+    }
+
+    // A code-15 write of every coil reports each coil right after writing it,
+    // after the Fun-15 line and before the response.
+    void changesInOrder()
+    {
+        SlaveTables t;
+        const QByteArray req = hexBytes("000100000087010F00000400") + QByteArray(1, char(0x80)) + QByteArray(128, char(0xAA));
+        const SlaveReply r = serveBytes(kSlaveTcpProfile, t, req);
+        const QStringList tr = trace(r);
+        const int fun = int(tr.indexOf("2:Fun-15 Multi-Point Coil set addr=1 bits=1024"));
+        QVERIFY(fun > 0);
+        for (int n = 0; n < 1024; ++n)
+            QCOMPARE(tr[fun + 1 + n], QString("chg 1 %1").arg(n));
+        QCOMPARE(tr[fun + 1025], QString("send"));
+        for (int n = 0; n < 1024; ++n)
+            QCOMPARE(t.ReadCoil(uint16_t(n)), uint16_t(n % 2));
+    }
+
+    // The request is never read beyond what was handed over: a frame cut
+    // anywhere is refused, not completed with zeros or with stale bytes.
+    void truncatedFramesNeverWrite_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<QByteArray>("full");
+        QTest::newRow("tcp 16") << 2 << hexBytes("00040000000B01100000000204000A0102");
+        QTest::newRow("tcp 15") << 2 << hexBytes("000400000009010F000000100233CC");
+    }
+    void truncatedFramesNeverWrite()
+    {
+        QFETCH(int, profile);
+        QFETCH(QByteArray, full);
+        for (int cut = 1; cut < full.size(); ++cut) {
+            SlaveTables t;
+            t.holdingRegisters[0] = 0x5555;
+            t.holdingRegisters[1] = 0x5555;
+            const SlaveReply r = serveBytes(profileOf(profile), t, full.left(cut));
+            QCOMPARE(t.holdingRegisters[0], uint16_t(0x5555));
+            QCOMPARE(t.holdingRegisters[1], uint16_t(0x5555));
+            QCOMPARE(t.coils[0], uint8_t(0));
+            QVERIFY(trace(r).filter("chg").isEmpty());
+        }
+    }
+
+    void exceptionBuilder_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("function");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("rtu") << 0 << rtu("F70300000001") << 3 << 2 << rtu("F78302");
+        QTest::newRow("ascii") << 1 << asc("F70300000001") << 3 << 1 << asc("F78301");
+        QTest::newRow("tcp") << 2 << hexBytes("123400000006F70300000001") << 3 << 2 << hexBytes("123400000003F78302");
+    }
+    void exceptionBuilder()
+    {
+        QFETCH(int, profile);
+        QFETCH(QByteArray, request);
+        QFETCH(int, function);
+        QFETCH(int, code);
+        QFETCH(QByteArray, expected);
+        const auto e = build_slave_exception(profileOf(profile), reinterpret_cast<const uint8_t *>(request.constData()),
+                                             size_t(request.size()), unsigned(function), uint8_t(code));
+        QCOMPARE(spaced(e), spaced(expected));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSlaveEngine)
+#include "tst_slave_engine.moc"
