@@ -1,9 +1,24 @@
+// The Slave RTU station: serves RTU requests on a serial port from its four
+// tables. A request is every byte up to a 20 ms silence on the local clock.
 #pragma once
 
-#include <QWidget>
+#include "Slave_receivers.h"
+#include "Slave_station.h"
 
-class TSLRTU_Form : public QWidget {
+class TSLRTU_Form : public SerialSlaveForm {
     Q_OBJECT
 public:
     explicit TSLRTU_Form(QWidget *parent = nullptr);
+
+    // Copies the used port's entry into the current settings, sets RxGap and the label.
+    void UpdatePortLabel() override;
+    // Serves the request collected in RxBuffer.
+    void ProcessRequest();
+    // The 5-byte exception response to the request in RxBuffer, logged in Memo2.
+    void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
+
+    RtuReceiver rx;  // RxState, RxBuffer, RxLength, RxLastTime, RxGap
+
+public slots:
+    void Timer1Timer() override;
 };

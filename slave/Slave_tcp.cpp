@@ -1,3 +1,174 @@
 #include "Slave_tcp.h"
 
-TSLTCP_Form::TSLTCP_Form(QWidget *parent) : QWidget(parent) {}
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <cstring>
+
+#include "Gui_services.h"
+#include "Notices.h"
+
+TSLTCP_Form::TSLTCP_Form(QWidget *parent)
+    : SlaveStationForm("Modbus/TCP Slave Server Simulation Program", kSlaveTcpProfile, parent)
+{
+    setObjectName("SLTCP_Form");
+    resize(716, 387);
+
+    BitBtn1 = addButton("BitBtn1", "Open Server");
+    BitBtn2 = addButton("BitBtn2", "Close Server");
+    panel1Layout()->addStretch(1);
+
+    ServerSocket1 = new QTcpServer(this);
+    ServerSocket1->setObjectName("ServerSocket1");
+    connect(ServerSocket1, &QTcpServer::newConnection, this, &TSLTCP_Form::acceptClients);
+    connect(BitBtn1, &QPushButton::clicked, this, &TSLTCP_Form::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TSLTCP_Form::BitBtn2Click);
+
+    BitBtn1->setEnabled(true);
+    BitBtn2->setEnabled(false);
+}
+
+TSLTCP_Form::~TSLTCP_Form()
+{
+    // Sockets are children of the server; make sure none calls back into a
+    // half-destroyed window.
+    for (auto &c : clients_)
+        c.first->disconnect(this);
+    clients_.clear();
+}
+
+bool TSLTCP_Form::serverOpen() const { return BitBtn2->isEnabled(); }
+
+void TSLTCP_Form::BitBtn1Click()
+{
+    Memo1->clear();
+    Memo2->clear();
+    if (!ServerSocket1->listen(QHostAddress::Any, quint16(listenPort_))) {
+        show_message_box(strformat("Modbus/TCP Server cannot listen on port %d: %s", listenPort_,
+                                   ServerSocket1->errorString().toLocal8Bit().constData()),
+                         "Quillan");
+        return;
+    }
+    BitBtn1->setEnabled(false);
+    BitBtn2->setEnabled(true);
+    show_status_message("Modbus/TCP Server Open....");
+    Memo1->add(QStringLiteral("Modbus/TCP Server Open...."));
+}
+
+void TSLTCP_Form::BitBtn2Click()
+{
+    ServerSocket1->close();
+    dropClients();
+    BitBtn1->setEnabled(true);
+    BitBtn2->setEnabled(false);
+    show_status_message("Modbus/TCP Server Close.....");
+    Memo1->add(QStringLiteral("Modbus/TCP Server Close....."));
+}
+
+void TSLTCP_Form::dropClients()
+{
+    std::vector<QTcpSocket *> sockets;
+    for (auto &c : clients_)
+        sockets.push_back(c.first);
+    for (QTcpSocket *s : sockets)
+        s->abort();  // reports its disconnection, which forgets it
+    for (QTcpSocket *s : sockets) {
+        if (clients_.erase(s)) {
+            s->disconnect(this);
+            s->deleteLater();
+        }
+    }
+}
+
+void TSLTCP_Form::acceptClients()
+{
+    while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
+        clients_.emplace(s, TcpFramer());
+        connect(s, &QTcpSocket::readyRead, this, [this, s] { ServerSocket1ClientRead(s); });
+        connect(s, &QTcpSocket::disconnected, this, [this, s] { ServerSocket1ClientDisconnect(s); });
+        connect(s, &QTcpSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError e) {
+            // The peer closing its end is an ordinary disconnection.
+            if (e != QAbstractSocket::RemoteHostClosedError)
+                ServerSocket1ClientError(s, int(e));
+        });
+        ServerSocket1ClientConnect(s);
+    }
+}
+
+void TSLTCP_Form::ServerSocket1ClientConnect(QTcpSocket *socket)
+{
+    Memo1->add(socket->peerAddress().toString() + QStringLiteral("Client Connect"));
+}
+
+void TSLTCP_Form::ServerSocket1ClientDisconnect(QTcpSocket *socket)
+{
+    if (!clients_.erase(socket))
+        return;
+    Memo1->add(socket->peerAddress().toString() + QStringLiteral("Client DisConnect"));
+    socket->disconnect(this);
+    socket->deleteLater();
+}
+
+void TSLTCP_Form::ServerSocket1ClientError(QTcpSocket *, int errorCode)
+{
+    const std::string text = strformat("TCP Server Client error rtc=%d", errorCode);
+    memoAdd(Memo1, text);
+    show_message_box(text, "Quillan");
+}
+
+void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
+{
+    auto it = clients_.find(socket);
+    if (it == clients_.end())
+        return;
+    const QByteArray chunk = socket->readAll();
+    it->second.append(reinterpret_cast<const uint8_t *>(chunk.constData()), size_t(chunk.size()));
+    std::vector<uint8_t> request;
+    // Every complete request that arrived is served, in order; each read of
+    // the framer consumes bytes, so this ends with what arrived.
+    for (;;) {
+        it = clients_.find(socket);
+        if (it == clients_.end())
+            return;
+        unsigned badLength = 0;
+        const TcpFramer::Status st = it->second.next(request, &badLength);
+        if (st == TcpFramer::Status::NeedMore)
+            return;
+        if (st == TcpFramer::Status::Bad) {
+            memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
+            socket->abort();
+            return;
+        }
+        serve(request.data(), request.size(), [socket](const std::vector<uint8_t> &response) {
+            socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
+        });
+    }
+}
+
+void TSLTCP_Form::BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer,
+                                 const uint8_t *RxBuffer)
+{
+    const auto e = build_slave_exception(profile, RxBuffer, kSlaveFrameMax, unsigned(function), code);
+    std::memcpy(TxBuffer, e.data(), e.size());
+    length = int32_t(e.size());
+}
+
+void TSLTCP_Form::FormClose()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    station_closed(SlaveTcp);
+    if (serverOpen()) {
+        ServerSocket1->close();
+        dropClients();
+    }
+}
+
+void TSLTCP_Form::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QWidget::closeEvent(event);
+}

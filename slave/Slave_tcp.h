@@ -1,9 +1,52 @@
+// The Slave TCP station: a Modbus/TCP server serving any number of clients
+// from its four tables, each request answered on its own connection.
 #pragma once
 
-#include <QWidget>
+#include <QAbstractSocket>
+#include <unordered_map>
 
-class TSLTCP_Form : public QWidget {
+#include "Slave_station.h"
+#include "Tcp_framer.h"
+
+class QTcpServer;
+class QTcpSocket;
+
+class TSLTCP_Form : public SlaveStationForm {
     Q_OBJECT
 public:
     explicit TSLTCP_Form(QWidget *parent = nullptr);
+    ~TSLTCP_Form() override;
+
+    // The port "Open Server" listens on; 502 unless a test sets another.
+    void setListenPort(int port) { listenPort_ = port; }
+    int listenPort() const { return listenPort_; }
+    bool serverOpen() const;
+    int clientCount() const { return int(clients_.size()); }
+
+    // The 9-byte exception response to a request; logs nothing.
+    void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
+
+    QPushButton *BitBtn1;
+    QPushButton *BitBtn2;
+    QTcpServer *ServerSocket1;
+
+public slots:
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void ServerSocket1ClientConnect(QTcpSocket *socket);
+    void ServerSocket1ClientDisconnect(QTcpSocket *socket);
+    void ServerSocket1ClientError(QTcpSocket *socket, int errorCode);
+    void ServerSocket1ClientRead(QTcpSocket *socket);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void FormClose();
+
+private:
+    void acceptClients();
+    void dropClients();
+
+    int listenPort_ = 502;
+    bool closed_ = false;
+    std::unordered_map<QTcpSocket *, TcpFramer> clients_;
 };
