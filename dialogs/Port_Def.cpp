@@ -1,5 +1,18 @@
 #include "Port_Def.h"
 
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <memory>
+
+#include "Modal.h"
+#include "Notices.h"
+
 TPort_DefDlg *Port_DefDlg = nullptr;
 
 void StationPorts::setDefaults(int used, int32_t baud, char parity, int16_t dataBits, int16_t stopBits)
@@ -21,14 +34,208 @@ QString StationPorts::label() const
                              int(current.DataBitCount), int(current.StopBitCount));
 }
 
-TPort_DefDlg::TPort_DefDlg(QWidget *parent) : QDialog(parent) {}
-int TPort_DefDlg::EditPortTable(PortTable &, int &) { return -1; }
-void TPort_DefDlg::ShowPortEntry(int) {}
-void TPort_DefDlg::StorePortEntry() {}
-void TPort_DefDlg::ComboBox1Change(int) {}
-void TPort_DefDlg::ComboBox6Change(int) {}
+namespace {
 
-bool port_define_action(StationPorts &, bool, const std::function<void()> &, const std::function<void()> &)
+const int kBauds[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+const QStringList kPorts = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};
+
+QComboBox *pick_list(QWidget *parent, const char *name, const QStringList &items)
 {
-    return false;
+    auto *c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(false);  // a pick-list: no free text
+    c->addItems(items);
+    c->setCurrentIndex(0);
+    return c;
+}
+
+// The two port selectors index the 8-entry table, so they must never be left
+// without a chosen item. A non-editable QComboBox cannot be emptied by the
+// operator, but setCurrentIndex(-1) from code can; such a change is undone at
+// once (quietly), and the dialog's handlers ignore the -1 they are still told
+// about.
+void keep_an_item(QComboBox *c)
+{
+    auto last = std::make_shared<int>(c->currentIndex());
+    QObject::connect(c, &QComboBox::currentIndexChanged, c, [c, last](int index) {
+        if (index >= 0 && index < c->count()) {
+            *last = index;
+            return;
+        }
+        QSignalBlocker quiet(c);
+        c->setCurrentIndex(*last);
+    });
+}
+
+bool valid_port_index(int index) { return index >= 0 && index < 8; }
+
+}  // namespace
+
+TPort_DefDlg::TPort_DefDlg(QWidget *parent) : QDialog(parent)
+{
+    setObjectName("Port_DefDlg");
+    setWindowTitle("Communication Parameter Define");
+    setWindowFlags(windowFlags() | Qt::MSWindowsFixedSizeDialogHint);
+
+    auto *panel1 = new QGroupBox("Communication Parameter Define", this);
+    panel1->setObjectName("Panel1");
+    ComboBox1 = pick_list(panel1, "ComboBox1", kPorts);
+    ComboBox2 = pick_list(panel1, "ComboBox2", {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"});
+    ComboBox3 = pick_list(panel1, "ComboBox3", {"None", "Odd", "Even"});
+    ComboBox4 = pick_list(panel1, "ComboBox4", {"7", "8"});
+    ComboBox5 = pick_list(panel1, "ComboBox5", {"1", "2"});
+    auto *grid = new QGridLayout(panel1);
+    const char *labels[] = {"COM Port", "Baud Rate", "Parity", "Data Bit", "Stop Bit"};
+    QComboBox *boxes[] = {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5};
+    for (int i = 0; i < 5; ++i) {
+        auto *l = new QLabel(labels[i], panel1);
+        l->setObjectName(QString("Label%1").arg(i + 1));
+        l->setBuddy(boxes[i]);
+        grid->addWidget(l, i, 0);
+        grid->addWidget(boxes[i], i, 1);
+    }
+
+    auto *panel2 = new QGroupBox(this);
+    panel2->setObjectName("Panel2");
+    ComboBox6 = pick_list(panel2, "ComboBox6", kPorts);
+    auto *usedRow = new QHBoxLayout(panel2);
+    auto *l6 = new QLabel("Used COM Port", panel2);
+    l6->setObjectName("Label6");
+    l6->setBuddy(ComboBox6);
+    usedRow->addWidget(l6);
+    usedRow->addWidget(ComboBox6);
+
+    keep_an_item(ComboBox1);
+    keep_an_item(ComboBox6);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TPort_DefDlg::ComboBox1Change);
+    connect(ComboBox6, &QComboBox::currentIndexChanged, this, &TPort_DefDlg::ComboBox6Change);
+
+    OKBtn = new QPushButton("OK", this);
+    OKBtn->setObjectName("OKBtn");
+    OKBtn->setDefault(true);
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    CancelBtn = new QPushButton("Cancel", this);
+    CancelBtn->setObjectName("CancelBtn");
+    CancelBtn->setAutoDefault(false);
+    // Esc and the close box end a QDialog with reject() as well.
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OKBtn);
+    buttons->addWidget(CancelBtn);
+
+    auto *all = new QVBoxLayout(this);
+    all->addWidget(panel1);
+    all->addWidget(panel2);
+    all->addLayout(buttons);
+    all->setSizeConstraint(QLayout::SetFixedSize);  // fixed dialog border
+}
+
+TPort_DefDlg::~TPort_DefDlg()
+{
+    if (Port_DefDlg == this)
+        Port_DefDlg = nullptr;
+}
+
+int TPort_DefDlg::EditPortTable(PortTable &table, int &usedPort)
+{
+    work_ = table;
+    // A used port outside 1..8 would index past the table; the dialog then
+    // opens on COM1.
+    workUsed_ = (usedPort >= 1 && usedPort <= 8) ? usedPort : 1;
+    ShowPortEntry(workUsed_ - 1);
+    if (run_modal(this) != QDialog::Accepted)
+        return -1;
+    StorePortEntry();
+    table = work_;
+    usedPort = workUsed_;
+    return 0;
+}
+
+void TPort_DefDlg::ShowPortEntry(int index)
+{
+    if (!valid_port_index(index))
+        return;
+    // Qt reports changes made from code as well as the operator's choices;
+    // the selectors are filled here without running the change handlers.
+    const bool wasShowing = showing_;
+    showing_ = true;
+    const PortSetting &e = work_[index];
+
+    ComboBox1->setCurrentIndex(index);
+    ComboBox6->setCurrentIndex(workUsed_ - 1);
+
+    int baud = 4;  // "19200" for a speed not offered
+    for (int i = 0; i < 8; ++i)
+        if (e.Baud == kBauds[i])
+            baud = i;
+    ComboBox2->setCurrentIndex(baud);
+
+    ComboBox3->setCurrentIndex(e.ParityLetter == 'O' ? 1 : e.ParityLetter == 'E' ? 2 : 0);
+    ComboBox4->setCurrentIndex(e.DataBitCount == 7 ? 0 : 1);
+    ComboBox5->setCurrentIndex(e.StopBitCount == 2 ? 1 : 0);
+    showing_ = wasShowing;
+}
+
+void TPort_DefDlg::StorePortEntry()
+{
+    int i = ComboBox1->currentIndex();
+    if (!valid_port_index(i))
+        i = workUsed_ - 1;  // cannot happen: the port selectors always hold an item
+    if (valid_port_index(ComboBox6->currentIndex()))
+        workUsed_ = ComboBox6->currentIndex() + 1;
+
+    PortSetting &e = work_[i];
+    const int b = ComboBox2->currentIndex();
+    e.Baud = (b >= 0 && b < 8) ? kBauds[b] : 19200;
+    const int p = ComboBox3->currentIndex();
+    e.ParityLetter = p == 1 ? 'O' : p == 2 ? 'E' : 'N';
+    e.DataBitCount = ComboBox4->currentIndex() == 0 ? 7 : 8;
+    e.StopBitCount = ComboBox5->currentIndex() == 1 ? 2 : 1;
+}
+
+void TPort_DefDlg::ComboBox1Change(int index)
+{
+    if (!showing_ && valid_port_index(index))
+        ShowPortEntry(index);
+}
+
+void TPort_DefDlg::ComboBox6Change(int index)
+{
+    if (!showing_ && valid_port_index(index))
+        workUsed_ = index + 1;
+}
+
+bool port_define_action(StationPorts &ports, bool portOpen, const std::function<void()> &closeAction,
+                        const std::function<void()> &updateLabel)
+{
+    PortTable scratch = ports.table;
+    int scratchUsed = ports.usedPort;
+    if (!Port_DefDlg)
+        Port_DefDlg = new TPort_DefDlg;
+    if (Port_DefDlg->EditPortTable(scratch, scratchUsed) != 0)
+        return false;
+
+    auto store = [&] {
+        ports.table = scratch;
+        ports.usedPort = scratchUsed;
+        ports.takeCurrent();
+        if (updateLabel)
+            updateLabel();
+    };
+
+    if (!portOpen) {
+        store();
+        return true;
+    }
+    // An open port keeps running unless its own settings changed; edits to
+    // other ports' entries are then dropped with the scratch table.
+    if (scratchUsed == ports.usedPort && scratch[scratchUsed - 1] == ports.current)
+        return false;
+    if (closeAction)
+        closeAction();
+    store();
+    show_message_box("Port's definition has been changed.....\n, Please reopen port again....", "Quillan");
+    return true;
 }

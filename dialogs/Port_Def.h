@@ -46,19 +46,32 @@ public slots:
     void ComboBox1Change(int index);
     void ComboBox6Change(int index);
 
+public:
+    ~TPort_DefDlg() override;
+
+    // The working copy the dialog edits (for tests).
+    const PortTable &workTable() const { return work_; }
+    int workUsedPort() const { return workUsed_; }
+
 private:
     PortTable work_{};
     int workUsed_ = 1;
+    bool showing_ = false;  // ShowPortEntry is filling the selectors
     QComboBox *ComboBox1, *ComboBox2, *ComboBox3, *ComboBox4, *ComboBox5, *ComboBox6;
     QPushButton *OKBtn, *CancelBtn;
 };
 
+// Created at start-up; port_define_action() makes one when there is none yet
+// (a test without start-up). Deleting it clears the reference.
 extern TPort_DefDlg *Port_DefDlg;
 
 // The "Port Define" action shared by the four serial stations: runs the dialog
 // on a copy of the station's table; when the port is open and the used port's
-// settings change, performs closeAction (the station's own Close), stores,
-// calls updateLabel and shows the reopen box; when closed, stores and calls
-// updateLabel. Returns true when the station's table was replaced.
+// settings change, performs closeAction (the station's own Close or Close
+// Server, with its message line), stores, calls updateLabel and shows the
+// reopen box; when closed, stores and calls updateLabel. The current settings
+// are already taken from the new used port when updateLabel runs (the
+// station's UpdatePortLabel may take them again). Returns true when the
+// station's table was replaced.
 bool port_define_action(StationPorts &ports, bool portOpen, const std::function<void()> &closeAction,
                         const std::function<void()> &updateLabel);
