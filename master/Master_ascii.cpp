@@ -1,3 +1,96 @@
 #include "Master_ascii.h"
 
-TMSASC_Form::TMSASC_Form(QWidget *parent) : QWidget(parent) {}
+#include <QPushButton>
+#include <cstring>
+
+#include "Master_grid.h"
+#include "Query.h"
+
+TMSASC_Form::TMSASC_Form(QWidget *parent)
+    : SerialMasterWindow("Modbus master ASCII type protocol", "Modbus Master ASCII Utility Program", kAsciiLimits,
+                         3, MasterAscii, parent)
+{
+    setObjectName("MSASC_Form");
+    connect(BitBtn1, &QPushButton::clicked, this, &TMSASC_Form::BitBtn1Click);
+    FormCreate();
+}
+
+void TMSASC_Form::FormCreate()
+{
+    ComboBox1->setCurrentIndex(0);
+    CheckRequestFields();
+    setUpPorts(2, 9600, 'O', 7, 1);
+}
+
+void TMSASC_Form::BitBtn1Click()
+{
+    if (!portOpen()) {
+        show_message_box("COM Port is not open yet !!!!!");
+        return;
+    }
+    if (CheckRequestFields() != 0)
+        return;
+    length_ = 0;
+    beginRequest();
+    std::memset(query_, 0, sizeof query_);
+    if (prepare_ascii_query(request_.kind + 1u, request_.device, request_.start, request_.count, 0, &length_,
+                            query_) != 0) {
+        show_message_box("Prepare Modbus Query Message error !!!");
+        return;
+    }
+    SendQuery();
+}
+
+void TMSASC_Form::sendWrite()
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (prepare_ascii_query(write_.function, request_.device, write_.address, 1, write_.value, &length_, query_) !=
+        0) {
+        show_message_box("Prepare Modbus Query Message error !!!");
+        return;
+    }
+    SendQuery();
+}
+
+void TMSASC_Form::SendQuery()
+{
+    // The frame is text already; its CR LF ends the memo line.
+    const int32_t shown = length_ >= 2 ? length_ - 2 : 0;
+    Memo1->clear();
+    Memo1->add("Query message: " + std::string(query_, size_t(shown)));
+    sendRequest(query_, length_);
+}
+
+void TMSASC_Form::Timer1Timer()
+{
+    switch (receiver_.tick(*link_, ports_.usedPort)) {
+    case ReceiveEvent::Check: {
+        Memo2->clear();
+        const AnswerCheck check = receiver_.checkAnswer();
+        Memo2->add(check.response);
+        if (check.ok) {
+            show_ascii_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row,
+                                write_.col, write_.value);
+        } else {
+            Memo2->add(check.error);
+        }
+        break;
+    }
+    case ReceiveEvent::Overflow:
+        Memo2->add(strformat("Receive buffer overflow: line longer than %d characters dropped",
+                             AsciiReceiver::kBufferSize));
+        break;
+    case ReceiveEvent::TimeOut:
+        Timer1->stop();  // no tick while the box is open
+        Memo2->add(std::string("Time out error"));
+        show_message_box("RS232C comm. time out error", "Zentavor");
+        break;
+    case ReceiveEvent::Finish:
+        Timer1->stop();
+        offerGrid(true);
+        break;
+    case ReceiveEvent::None:
+        break;
+    }
+}

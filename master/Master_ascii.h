@@ -1,9 +1,29 @@
+// The Master ASCII station: reads and writes a device over a serial line with
+// ASCII framing (":", hexadecimal pairs, LRC, CR LF).
 #pragma once
 
-#include <QWidget>
+#include "Master_receive.h"
+#include "Serial_master.h"
 
-class TMSASC_Form : public QWidget {
+class TMSASC_Form : public SerialMasterWindow {
     Q_OBJECT
 public:
     explicit TMSASC_Form(QWidget *parent = nullptr);
+
+    const AsciiReceiver &receiver() const { return receiver_; }
+
+public slots:
+    void FormCreate();
+    void BitBtn1Click();  // "Send command"
+    void Timer1Timer() override;
+
+protected:
+    void SendQuery();
+    void sendWrite() override;
+    void restartReceive() override { receiver_.restart(); }
+
+private:
+    char query_[512] = {0};
+    int32_t length_ = 0;
+    AsciiReceiver receiver_;
 };

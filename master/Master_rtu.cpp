@@ -1,3 +1,96 @@
 #include "Master_rtu.h"
 
-TMSRTU_Form::TMSRTU_Form(QWidget *parent) : QWidget(parent) {}
+#include <QPushButton>
+#include <cstring>
+
+#include "Master_grid.h"
+#include "Query.h"
+
+TMSRTU_Form::TMSRTU_Form(QWidget *parent)
+    : SerialMasterWindow("Modbus master RTU  type protocol", "Modbus Master RTU Utility Program", kRtuLimits, 4,
+                         MasterRtu, parent)
+{
+    setObjectName("MSRTU_Form");
+    connect(BitBtn1, &QPushButton::clicked, this, &TMSRTU_Form::BitBtn1Click);
+    FormCreate();
+}
+
+void TMSRTU_Form::FormCreate()
+{
+    ComboBox1->setCurrentIndex(0);
+    CheckRequestFields();
+    setUpPorts(1, 9600, 'N', 8, 1);
+    receiver_.setGap(100);
+}
+
+void TMSRTU_Form::BitBtn1Click()
+{
+    if (!portOpen()) {
+        show_message_box("COM Port is not open yet !!!!!");
+        return;
+    }
+    if (CheckRequestFields() != 0)
+        return;
+    length_ = 0;
+    beginRequest();
+    std::memset(query_, 0, sizeof query_);
+    if (prepare_rtu_query(request_.kind + 1u, uint8_t(request_.device), request_.start, request_.count, 0, &length_,
+                          query_) != 0) {
+        show_message_box("Prepare Modbus Query Message error !!!");
+        return;
+    }
+    SendQuery();
+}
+
+void TMSRTU_Form::sendWrite()
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (prepare_rtu_query(write_.function, uint8_t(request_.device), write_.address, 1, write_.value, &length_,
+                          query_) != 0) {
+        show_message_box("Prepare Modbus Query Message error !!!");
+        return;
+    }
+    SendQuery();
+}
+
+void TMSRTU_Form::SendQuery()
+{
+    Memo1->clear();
+    Memo1->add(hex_line("Query message: ", query_, length_));
+    sendRequest(query_, length_);
+}
+
+void TMSRTU_Form::Timer1Timer()
+{
+    switch (receiver_.tick(*link_, ports_.usedPort)) {
+    case ReceiveEvent::Check: {
+        const AnswerCheck check = receiver_.checkAnswer();
+        Memo2->clear();
+        Memo2->add(check.response);
+        if (check.ok) {
+            length_ = receiver_.length();
+            show_rtu_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row,
+                              write_.col, write_.value);
+        } else {
+            Memo2->add(check.error);
+        }
+        break;
+    }
+    case ReceiveEvent::Overflow:
+        Memo2->add(strformat("Receive buffer overflow: answer longer than %d bytes dropped",
+                             RtuReceiver::kBufferSize));
+        break;
+    case ReceiveEvent::TimeOut:
+        Timer1->stop();  // no tick while the box is open
+        Memo2->add(std::string("Time out error"));
+        show_message_box("RS232C comm. time out error", "Zentavor");
+        break;
+    case ReceiveEvent::Finish:
+        Timer1->stop();
+        offerGrid(true);
+        break;
+    case ReceiveEvent::None:
+        break;
+    }
+}

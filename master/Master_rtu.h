@@ -1,9 +1,30 @@
+// The Master RTU station: reads and writes a device over a serial line with
+// RTU framing (binary frames closed by a CRC-16, an answer ended by 100 ms of
+// silence).
 #pragma once
 
-#include <QWidget>
+#include "Master_receive.h"
+#include "Serial_master.h"
 
-class TMSRTU_Form : public QWidget {
+class TMSRTU_Form : public SerialMasterWindow {
     Q_OBJECT
 public:
     explicit TMSRTU_Form(QWidget *parent = nullptr);
+
+    const RtuReceiver &receiver() const { return receiver_; }
+
+public slots:
+    void FormCreate();
+    void BitBtn1Click();  // "Send command"
+    void Timer1Timer() override;
+
+protected:
+    void SendQuery();
+    void sendWrite() override;
+    void restartReceive() override { receiver_.restart(); }
+
+private:
+    uint8_t query_[512] = {0};
+    int32_t length_ = 0;  // the request's length, then the checked answer's
+    RtuReceiver receiver_;
 };

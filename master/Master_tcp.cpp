@@ -1,3 +1,230 @@
 #include "Master_tcp.h"
 
-TMSTCP_Form::TMSTCP_Form(QWidget *parent) : QWidget(parent) {}
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTcpSocket>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "Master_grid.h"
+#include "Notices.h"
+#include "Query.h"
+
+int socket_error_number(QAbstractSocket::SocketError error)
+{
+    // Qt reports its own error kinds, not the system's number; each maps back
+    // to the errno the failing call gives on Linux.
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return ECONNREFUSED;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ECONNRESET;
+    case QAbstractSocket::HostNotFoundError:
+        return EHOSTUNREACH;
+    case QAbstractSocket::SocketAccessError:
+        return EACCES;
+    case QAbstractSocket::SocketResourceError:
+        return EMFILE;
+    case QAbstractSocket::SocketTimeoutError:
+        return ETIMEDOUT;
+    case QAbstractSocket::DatagramTooLargeError:
+        return EMSGSIZE;
+    case QAbstractSocket::NetworkError:
+        return ENETUNREACH;
+    case QAbstractSocket::AddressInUseError:
+        return EADDRINUSE;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return EADDRNOTAVAIL;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return EOPNOTSUPP;
+    case QAbstractSocket::OperationError:
+        return EINPROGRESS;
+    default:
+        return EIO;
+    }
+}
+
+TMSTCP_Form::TMSTCP_Form(QWidget *parent)
+    : MasterWindow("Modbus/TCP master type protocol", "Modbus/TCP Master Utility Program", kTcpLimits, 4, parent)
+{
+    setObjectName("MSTCP_Form");
+    Edit1 = new QLineEdit("127.0.0.1", this);
+    Edit1->setObjectName("Edit1");
+    Edit1->setMaximumWidth(160);
+    // Five places rather than four, so that every TCP port can be typed.
+    MaskEdit4 = make_number_field(this, "MaskEdit4", 5, "502");
+    BitBtn3 = new QPushButton("open", this);
+    BitBtn3->setObjectName("BitBtn3");
+    BitBtn4 = new QPushButton("close", this);
+    BitBtn4->setObjectName("BitBtn4");
+    add_labelled(portRow(), "IP Address:", Edit1);
+    add_labelled(portRow(), "Port No.", MaskEdit4);
+    portRow()->addWidget(BitBtn3);
+    portRow()->addWidget(BitBtn4);
+    portRow()->addStretch();
+
+    ClientSocket1 = new QTcpSocket(this);
+    ClientSocket1->setObjectName("ClientSocket1");
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn1Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn4Click);
+    connect(ClientSocket1, &QTcpSocket::connected, this, &TMSTCP_Form::ClientSocket1Connect);
+    connect(ClientSocket1, &QTcpSocket::disconnected, this, &TMSTCP_Form::ClientSocket1Disconnect);
+    connect(ClientSocket1, &QTcpSocket::errorOccurred, this, &TMSTCP_Form::ClientSocket1Error);
+    connect(ClientSocket1, &QTcpSocket::readyRead, this, &TMSTCP_Form::ClientSocket1Read);
+    FormCreate();
+}
+
+void TMSTCP_Form::FormCreate()
+{
+    ComboBox1->setCurrentIndex(0);
+    CheckRequestFields();
+    StringGrid1->showHint(false);
+    BitBtn1->setEnabled(true);
+    BitBtn2->setEnabled(false);
+    BitBtn3->setEnabled(true);
+    BitBtn4->setEnabled(false);
+    host_.clear();
+    port_ = 0;
+}
+
+void TMSTCP_Form::BitBtn3Click()
+{
+    host_ = Edit1->text();
+    const long port = read_decimal_field(MaskEdit4);
+    port_ = port <= 65535 ? int(port) : 0;  // no port beyond the range: the connection is refused
+    BitBtn3->setEnabled(false);
+    framer_.clear();
+    ClientSocket1->connectToHost(host_, quint16(port_));
+}
+
+void TMSTCP_Form::ClientSocket1Connect()
+{
+    show_status_message("Connect To: " + ClientSocket1->peerName().toStdString() + " OK");
+    BitBtn3->setEnabled(false);
+    BitBtn4->setEnabled(true);
+}
+
+void TMSTCP_Form::BitBtn4Click()
+{
+    BitBtn3->setEnabled(true);
+    BitBtn4->setEnabled(false);
+    ClientSocket1->abort();  // a connected socket reports the disconnect
+    host_.clear();
+    port_ = 0;
+    framer_.clear();
+}
+
+void TMSTCP_Form::ClientSocket1Disconnect()
+{
+    show_status_message("Disconnect OK ");
+    BitBtn3->setEnabled(true);
+    BitBtn4->setEnabled(false);
+    host_.clear();
+    port_ = 0;
+    framer_.clear();
+}
+
+void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
+{
+    // The peer closing the connection is an ordinary disconnect, reported by
+    // ClientSocket1Disconnect right after this.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    const std::string text = strformat("TCP connect error rtc=%d", socket_error_number(error));
+    show_status_message(text);
+    BitBtn3->setEnabled(true);
+    BitBtn4->setEnabled(false);
+    {
+        // Closing after an error is part of the error, not a second notice.
+        QSignalBlocker quiet(ClientSocket1);
+        ClientSocket1->abort();
+    }
+    host_.clear();
+    port_ = 0;
+    framer_.clear();
+    show_message_box(text);
+}
+
+void TMSTCP_Form::BitBtn1Click()
+{
+    if (!BitBtn4->isEnabled()) {
+        show_message_box("TCP Port is not open yet !!!!!");
+        return;
+    }
+    if (CheckRequestFields() != 0)
+        return;
+    length_ = 0;
+    beginRequest();
+    std::memset(query_, 0, sizeof query_);
+    if (prepare_tcp_query(request_.kind + 1u, uint8_t(request_.device), request_.start, request_.count, 0, &length_,
+                          query_) != 0) {
+        show_message_box("Prepare Modbus/TCP Query Message error !!!");
+        return;
+    }
+    sendQuery();
+}
+
+void TMSTCP_Form::sendWrite()
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (prepare_tcp_query(write_.function, uint8_t(request_.device), write_.address, 1, write_.value, &length_,
+                          query_) != 0) {
+        show_message_box("Prepare Modbus/TCP Query Message error !!!");
+        return;
+    }
+    sendQuery();
+}
+
+void TMSTCP_Form::sendQuery()
+{
+    Memo1->clear();
+    Memo1->add(hex_line("Query message: ", query_, length_));
+    ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
+}
+
+void TMSTCP_Form::ClientSocket1Read()
+{
+    const QByteArray data = ClientSocket1->readAll();
+    if (data.isEmpty())
+        return;  // a failed read leaves nothing to decode
+    show_status_message(strformat("Receive data length= %d", int(data.size())));
+    framer_.append(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+
+    // An answer split over several reads is decoded once it is whole; several
+    // answers in one read are each logged and decoded in turn.
+    bool first = true;
+    std::vector<uint8_t> frame;
+    for (;;) {
+        const size_t buffered = framer_.buffered();
+        unsigned badLength = 0;
+        const TcpFramer::Status status = framer_.next(frame, &badLength);
+        if (status == TcpFramer::Status::NeedMore)
+            break;
+        if (first)
+            Memo2->clear();
+        first = false;
+        if (status == TcpFramer::Status::Bad) {
+            Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
+            break;
+        }
+        length_ = int32_t(frame.size());
+        Memo2->add(hex_line("Response message: ", frame.data(), length_));
+        show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col, write_.value);
+        offerGrid(false);
+    }
+}
+
+void TMSTCP_Form::FormClose()
+{
+    station_closed(MasterTcp);
+    // A connection, or one being made, goes with the window.
+    QSignalBlocker quiet(ClientSocket1);
+    ClientSocket1->abort();
+}

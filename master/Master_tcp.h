@@ -1,9 +1,47 @@
+// The Master TCP station: a Modbus/TCP client that reads and writes a device
+// behind the 7-byte Modbus/TCP header.
 #pragma once
 
-#include <QWidget>
+#include <QAbstractSocket>
+#include <QString>
 
-class TMSTCP_Form : public QWidget {
+#include "Master_window.h"
+#include "Tcp_framer.h"
+
+class QTcpSocket;
+
+class TMSTCP_Form : public MasterWindow {
     Q_OBJECT
 public:
     explicit TMSTCP_Form(QWidget *parent = nullptr);
+
+public slots:
+    void FormCreate();
+    void FormClose() override;
+    void BitBtn1Click();  // "Send command"
+    void BitBtn3Click();  // "open"
+    void BitBtn4Click();  // "close"
+    void ClientSocket1Connect();
+    void ClientSocket1Disconnect();
+    void ClientSocket1Error(QAbstractSocket::SocketError error);
+    void ClientSocket1Read();
+
+protected:
+    void sendWrite() override;
+    void sendQuery();
+
+private:
+    QLineEdit *Edit1, *MaskEdit4;
+    QPushButton *BitBtn3, *BitBtn4;
+    QTcpSocket *ClientSocket1;
+
+    QString host_;  // host and port last used for connecting
+    int port_ = 0;
+    uint8_t query_[512] = {0};
+    int32_t length_ = 0;
+    TcpFramer framer_;  // answers are cut from the stream by their length field
 };
+
+// The operating system's error number for a socket error (ECONNREFUSED for a
+// refused connection, ...), as the station reports it.
+int socket_error_number(QAbstractSocket::SocketError error);

@@ -1,0 +1,150 @@
+#include "Master_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "Set_Data.h"
+
+void add_labelled(QHBoxLayout *row, const QString &label, QWidget *control)
+{
+    auto *l = new QLabel(label, control->parentWidget());
+    l->setBuddy(control);
+    row->addWidget(l);
+    row->addWidget(control);
+}
+
+QLineEdit *make_number_field(QWidget *parent, const char *name, int places, const QString &initial)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    // Digit places that may stay empty, shown as "_". Unlike a designer mask
+    // field, text() returns the digits without the blanks; read_decimal_field
+    // copes with either.
+    edit->setInputMask(QString(places, QLatin1Char('0')) + ";_");
+    edit->setText(initial);
+    edit->setMaximumWidth(20 + 12 * places);
+    return edit;
+}
+
+MasterWindow::MasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
+                           QWidget *parent)
+    : QWidget(parent), limits_(limits)
+{
+    setAttribute(Qt::WA_DeleteOnClose);  // the window is freed when closed
+    setWindowTitle(caption);
+
+    Panel1 = new QLabel(header, this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setAlignment(Qt::AlignCenter);
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    QFont big = Panel1->font();
+    big.setPointSize(big.pointSize() + 4);
+    big.setBold(true);
+    Panel1->setFont(big);
+    Panel1->setMinimumHeight(36);
+
+    portRow_ = new QHBoxLayout;
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->addItems({"Output Coil (Addr: 0xxxx)", "Input Relay (Addr: 1xxxx)",
+                         "Holding Register (Addr: 4xxxx)", "Input Register (Addr: 3xxxx)"});
+    MaskEdit1 = make_number_field(this, "MaskEdit1", 3, "1");
+    MaskEdit2 = make_number_field(this, "MaskEdit2", 4, "1");
+    MaskEdit3 = make_number_field(this, "MaskEdit3", countPlaces, "1");
+    BitBtn1 = new QPushButton("Send command", this);
+    BitBtn1->setObjectName("BitBtn1");
+    BitBtn2 = new QPushButton("Set data value", this);
+    BitBtn2->setObjectName("BitBtn2");
+
+    auto *fields = new QHBoxLayout;
+    add_labelled(fields, "Function Code", ComboBox1);
+    add_labelled(fields, "Modbus Device Address", MaskEdit1);
+    add_labelled(fields, "Register/Relay Address", MaskEdit2);
+    add_labelled(fields, "Communication Words/Bits", MaskEdit3);
+    fields->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(BitBtn2);
+    buttons->addStretch();
+
+    Memo1 = new Memo(this);
+    Memo1->setObjectName("Memo1");
+    Memo2 = new Memo(this);
+    Memo2->setObjectName("Memo2");
+    Memo1->setMaximumHeight(70);
+    Memo2->setMaximumHeight(110);
+
+    StringGrid1 = new StringGrid(this);
+    StringGrid1->setObjectName("StringGrid1");
+    StringGrid1->setHintText("Double click to set data value");
+
+    auto *all = new QVBoxLayout(this);
+    all->addWidget(Panel1);
+    all->addLayout(portRow_);
+    all->addLayout(fields);
+    all->addLayout(buttons);
+    all->addWidget(Memo1);
+    all->addWidget(Memo2);
+    all->addWidget(StringGrid1, 1);
+
+    connect(BitBtn2, &QPushButton::clicked, this, &MasterWindow::BitBtn2Click);
+    connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, [this] { StringGrid1DblClick(); });
+}
+
+int MasterWindow::CheckRequestFields()
+{
+    return check_master_request(read_decimal_field(MaskEdit1), read_decimal_field(MaskEdit2),
+                                read_decimal_field(MaskEdit3), ComboBox1->currentIndex(), limits_, request_,
+                                *StringGrid1);
+}
+
+void MasterWindow::beginRequest()
+{
+    StringGrid1->showHint(false);
+    BitBtn2->setEnabled(false);
+}
+
+void MasterWindow::offerGrid(bool focusGrid)
+{
+    const bool writable = request_.kind == 0 || request_.kind == 2;
+    StringGrid1->showHint(writable);
+    BitBtn2->setEnabled(writable);
+    StringGrid1->selectCell(request_.kind < 2 ? 8 : 1, 1);
+    if (focusGrid)
+        StringGrid1->setFocus();
+}
+
+void MasterWindow::BitBtn2Click()
+{
+    MasterWrite write;
+    uint16_t mode = 0;
+    if (!pick_master_write(*StringGrid1, StringGrid1->selectedRow(), StringGrid1->selectedCol(), request_, write,
+                           mode))
+        return;
+    write_ = write;
+    if (set_data_dialog()->AskDataValue(write_.function, write_.address, mode, write_.value) != 0)
+        return;
+    sendWrite();
+}
+
+void MasterWindow::StringGrid1DblClick()
+{
+    if (BitBtn2->isEnabled())
+        BitBtn2Click();
+}
+
+void MasterWindow::closeEvent(QCloseEvent *event)
+{
+    if (!closed_) {
+        closed_ = true;
+        FormClose();
+    }
+    QWidget::closeEvent(event);
+}

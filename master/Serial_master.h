@@ -1,0 +1,49 @@
+// What the two serial master stations add to the shared window: the port
+// table with "Port Define", "Open" and "Close", the port label and the 10 ms
+// receive timer. The line and the clock go through a SerialLink, which tests
+// replace with setLink().
+#pragma once
+
+#include <QPushButton>
+#include <QTimer>
+
+#include "Master_window.h"
+#include "Notices.h"
+#include "Port_Def.h"
+#include "Serial_link.h"
+
+class SerialMasterWindow : public MasterWindow {
+    Q_OBJECT
+public:
+    // The port and clock to use; nullptr returns to the link library.
+    void setLink(SerialLink *link) { link_ = link ? link : &default_serial_link(); }
+    const StationPorts &ports() const { return ports_; }
+
+public slots:
+    void BitBtn3Click();  // "Port Define"
+    void BitBtn4Click();  // "Open"
+    void BitBtn5Click();  // "Close"
+    void UpdatePortLabel();
+    void FormClose() override;
+    virtual void Timer1Timer() = 0;
+
+protected:
+    SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
+                       StationKind kind, QWidget *parent);
+    // Sets up the port table, the label and the buttons as a fresh window has them.
+    void setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits);
+    bool portOpen() const { return BitBtn5->isEnabled(); }
+    // Writes the request to the port and starts the receive timer.
+    void sendRequest(const void *bytes, int32_t n);
+    // A new request restarts the receive machine from Start.
+    virtual void restartReceive() = 0;
+
+    QPushButton *BitBtn3, *BitBtn4, *BitBtn5;
+    QLabel *Label1;
+    QTimer *Timer1;
+    SerialLink *link_;
+    StationPorts ports_;
+
+private:
+    StationKind kind_;
+};
