@@ -58,9 +58,22 @@ QStringList Memo::lines() const
     return all.split(QLatin1Char('\n'));
 }
 
+QString number_mask(int digits) { return QString(qMax(digits, 1), QLatin1Char('0')) + QStringLiteral("; "); }
+
 long read_decimal_field(const QLineEdit *edit)
 {
-    const QString text = edit->text();
+    // A masked field is read with its blanks in place, as the stations expect
+    // of a masked edit: QLineEdit::text() drops the unfilled places of a mask
+    // altogether, which would read "1 2" as 12. displayText() keeps them, shown
+    // as the mask's blank character (after the ';'), read here as a blank.
+    QString text = edit->text();
+    const QString mask = edit->inputMask();
+    if (!mask.isEmpty() && edit->echoMode() == QLineEdit::Normal) {
+        text = edit->displayText();
+        const int semi = mask.lastIndexOf(QLatin1Char(';'));
+        if (semi >= 0 && semi + 1 < mask.size())
+            text.replace(mask.at(semi + 1), QLatin1Char(' '));
+    }
     int i = 0;
     while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('_')))
         ++i;
@@ -80,8 +93,12 @@ void library_box(const char *text, const char *caption, void *)
 void install_qt_message_boxes()
 {
     set_message_box_sink([](const std::string &text, const std::string &caption) {
+        // No parent: the box belongs to no window, like the system's own
+        // message box; exec() makes it application modal. The text is never
+        // taken as rich text.
         QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
                         QString::fromStdString(text), QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     });
     corvane_set_message_handler(library_box, nullptr);

@@ -44,12 +44,22 @@ public:
     explicit Memo(QWidget *parent = nullptr);
     void add(const QString &line) { appendPlainText(line); }
     void add(const std::string &line) { appendPlainText(QString::fromStdString(line)); }
+    void add(const char *line) { appendPlainText(QString::fromUtf8(line)); }
     QStringList lines() const;
 };
 
+// Masked edit fields are QLineEdits with an input mask. Two differences from
+// the masked edit the station code was written for:
+//  - the mask letters for digits are the other way round: in Qt '9' is a
+//    required digit and '0' an optional one (the designer's masks use '9' for
+//    optional); number_mask() gives the optional-digit mask the stations use;
+//  - QLineEdit::text() leaves out the unfilled places, where a masked edit
+//    gives blanks; read_decimal_field() reads the field with its blanks.
+QString number_mask(int digits);  // digits optional digits, blank ' ' for empty places
+
 // A masked numeric field read as the stations read it: leading blanks skipped,
-// digits up to the first other character, nothing gives 0 (kept in 32 bits;
-// callers keep the 16 bits they need).
+// digits up to the first other character (a blank included), nothing gives 0
+// (kept in 32 bits; callers keep the 16 bits they need).
 long read_decimal_field(const QLineEdit *edit);
 
 // Routes the program's and the link library's message boxes to modal Qt boxes
