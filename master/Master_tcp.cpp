@@ -80,6 +80,14 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     FormCreate();
 }
 
+TMSTCP_Form::~TMSTCP_Form()
+{
+    // The socket goes after this window's controls and reports its
+    // disconnect as it goes: nothing of that may reach the handlers.
+    QObject::disconnect(ClientSocket1, nullptr, this, nullptr);
+    ClientSocket1->abort();
+}
+
 void TMSTCP_Form::FormCreate()
 {
     ComboBox1->setCurrentIndex(0);

@@ -14,6 +14,7 @@ class TMSTCP_Form : public MasterWindow {
     Q_OBJECT
 public:
     explicit TMSTCP_Form(QWidget *parent = nullptr);
+    ~TMSTCP_Form() override;
 
 public slots:
     void FormCreate();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <cstdint>
 #include <deque>
 #include <vector>
 
@@ -71,4 +72,3 @@ private:
     std::deque<Arrival> queue_;
 };
 
-inline QByteArray hexBytes(const char *text) { return QByteArray::fromHex(text); }

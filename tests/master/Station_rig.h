@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,6 +78,8 @@ inline QString gridRow(StringGrid *g, int r)
         cells << g->cellText(c, r);
     return cells.join('|');
 }
+
+inline QByteArray hexBytes(const char *text) { return QByteArray::fromHex(text); }
 
 inline QByteArray withCrc(const QByteArray &pdu)
 {

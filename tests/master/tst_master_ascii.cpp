@@ -1,0 +1,259 @@
+// The Master ASCII station on a fake line: framing from ":" to LF, the LRC
+// check, the time-out over all empty reads, writes.
+#include "Fake_link.h"
+#include "Master_ascii.h"
+#include "Station_rig.h"
+
+namespace {
+
+struct Rig {
+    Recorder rec;
+    FakeLink link;
+    TMSASC_Form *form;
+
+    Rig()
+    {
+        form = new TMSASC_Form;
+        form->setLink(&link);
+        invoke(form, "BitBtn4Click");
+    }
+    ~Rig() { delete form; }
+
+    QTimer *timer() { return child<QTimer>(form, "Timer1"); }
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            link.ms += 10;
+            invoke(form, "Timer1Timer");
+        }
+    }
+    int run(int max = 3000)
+    {
+        int n = 0;
+        while (timer()->isActive() && n < max) {
+            tick();
+            ++n;
+        }
+        return n;
+    }
+    void send(int kind, int start, int count)
+    {
+        setRequest(form, kind, 1, start, count);
+        invoke(form, "BitBtn1Click");
+    }
+};
+
+QStringList valueRows(StringGrid *g)
+{
+    QStringList rows;
+    for (int r = 1; r < g->rowCount(); ++r)
+        rows << gridRow(g, r);
+    return rows;
+}
+
+}  // namespace
+
+class TestMasterAscii : public QObject {
+    Q_OBJECT
+private slots:
+    void freshWindow()
+    {
+        Recorder rec;
+        FakeLink link;
+        TMSASC_Form form;
+        form.setLink(&link);
+        QCOMPARE(form.windowTitle(), QString("Modbus master ASCII type protocol"));
+        QCOMPARE(child<QLabel>(&form, "Panel1")->text(), QString("Modbus Master ASCII Utility Program"));
+        QCOMPARE(child<QLabel>(&form, "Label1")->text(), QString("COM2 Port 9600 O 7 1"));
+        QCOMPARE(grid(&form)->rowCount(), 2);
+        QVERIFY(!button(&form, "BitBtn2")->isEnabled());
+        QVERIFY(!button(&form, "BitBtn5")->isEnabled());
+        invoke(&form, "BitBtn1Click");
+        QCOMPARE(rec.boxes, QStringList{"Quillan|COM Port is not open yet !!!!!"});
+        invoke(&form, "BitBtn4Click");
+        QCOMPARE(link.openedPort, 2);
+        QCOMPARE(rec.statuses.last(), QString("Open COM2 port OK ......"));
+    }
+
+    void limits_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("61 holding") << 2 << 61 << "Quillan|Communication Words/Bits must be 1 - 60 !!!!";
+        QTest::newRow("60 input") << 3 << 60 << "";
+        QTest::newRow("961 coils") << 0 << 961 << "Quillan|Communication Words/Bits must be 1 - 960 !!!!";
+        QTest::newRow("960 relays") << 1 << 960 << "";
+        QTest::newRow("100 coils") << 0 << 100 << "";
+    }
+    void limits()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, count);
+        QFETCH(QString, box);
+        Rig r;
+        r.send(kind, 1, count);
+        QCOMPARE(r.rec.boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(int(r.link.written.size()), box.isEmpty() ? 1 : 0);
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("memo2");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("holding 42") << 2 << 1 << QByteArray(":010302002AD0\r\n")
+                                    << QStringList{"Response Message: :010302002AD0"}
+                                    << QStringList{"40001|    42|0x002A"};
+        QTest::newRow("noise before the colon") << 2 << 1 << QByteArray("\x00zz\r\n:010302002AD0\r\n", 20)
+                                                << QStringList{"Response Message: :010302002AD0"}
+                                                << QStringList{"40001|    42|0x002A"};
+        QTest::newRow("lrc error") << 2 << 1 << QByteArray(":010302002AD1\r\n")
+                                   << QStringList{"Response Message: :010302002AD1",
+                                                  "LRC error: Recv[68 49] Calc[68 48]"}
+                                   << QStringList{"40001||"};
+        QTest::newRow("too short for an lrc") << 2 << 1 << QByteArray(":\r\n")
+                                              << QStringList{"Response Message: :", "LRC error: Recv[0 58] Calc[48 48]"}
+                                              << QStringList{"40001||"};
+        QTest::newRow("four characters") << 2 << 1 << QByteArray(":0\r\n")
+                                         << QStringList{"Response Message: :0", "LRC error: Recv[58 48] Calc[48 48]"}
+                                         << QStringList{"40001||"};
+        QTest::newRow("exception") << 2 << 1 << asciiFrame(hexBytes("018302"))
+                                   << QStringList{"Response Message: :0183027A"} << QStringList{"40001||"};
+        QTest::newRow("coils 10") << 0 << 10 << asciiFrame(hexBytes("010102FF02"))
+                                  << QStringList{"Response Message: " + QString(asciiFrame(hexBytes("010102FF02"))).trimmed()}
+                                  << QStringList{"00008 - 00001|On|On|On|On|On|On|On|On", "00010 - 00009|||||||On|Off"};
+    }
+    void answers()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, count);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, memo2);
+        QFETCH(QStringList, rows);
+        Rig r;
+        r.send(kind, 1, count);
+        r.link.arrive(answer);
+        r.run();
+        QCOMPARE(memo(r.form, "Memo2")->lines(), memo2);
+        QCOMPARE(valueRows(grid(r.form)), rows);
+        // "Set data value" is offered for the writable kinds, checksum error or not.
+        QVERIFY(button(r.form, "BitBtn2")->isEnabled());
+        QCOMPARE(grid(r.form)->selectedCol(), kind < 2 ? 8 : 1);
+        QVERIFY(r.rec.boxes.isEmpty());
+    }
+
+    void queryLogged()
+    {
+        Rig r;
+        r.send(2, 1, 1);
+        QCOMPARE(memo(r.form, "Memo1")->lines(), QStringList{"Query message: :010300000001FB"});
+        QCOMPARE(r.link.written.at(0), QByteArray(":010300000001FB\r\n"));
+    }
+
+    // Examined one tick after its LF, finished one tick after that.
+    void steps()
+    {
+        Rig r;
+        r.send(2, 1, 1);
+        r.tick();
+        QCOMPARE(r.form->receiver().state(), int(AsciiReceiver::WaitColon));
+        r.link.arrive(":010302002AD0\r\n");
+        r.tick(15);
+        QCOMPARE(r.form->receiver().state(), int(AsciiReceiver::Check));
+        QVERIFY(memo(r.form, "Memo2")->lines().isEmpty());
+        r.tick();
+        QCOMPARE(r.form->receiver().state(), int(AsciiReceiver::Finish));
+        r.tick();
+        QVERIFY(!r.timer()->isActive());
+    }
+
+    // The time-out counts every empty read since the request, even with
+    // characters in between.
+    void timeOutCountsAllEmptyReads()
+    {
+        Rig r;
+        r.send(2, 1, 1);
+        bool timerRanDuringBox = true;
+        r.rec.onBox = [&](const QString &) { timerRanDuringBox = r.timer()->isActive(); };
+        const long t = r.link.ms;
+        for (int i = 0; i < 60; ++i)  // one character every 30 ms, never an LF
+            r.link.arrive(i == 0 ? ":" : "1", t + 30 * i);
+        const int ticks = r.run();
+        QCOMPARE(r.rec.boxes, QStringList{"Zentavor|RS232C comm. time out error"});
+        QVERIFY(!timerRanDuringBox);
+        QVERIFY2(ticks < 160, qPrintable(QString::number(ticks)));
+        QCOMPARE(memo(r.form, "Memo2")->lines(), QStringList{"Time out error"});
+    }
+
+    void overflow()
+    {
+        Rig r;
+        r.send(2, 1, 1);
+        r.link.arrive(":" + QByteArray(700, 'A'));
+        r.tick(1 + 512);
+        QCOMPARE(r.form->receiver().length(), 512);
+        r.tick();
+        QCOMPARE(memo(r.form, "Memo2")->lines(),
+                 QStringList{"Receive buffer overflow: line longer than 512 characters dropped"});
+        QCOMPARE(r.form->receiver().state(), int(AsciiReceiver::Start));
+        // The rest has no colon: dropped while waiting, then the time-out.
+        r.run();
+        QCOMPARE(r.rec.boxes, QStringList{"Zentavor|RS232C comm. time out error"});
+    }
+
+    void writeRegister()
+    {
+        Rig r;
+        r.send(2, 1, 5);
+        r.link.arrive(asciiFrame(hexBytes("01030A000100020003000400FF")));
+        r.run();
+        DialogSeen seen;
+        answerDialog(seen, "1234");
+        grid(r.form)->selectCell(2, 5);
+        invoke(r.form, "StringGrid1DblClick");
+        QCOMPARE(seen.title, QString("Register: 40005"));
+        QCOMPARE(seen.field, QString("00FF"));
+        QCOMPARE(seen.mode, QString("Hex."));
+        const QByteArray sent = asciiFrame(hexBytes("010600041234"));
+        QCOMPARE(r.link.written.back(), sent);
+        r.link.arrive(sent);
+        r.run();
+        QCOMPARE(gridRow(grid(r.form), 5), QString("40005|  4660|0x1234"));
+        QCOMPARE(gridRow(grid(r.form), 1), QString("40001|     1|0x0001"));
+    }
+
+    void writeCoil()
+    {
+        Rig r;
+        r.send(0, 1, 10);
+        r.link.arrive(asciiFrame(hexBytes("0101020000")));
+        r.run();
+        DialogSeen seen;
+        answerDialog(seen, "On");
+        grid(r.form)->selectCell(6, 2);  // coil 11: not read
+        invoke(r.form, "BitBtn2Click");
+        QCOMPARE(seen.runs, 0);
+        grid(r.form)->selectCell(7, 2);
+        invoke(r.form, "BitBtn2Click");
+        QCOMPARE(seen.title, QString("Relay: 00010"));
+        QCOMPARE(r.link.written.back(), asciiFrame(hexBytes("01050009FF00")));
+    }
+
+    void formClose()
+    {
+        Recorder rec;
+        FakeLink link;
+        auto *form = new TMSASC_Form;
+        form->setLink(&link);
+        form->close();  // port not open: nothing to release
+        QCOMPARE(rec.closed, QList<int>{MasterAscii});
+        QCOMPARE(link.closes, 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+};
+
+QTEST_MAIN(TestMasterAscii)
+#include "tst_master_ascii.moc"

@@ -1,0 +1,265 @@
+// The Master TCP station against a test server on 127.0.0.1 that answers
+// exactly as each case needs: split answers, several in one read, bad
+// length fields, refused connections, a peer that hangs up.
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "Master_tcp.h"
+#include "Peers.h"
+#include "Station_rig.h"
+
+namespace {
+
+// Accepts one connection and hands each request to a script.
+class ScriptedServer : public QObject {
+public:
+    std::function<void(QTcpSocket *, const QByteArray &)> onRequest;
+    QTcpSocket *client = nullptr;
+
+    bool listen()
+    {
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            client = server_.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, this, [this] {
+                const QByteArray request = client->readAll();
+                if (onRequest)
+                    onRequest(client, request);
+            });
+        });
+        return server_.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return server_.serverPort(); }
+
+private:
+    QTcpServer server_;
+};
+
+struct Rig {
+    Recorder rec;
+    TMSTCP_Form *form = new TMSTCP_Form;
+    ~Rig() { delete form; }
+
+    bool connectTo(quint16 port)
+    {
+        child<QLineEdit>(form, "Edit1")->setText("127.0.0.1");
+        child<QLineEdit>(form, "MaskEdit4")->setText(QString::number(port));
+        invoke(form, "BitBtn3Click");
+        waitUntil([this] { return button(form, "BitBtn4")->isEnabled() || !rec.boxes.isEmpty(); });
+        return button(form, "BitBtn4")->isEnabled();
+    }
+    QStringList memo2() { return memo(form, "Memo2")->lines(); }
+};
+
+QByteArray tcpAnswer(const QByteArray &pdu, int transaction = 0)
+{
+    QByteArray head(6, '\0');
+    head[0] = char(transaction >> 8);
+    head[1] = char(transaction);
+    head[5] = char(pdu.size());
+    return head + pdu;
+}
+
+}  // namespace
+
+class TestMasterTcp : public QObject {
+    Q_OBJECT
+private slots:
+    void freshWindow()
+    {
+        Rig r;
+        QCOMPARE(r.form->windowTitle(), QString("Modbus/TCP master type protocol"));
+        QCOMPARE(child<QLabel>(r.form, "Panel1")->text(), QString("Modbus/TCP Master Utility Program"));
+        QCOMPARE(child<QLineEdit>(r.form, "Edit1")->text(), QString("127.0.0.1"));
+        QCOMPARE(child<QLineEdit>(r.form, "MaskEdit4")->text(), QString("502"));
+        QCOMPARE(button(r.form, "BitBtn3")->text(), QString("open"));
+        QCOMPARE(button(r.form, "BitBtn4")->text(), QString("close"));
+        QVERIFY(button(r.form, "BitBtn3")->isEnabled());
+        QVERIFY(!button(r.form, "BitBtn4")->isEnabled());
+        QVERIFY(!button(r.form, "BitBtn2")->isEnabled());
+        invoke(r.form, "BitBtn1Click");
+        QCOMPARE(r.rec.boxes, QStringList{"Quillan|TCP Port is not open yet !!!!!"});
+    }
+
+    void limits_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("121 input") << 3 << 121 << "Quillan|Communication Words/Bits must be 1 - 120 !!!!";
+        QTest::newRow("1921 coils") << 0 << 1921 << "Quillan|Communication Words/Bits must be 1 - 1920 !!!!";
+        QTest::newRow("1920 coils") << 0 << 1920 << "";
+    }
+    void limits()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, count);
+        QFETCH(QString, box);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        Rig r;
+        QVERIFY(r.connectTo(server.port()));
+        setRequest(r.form, kind, 1, 1, count);
+        invoke(r.form, "BitBtn1Click");
+        QCOMPARE(r.rec.boxes, box.isEmpty() ? QStringList() : QStringList{box});
+        QCOMPARE(memo(r.form, "Memo1")->lines().size(), box.isEmpty() ? 1 : 0);
+    }
+
+    // How the answers are cut from the stream, whatever the reads bring.
+    void answers_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");  // written with a pause between
+        QTest::addColumn<QStringList>("memo2");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("lengths");  // "Receive data length= " notices
+        const QByteArray good = tcpAnswer(hexBytes("0103040 00AFFFF").replace(' ', ""), 0x0102);
+        const QString goodLine = "Response message: 01 02 00 00 00 07 01 03 04 00 0A FF FF ";
+        QTest::newRow("one answer") << QList<QByteArray>{good} << QStringList{goodLine}
+                                    << QStringList{"40001|    10|0x000A", "40002|    -1|0xFFFF"}
+                                    << QStringList{"Receive data length= 13"};
+        QTest::newRow("split in two") << QList<QByteArray>{good.left(5), good.mid(5)} << QStringList{goodLine}
+                                      << QStringList{"40001|    10|0x000A", "40002|    -1|0xFFFF"}
+                                      << QStringList{"Receive data length= 5", "Receive data length= 8"};
+        QTest::newRow("split in the data") << QList<QByteArray>{good.left(10), good.mid(10)} << QStringList{goodLine}
+                                           << QStringList{"40001|    10|0x000A", "40002|    -1|0xFFFF"}
+                                           << QStringList{"Receive data length= 10", "Receive data length= 3"};
+        const QByteArray second = tcpAnswer(hexBytes("0103040001 0002").replace(' ', ""));
+        QTest::newRow("two in one read")
+            << QList<QByteArray>{good + second}
+            << QStringList{goodLine, "Response message: 00 00 00 00 00 07 01 03 04 00 01 00 02 "}
+            << QStringList{"40001|     1|0x0001", "40002|     2|0x0002"} << QStringList{"Receive data length= 26"};
+        QTest::newRow("length field 1") << QList<QByteArray>{hexBytes("000000000001 01")}
+                                        << QStringList{"Length field error: 1, 7 bytes dropped"}
+                                        << QStringList{"40001||", "40002||"} << QStringList{"Receive data length= 7"};
+        QTest::newRow("length field 255")
+            << QList<QByteArray>{hexBytes("0000000000FF0103040001")}
+            << QStringList{"Length field error: 255, 11 bytes dropped"} << QStringList{"40001||", "40002||"}
+            << QStringList{"Receive data length= 11"};
+        QTest::newRow("fewer than 6 bytes") << QList<QByteArray>{hexBytes("0000")} << QStringList{}
+                                            << QStringList{"40001||", "40002||"} << QStringList{"Receive data length= 2"};
+        QTest::newRow("exception") << QList<QByteArray>{tcpAnswer(hexBytes("018302"))}
+                                   << QStringList{"Response message: 00 00 00 00 00 03 01 83 02 "}
+                                   << QStringList{"40001||", "40002||"} << QStringList{"Receive data length= 9"};
+    }
+    void answers()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QStringList, memo2);
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, lengths);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        // Each chunk goes out 60 ms after the one before, so that the
+        // station reads it by itself.
+        server.onRequest = [&](QTcpSocket *c, const QByteArray &) {
+            for (int i = 0; i < chunks.size(); ++i)
+                QTimer::singleShot(60 * i, c, [c, chunk = chunks[i]] { c->write(chunk); });
+        };
+        Rig r;
+        QVERIFY(r.connectTo(server.port()));
+        QCOMPARE(r.rec.statuses.last(), QString("Connect To: 127.0.0.1 OK"));
+        setRequest(r.form, 2, 1, 1, 2);
+        invoke(r.form, "BitBtn1Click");
+        QCOMPARE(memo(r.form, "Memo1")->lines(), QStringList{"Query message: 00 00 00 00 00 06 01 03 00 00 00 02 "});
+        QVERIFY(waitUntil([&] { return r.rec.statuses.size() >= 1 + lengths.size(); }, 3000));
+        QTest::qWait(100);  // nothing more comes
+        QCOMPARE(r.rec.statuses.mid(1), lengths);
+        QCOMPARE(r.memo2(), memo2);
+        StringGrid *g = grid(r.form);
+        QCOMPARE((QStringList{gridRow(g, 1), gridRow(g, 2)}), rows);
+        QCOMPARE(button(r.form, "BitBtn2")->isEnabled(), !memo2.isEmpty() && !memo2[0].startsWith("Length"));
+        QVERIFY(r.rec.boxes.isEmpty());
+    }
+
+    void refused()
+    {
+        const quint16 port = freeLoopbackPort();
+        Rig r;
+        QVERIFY(!r.connectTo(port));
+        QCOMPARE(r.rec.statuses, QStringList{"TCP connect error rtc=111"});
+        QCOMPARE(r.rec.boxes, QStringList{"Quillan|TCP connect error rtc=111"});
+        QVERIFY(button(r.form, "BitBtn3")->isEnabled());
+        QVERIFY(!button(r.form, "BitBtn4")->isEnabled());
+    }
+
+    void socketErrors_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("number");
+        QTest::newRow("refused") << int(QAbstractSocket::ConnectionRefusedError) << 111;
+        QTest::newRow("timeout") << int(QAbstractSocket::SocketTimeoutError) << 110;
+        QTest::newRow("host not found") << int(QAbstractSocket::HostNotFoundError) << 113;
+        QTest::newRow("network") << int(QAbstractSocket::NetworkError) << 101;
+        QTest::newRow("unknown") << int(QAbstractSocket::UnknownSocketError) << 5;
+    }
+    void socketErrors()
+    {
+        QFETCH(int, error);
+        QFETCH(int, number);
+        QCOMPARE(socket_error_number(QAbstractSocket::SocketError(error)), number);
+    }
+
+    void closeAndPeerHangUp()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        Rig r;
+        QVERIFY(r.connectTo(server.port()));
+        invoke(r.form, "BitBtn4Click");
+        QCOMPARE(r.rec.statuses.last(), QString("Disconnect OK "));
+        QVERIFY(button(r.form, "BitBtn3")->isEnabled());
+        QVERIFY(!button(r.form, "BitBtn4")->isEnabled());
+
+        QVERIFY(r.connectTo(server.port()));
+        QVERIFY(waitUntil([&] { return server.client && server.client->state() == QAbstractSocket::ConnectedState; }));
+        server.client->disconnectFromHost();
+        QVERIFY(waitUntil([&] { return button(r.form, "BitBtn3")->isEnabled(); }));
+        QCOMPARE(r.rec.statuses.last(), QString("Disconnect OK "));
+        QVERIFY(r.rec.boxes.isEmpty());
+    }
+
+    void writeRegister()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        server.onRequest = [&](QTcpSocket *c, const QByteArray &req) {
+            if (req.at(7) == 3)
+                c->write(tcpAnswer(hexBytes("010306000100020003")));
+            else
+                c->write(req);  // a write is answered by its echo
+        };
+        Rig r;
+        QVERIFY(r.connectTo(server.port()));
+        setRequest(r.form, 2, 1, 1, 3);
+        invoke(r.form, "BitBtn1Click");
+        QVERIFY(waitUntil([&] { return r.memo2().size() == 1; }));
+        DialogSeen seen;
+        answerDialog(seen, "7FFF");
+        grid(r.form)->selectCell(2, 2);
+        invoke(r.form, "BitBtn2Click");
+        QCOMPARE(seen.title, QString("Register: 40002"));
+        QCOMPARE(seen.field, QString("0002"));
+        QCOMPARE(memo(r.form, "Memo1")->lines(), QStringList{"Query message: 00 00 00 00 00 06 01 06 00 01 7F FF "});
+        QVERIFY(waitUntil([&] { return gridRow(grid(r.form), 2) == "40002| 32767|0x7FFF"; }));
+        QCOMPARE(gridRow(grid(r.form), 3), QString("40003|     3|0x0003"));
+    }
+
+    void formClose()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        Recorder rec;
+        QPointer<TMSTCP_Form> form = new TMSTCP_Form;
+        child<QLineEdit>(form, "MaskEdit4")->setText(QString::number(server.port()));
+        invoke(form, "BitBtn3Click");
+        QVERIFY(waitUntil([&] { return server.client != nullptr; }));
+        QVERIFY(waitUntil([&] { return button(form, "BitBtn4")->isEnabled(); }));
+        form->close();
+        QCOMPARE(rec.closed, QList<int>{MasterTcp});
+        QVERIFY(waitUntil([&] { return server.client->state() != QAbstractSocket::ConnectedState; }));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(form.isNull());
+    }
+};
+
+QTEST_MAIN(TestMasterTcp)
+#include "tst_master_tcp.moc"
