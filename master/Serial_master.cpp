@@ -92,4 +92,13 @@ void SerialMasterWindow::FormClose()
     station_closed(kind_);
     if (portOpen())
         link_->close(ports_.usedPort);
+    released_ = true;
+}
+
+SerialMasterWindow::~SerialMasterWindow()
+{
+    // A window destroyed without being closed (its frame going first) still
+    // gives its port back, so that the next station can open it.
+    if (!released_ && portOpen())
+        link_->close(ports_.usedPort);
 }

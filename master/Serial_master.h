@@ -15,6 +15,7 @@
 class SerialMasterWindow : public MasterWindow {
     Q_OBJECT
 public:
+    ~SerialMasterWindow() override;
     // The port and clock to use; nullptr returns to the link library.
     void setLink(SerialLink *link) { link_ = link ? link : &default_serial_link(); }
     const StationPorts &ports() const { return ports_; }
@@ -46,4 +47,5 @@ protected:
 
 private:
     StationKind kind_;
+    bool released_ = false;  // the port went with FormClose
 };
