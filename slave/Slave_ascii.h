@@ -16,7 +16,7 @@ public:
     void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
     bool ReceiveTimedOut(int16_t start, int16_t timeout) const { return rx.ReceiveTimedOut(start, timeout); }
 
-    AsciiReceiver rx;  // RxState, RxBuffer, RxLength, RxStartTime, RxTimeout
+    SlaveAsciiReceiver rx;  // RxState, RxBuffer, RxLength, RxStartTime, RxTimeout
 
 public slots:
     void Timer1Timer() override;

@@ -89,7 +89,7 @@ bool SlaveReply::sent() const
     return std::any_of(events.begin(), events.end(), [](const SlaveEvent &e) { return e.type == SlaveEvent::Send; });
 }
 
-std::string hex_bytes(const uint8_t *data, size_t n)
+std::string slave_hex_bytes(const uint8_t *data, size_t n)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
@@ -174,7 +174,7 @@ private:
     char *text(size_t i) { return reinterpret_cast<char *>(req_.data()) + i; }
     std::string frameText(const Bytes &b) const
     {
-        return ascii() ? std::string(b.begin(), b.end()) : hex_bytes(b.data(), b.size());
+        return ascii() ? std::string(b.begin(), b.end()) : slave_hex_bytes(b.data(), b.size());
     }
 
     void log(int memo, std::string text) { out_.events.push_back({SlaveEvent::Log, memo, std::move(text), 0, 0}); }
@@ -251,7 +251,7 @@ SlaveReply Server::run()
     if (ascii())
         log(1, p_.queryCaption + std::string(req_.begin(), req_.begin() + std::ptrdiff_t(n_)));
     else
-        log(1, p_.queryCaption + hex_bytes(req_.data(), n_));
+        log(1, p_.queryCaption + slave_hex_bytes(req_.data(), n_));
 
     if (!checkFrame() || !decodeFunction())
         return std::move(out_);

@@ -92,4 +92,4 @@ std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const ui
                                            unsigned function, uint8_t code);
 
 // Frames written in the logs: "%02X " per byte.
-std::string hex_bytes(const uint8_t *data, size_t n);
+std::string slave_hex_bytes(const uint8_t *data, size_t n);

@@ -32,7 +32,7 @@ private:
 
 }  // namespace
 
-void RtuReceiver::tick(SerialLink &link, int32_t port, const SerialReceiverHooks &hooks)
+void SlaveRtuReceiver::tick(SerialLink &link, int32_t port, const SerialReceiverHooks &hooks)
 {
     TickBudget budget;
     for (;;) {
@@ -91,7 +91,7 @@ void RtuReceiver::tick(SerialLink &link, int32_t port, const SerialReceiverHooks
     }
 }
 
-bool AsciiReceiver::ReceiveTimedOut(int16_t start, int16_t timeout) const
+bool SlaveAsciiReceiver::ReceiveTimedOut(int16_t start, int16_t timeout) const
 {
     const int16_t now = int16_t(clock.minute * 60 + clock.second);
     int d = now - start;
@@ -100,7 +100,7 @@ bool AsciiReceiver::ReceiveTimedOut(int16_t start, int16_t timeout) const
     return d >= timeout;
 }
 
-void AsciiReceiver::tick(SerialLink &link, int32_t port, const SerialReceiverHooks &hooks)
+void SlaveAsciiReceiver::tick(SerialLink &link, int32_t port, const SerialReceiverHooks &hooks)
 {
     TickBudget budget;
     for (;;) {

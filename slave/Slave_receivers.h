@@ -29,7 +29,7 @@ constexpr int kRxBufferSize = 512;
 constexpr int kTickLimitCs = 60;
 constexpr int kTickPassLimit = 4096;
 
-class RtuReceiver {
+class SlaveRtuReceiver {
 public:
     void tick(SerialLink &link, int32_t port, const SerialReceiverHooks &hooks);
 
@@ -41,7 +41,7 @@ public:
     ClockFields clock;
 };
 
-class AsciiReceiver {
+class SlaveAsciiReceiver {
 public:
     void tick(SerialLink &link, int32_t port, const SerialReceiverHooks &hooks);
     // True when timeout seconds have passed since start (minute * 60 + second).

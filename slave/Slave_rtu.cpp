@@ -35,5 +35,5 @@ void TSLRTU_Form::BuildException(int function, uint8_t code, int32_t &length, ui
     const auto e = build_slave_exception(profile, RxBuffer, size_t(kRxBufferSize), unsigned(function), code);
     std::memcpy(TxBuffer, e.data(), e.size());
     length = int32_t(e.size());
-    memoAdd(Memo2, profile.exceptionCaption + hex_bytes(e.data(), e.size()));
+    memoAdd(Memo2, profile.exceptionCaption + slave_hex_bytes(e.data(), e.size()));
 }

@@ -17,7 +17,7 @@ public:
     // The 5-byte exception response to the request in RxBuffer, logged in Memo2.
     void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
 
-    RtuReceiver rx;  // RxState, RxBuffer, RxLength, RxLastTime, RxGap
+    SlaveRtuReceiver rx;  // RxState, RxBuffer, RxLength, RxLastTime, RxGap
 
 public slots:
     void Timer1Timer() override;

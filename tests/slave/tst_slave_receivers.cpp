@@ -62,7 +62,7 @@ private slots:
         FakeLink link;
         link.ms = last - 200;
         link.feed(kRtuRequest, last - 7, 1);
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, last + 200);
         QCOMPARE(rec.requests.size(), 1);
@@ -76,7 +76,7 @@ private slots:
     {
         FakeLink link;
         link.feed(QByteArray::fromHex("0103000000"), 100, 10);  // 10 ms between bytes
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, 400);
         QCOMPARE(rec.requests.size(), 1);
@@ -87,7 +87,7 @@ private slots:
     {
         FakeLink link;
         link.feed(kRtuRequest + kRtuRequest, 100, 1);
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, 400);
         QCOMPARE(rec.requests.size(), 1);
@@ -99,7 +99,7 @@ private slots:
         FakeLink link;
         link.feed(kRtuRequest, 100, 1);
         link.feed(kRtuRequest, 140, 1);
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, 400);
         QCOMPARE(rec.requests.size(), 2);
@@ -111,7 +111,7 @@ private slots:
     {
         FakeLink link;
         link.feed(QByteArray(600, 'x'), 100, 0);
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, 500);
         QCOMPARE(rec.lines, QStringList{"Mod Slave RTU req. over 512 bytes, dropped"});
@@ -123,7 +123,7 @@ private slots:
     {
         FakeLink link;
         link.endless = true;
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         const SerialReceiverHooks h = rec.hooks(link);
         for (int i = 0; i < 20; ++i) {
@@ -143,7 +143,7 @@ private slots:
         FakeLink link;
         link.readCostMs = 0;
         link.feed(kRtuRequest, 0, 0);
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         const SerialReceiverHooks h = rec.hooks(link);
         rx.tick(link, 1, h);
@@ -160,7 +160,7 @@ private slots:
         FakeLink link;
         const QByteArray slow(300, '\x11');
         link.feed(slow, 100, 3);
-        RtuReceiver rx;
+        SlaveRtuReceiver rx;
         Recorder rec;
         const SerialReceiverHooks h = rec.hooks(link);
         link.ms = 100;
@@ -191,7 +191,7 @@ private slots:
         QFETCH(QList<QByteArray>, requests);
         FakeLink link;
         link.feed(input, 0, 0);
-        AsciiReceiver rx;
+        SlaveAsciiReceiver rx;
         Recorder rec;
         const SerialReceiverHooks h = rec.hooks(link);
         // One request per tick at most.
@@ -219,7 +219,7 @@ private slots:
         FakeLink link;
         link.ms = colon;
         link.feed(":01", colon, 0);
-        AsciiReceiver rx;
+        SlaveAsciiReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, givenUp + 100);
         QCOMPARE(rec.lines,
@@ -250,7 +250,7 @@ private slots:
         QFETCH(int, minute);
         QFETCH(int, second);
         QFETCH(bool, out);
-        AsciiReceiver rx;
+        SlaveAsciiReceiver rx;
         rx.clock.minute = int16_t(minute);
         rx.clock.second = int16_t(second);
         QCOMPARE(rx.ReceiveTimedOut(int16_t(start), 3), out);
@@ -260,7 +260,7 @@ private slots:
     {
         FakeLink link;
         link.feed(":" + QByteArray(600, 'A') + "\r\n:0107F8\r\n", 0, 0);
-        AsciiReceiver rx;
+        SlaveAsciiReceiver rx;
         Recorder rec;
         runUntil(rx, link, rec, 100);
         QCOMPARE(rec.lines, QStringList{"Mod Slave ASC req. over 512 chars, dropped"});
@@ -279,7 +279,7 @@ private slots:
         FakeLink link;
         link.endless = true;
         link.endlessByte = uint8_t(byte);
-        AsciiReceiver rx;
+        SlaveAsciiReceiver rx;
         Recorder rec;
         const SerialReceiverHooks h = rec.hooks(link);
         for (int i = 0; i < 10; ++i) {
