@@ -1,5 +1,8 @@
 // The Master RTU station on a fake line and clock: requests, the receive
 // state machine with its silence rule and time-out, CRC errors, writes.
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
 #include "Fake_link.h"
 #include "Master_rtu.h"
 #include "Port_Def.h"
@@ -510,6 +513,26 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(f.isNull());
         r.form = nullptr;
+    }
+
+    // As the main frame shows it: closing the frame around the station runs
+    // its close handler once, releases the port and frees both.
+    void inMdiFrame()
+    {
+        Recorder rec;
+        FakeLink link;
+        QMdiArea area;
+        QPointer<TMSRTU_Form> form = new TMSRTU_Form;
+        form->setLink(&link);
+        QPointer<QMdiSubWindow> sub = area.addSubWindow(form);
+        sub->showMaximized();
+        invoke(form, "BitBtn4Click");
+        QVERIFY(sub->close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(rec.closed, QList<int>{MasterRtu});
+        QCOMPARE(link.closes, 1);
+        QVERIFY(form.isNull());
+        QVERIFY(sub.isNull());
     }
 };
 
