@@ -225,23 +225,6 @@ private slots:
         QCOMPARE(gridRow(grid(r.form), 1), QString("40001|     1|0x0001"));
     }
 
-    void writeCoil()
-    {
-        Rig r;
-        r.send(0, 1, 10);
-        r.link.arrive(asciiFrame(hexBytes("0101020000")));
-        r.run();
-        DialogSeen seen;
-        answerDialog(seen, "On");
-        grid(r.form)->selectCell(6, 2);  // coil 11: not read
-        invoke(r.form, "BitBtn2Click");
-        QCOMPARE(seen.runs, 0);
-        grid(r.form)->selectCell(7, 2);
-        invoke(r.form, "BitBtn2Click");
-        QCOMPARE(seen.title, QString("Relay: 00010"));
-        QCOMPARE(r.link.written.back(), asciiFrame(hexBytes("01050009FF00")));
-    }
-
     void formClose()
     {
         Recorder rec;

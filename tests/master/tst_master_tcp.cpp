@@ -181,23 +181,6 @@ private slots:
         QVERIFY(!button(r.form, "BitBtn4")->isEnabled());
     }
 
-    void socketErrors_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<int>("number");
-        QTest::newRow("refused") << int(QAbstractSocket::ConnectionRefusedError) << 111;
-        QTest::newRow("timeout") << int(QAbstractSocket::SocketTimeoutError) << 110;
-        QTest::newRow("host not found") << int(QAbstractSocket::HostNotFoundError) << 113;
-        QTest::newRow("network") << int(QAbstractSocket::NetworkError) << 101;
-        QTest::newRow("unknown") << int(QAbstractSocket::UnknownSocketError) << 5;
-    }
-    void socketErrors()
-    {
-        QFETCH(int, error);
-        QFETCH(int, number);
-        QCOMPARE(socket_error_number(QAbstractSocket::SocketError(error)), number);
-    }
-
     void closeAndPeerHangUp()
     {
         ScriptedServer server;
