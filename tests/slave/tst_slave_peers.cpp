@@ -356,6 +356,30 @@ private slots:
         QVERIFY2(parts.size() == 4 && parts[0] == "OK", qPrintable(r.value("bench:3:20000")));
         qInfo("Slave TCP served %s requests in %s s: %s requests per second", qPrintable(parts[1]), qPrintable(parts[2]),
               qPrintable(parts[3]));
+
+        // The same with a raw client in this process: the station's own cost.
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(s.waitForConnected(3000));
+        s.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const QByteArray req = hexBytes("000100000006010300000001");
+        QElapsedTimer t;
+        t.start();
+        int done = 0;
+        while (done < 20000 && t.elapsed() < 2000) {
+            s.write(req);
+            QElapsedTimer w;
+            w.start();
+            while (s.bytesAvailable() < 11 && w.elapsed() < 2000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (s.bytesAvailable() < 11)
+                break;
+            s.read(11);
+            ++done;
+        }
+        QVERIFY(done > 0);
+        qInfo("Slave TCP with a raw in-process client: %d requests in %lld ms: %.0f requests per second", done,
+              static_cast<long long>(t.elapsed()), done * 1000.0 / double(std::max<qint64>(1, t.elapsed())));
         f.BitBtn2Click();
     }
 };
