@@ -1,11 +1,15 @@
-#include <QApplication>
-
-#include "Modbus_main.h"
+#include "Startup.h"
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    Form1 = new TForm1;
-    Form1->show();
-    return app.exec();
+    TApplication app(argc, argv);
+    try {
+        Startup program;
+        int rc = app.exec();
+        app.rethrowPending();
+        return rc;
+    } catch (...) {
+        show_fatal_exception(exception_text(std::current_exception()));
+        return 1;
+    }
 }
