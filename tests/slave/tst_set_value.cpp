@@ -204,17 +204,6 @@ private slots:
         QCOMPARE(v, uint16_t(42));
         QCOMPARE(boxes.texts.size(), 1);
     }
-
-    void sharedInstance()
-    {
-        TSet_ValueDlg *saved = Set_ValueDlg;
-        Set_ValueDlg = nullptr;
-        TSet_ValueDlg *d = set_value_dialog();
-        QVERIFY(d);
-        QCOMPARE(set_value_dialog(), d);
-        delete d;
-        Set_ValueDlg = saved;
-    }
 };
 
 QTEST_MAIN(TestSetValue)

@@ -94,17 +94,6 @@ private slots:
         QCOMPARE(rec.requests[0], kRtuRequest + kRtuRequest);
     }
 
-    void rtuPausedRequestsApart()
-    {
-        FakeLink link;
-        link.feed(kRtuRequest, 100, 1);
-        link.feed(kRtuRequest, 140, 1);
-        SlaveRtuReceiver rx;
-        Recorder rec;
-        runUntil(rx, link, rec, 400);
-        QCOMPARE(rec.requests.size(), 2);
-    }
-
     // More than the buffer holds is dropped with a line; the tick ends and
     // what follows starts afresh.
     void rtuOverlong()
