@@ -429,14 +429,6 @@ private slots:
         QVERIFY(a->pos() != b->pos());
     }
 
-    void tileWithoutWindows()
-    {
-        frame_->TileHorizontally1Click();
-        frame_->TileVertically1Click();
-        frame_->Cascade1Click();
-        QCOMPARE(subWindows().size(), 0);
-    }
-
     // ---- the real station windows ----------------------------------------------
 
     void realStations_data()
@@ -498,18 +490,6 @@ private slots:
         QVERIFY(AboutBox && !AboutBox->isVisible());
         frame_.reset();
         QVERIFY(!AboutBox);  // made for the frame, gone with it
-    }
-
-    // The picture is drawn, not loaded: something other than one colour.
-    void aboutPicture()
-    {
-        const QImage img = TAboutBox::drawPicture(64).toImage();
-        QCOMPARE(img.size(), QSize(64, 64));
-        QSet<QRgb> colours;
-        for (int y = 0; y < 64; y += 4)
-            for (int x = 0; x < 64; x += 4)
-                colours.insert(img.pixel(x, y));
-        QVERIFY(colours.size() > 5);
     }
 };
 
