@@ -7,7 +7,7 @@ PKGS=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   socat python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll libmodbus-dev
-  xvfb xauth x11-apps x11-utils imagemagick
+  xvfb xauth x11-apps x11-utils imagemagick xdotool
   clang libclang-rt-14-dev
 )
 
