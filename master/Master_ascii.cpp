@@ -11,7 +11,6 @@ TMSASC_Form::TMSASC_Form(QWidget *parent)
                          3, MasterAscii, parent)
 {
     setObjectName("MSASC_Form");
-    connect(BitBtn1, &QPushButton::clicked, this, &TMSASC_Form::BitBtn1Click);
     FormCreate();
 }
 
@@ -22,35 +21,11 @@ void TMSASC_Form::FormCreate()
     setUpPorts(2, 9600, 'O', 7, 1);
 }
 
-void TMSASC_Form::BitBtn1Click()
-{
-    if (!portOpen()) {
-        show_message_box("COM Port is not open yet !!!!!");
-        return;
-    }
-    if (CheckRequestFields() != 0)
-        return;
-    length_ = 0;
-    beginRequest();
-    std::memset(query_, 0, sizeof query_);
-    if (prepare_ascii_query(request_.kind + 1u, request_.device, request_.start, request_.count, 0, &length_,
-                            query_) != 0) {
-        show_message_box("Prepare Modbus Query Message error !!!");
-        return;
-    }
-    SendQuery();
-}
-
-void TMSASC_Form::sendWrite()
+int32_t TMSASC_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    if (prepare_ascii_query(write_.function, request_.device, write_.address, 1, write_.value, &length_, query_) !=
-        0) {
-        show_message_box("Prepare Modbus Query Message error !!!");
-        return;
-    }
-    SendQuery();
+    return prepare_ascii_query(function, request_.device, address, count, value, &length_, query_);
 }
 
 void TMSASC_Form::SendQuery()

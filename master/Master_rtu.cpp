@@ -11,7 +11,6 @@ TMSRTU_Form::TMSRTU_Form(QWidget *parent)
                          MasterRtu, parent)
 {
     setObjectName("MSRTU_Form");
-    connect(BitBtn1, &QPushButton::clicked, this, &TMSRTU_Form::BitBtn1Click);
     FormCreate();
 }
 
@@ -23,35 +22,11 @@ void TMSRTU_Form::FormCreate()
     receiver_.setGap(100);
 }
 
-void TMSRTU_Form::BitBtn1Click()
-{
-    if (!portOpen()) {
-        show_message_box("COM Port is not open yet !!!!!");
-        return;
-    }
-    if (CheckRequestFields() != 0)
-        return;
-    length_ = 0;
-    beginRequest();
-    std::memset(query_, 0, sizeof query_);
-    if (prepare_rtu_query(request_.kind + 1u, uint8_t(request_.device), request_.start, request_.count, 0, &length_,
-                          query_) != 0) {
-        show_message_box("Prepare Modbus Query Message error !!!");
-        return;
-    }
-    SendQuery();
-}
-
-void TMSRTU_Form::sendWrite()
+int32_t TMSRTU_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    if (prepare_rtu_query(write_.function, uint8_t(request_.device), write_.address, 1, write_.value, &length_,
-                          query_) != 0) {
-        show_message_box("Prepare Modbus Query Message error !!!");
-        return;
-    }
-    SendQuery();
+    return prepare_rtu_query(function, uint8_t(request_.device), address, count, value, &length_, query_);
 }
 
 void TMSRTU_Form::SendQuery()

@@ -15,12 +15,11 @@ public:
 
 public slots:
     void FormCreate();
-    void BitBtn1Click();  // "Send command"
     void Timer1Timer() override;
 
 protected:
-    void SendQuery();
-    void sendWrite() override;
+    int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) override;
+    void SendQuery() override;
     void restartReceive() override { receiver_.restart(); }
 
 private:

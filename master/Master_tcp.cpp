@@ -70,7 +70,6 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");
 
-    connect(BitBtn1, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn1Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn3Click);
     connect(BitBtn4, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn4Click);
     connect(ClientSocket1, &QTcpSocket::connected, this, &TMSTCP_Form::ClientSocket1Connect);
@@ -159,38 +158,16 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     show_message_box(text);
 }
 
-void TMSTCP_Form::BitBtn1Click()
-{
-    if (!BitBtn4->isEnabled()) {
-        show_message_box("TCP Port is not open yet !!!!!");
-        return;
-    }
-    if (CheckRequestFields() != 0)
-        return;
-    length_ = 0;
-    beginRequest();
-    std::memset(query_, 0, sizeof query_);
-    if (prepare_tcp_query(request_.kind + 1u, uint8_t(request_.device), request_.start, request_.count, 0, &length_,
-                          query_) != 0) {
-        show_message_box("Prepare Modbus/TCP Query Message error !!!");
-        return;
-    }
-    sendQuery();
-}
+bool TMSTCP_Form::linkOpen() const { return BitBtn4->isEnabled(); }
 
-void TMSTCP_Form::sendWrite()
+int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    if (prepare_tcp_query(write_.function, uint8_t(request_.device), write_.address, 1, write_.value, &length_,
-                          query_) != 0) {
-        show_message_box("Prepare Modbus/TCP Query Message error !!!");
-        return;
-    }
-    sendQuery();
+    return prepare_tcp_query(function, uint8_t(request_.device), address, count, value, &length_, query_);
 }
 
-void TMSTCP_Form::sendQuery()
+void TMSTCP_Form::SendQuery()
 {
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));

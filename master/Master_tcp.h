@@ -19,7 +19,6 @@ public:
 public slots:
     void FormCreate();
     void FormClose() override;
-    void BitBtn1Click();  // "Send command"
     void BitBtn3Click();  // "open"
     void BitBtn4Click();  // "close"
     void ClientSocket1Connect();
@@ -28,8 +27,11 @@ public slots:
     void ClientSocket1Read();
 
 protected:
-    void sendWrite() override;
-    void sendQuery();
+    bool linkOpen() const override;
+    const char *notOpenText() const override { return "TCP Port is not open yet !!!!!"; }
+    const char *prepareErrorText() const override { return "Prepare Modbus/TCP Query Message error !!!"; }
+    int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) override;
+    void SendQuery() override;
 
 private:
     QLineEdit *Edit1, *MaskEdit4;

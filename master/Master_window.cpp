@@ -3,12 +3,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Notices.h"
 #include "Set_Data.h"
 
 void add_labelled(QHBoxLayout *row, const QString &label, QWidget *control)
@@ -63,12 +65,20 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     BitBtn2 = new QPushButton("Set data value", this);
     BitBtn2->setObjectName("BitBtn2");
 
-    auto *fields = new QHBoxLayout;
-    add_labelled(fields, "Function Code", ComboBox1);
-    add_labelled(fields, "Modbus Device Address", MaskEdit1);
-    add_labelled(fields, "Register/Relay Address", MaskEdit2);
-    add_labelled(fields, "Communication Words/Bits", MaskEdit3);
-    fields->addStretch();
+    // The four request fields in two rows of two, so that the window still
+    // fits the main frame at its starting size.
+    auto *fields = new QGridLayout;
+    auto field = [this, fields](int row, int col, const QString &label, QWidget *control) {
+        auto *l = new QLabel(label, this);
+        l->setBuddy(control);
+        fields->addWidget(l, row, 2 * col);
+        fields->addWidget(control, row, 2 * col + 1, Qt::AlignLeft);
+    };
+    field(0, 0, "Function Code", ComboBox1);
+    field(0, 1, "Modbus Device Address", MaskEdit1);
+    field(1, 0, "Register/Relay Address", MaskEdit2);
+    field(1, 1, "Communication Words/Bits", MaskEdit3);
+    fields->setColumnStretch(4, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addWidget(BitBtn2);
@@ -94,15 +104,19 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     all->addWidget(Memo2);
     all->addWidget(StringGrid1, 1);
 
+    connect(BitBtn1, &QPushButton::clicked, this, &MasterWindow::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &MasterWindow::BitBtn2Click);
     connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, [this] { StringGrid1DblClick(); });
 }
 
 int MasterWindow::CheckRequestFields()
 {
-    return check_master_request(read_decimal_field(MaskEdit1), read_decimal_field(MaskEdit2),
-                                read_decimal_field(MaskEdit3), ComboBox1->currentIndex(), limits_, request_,
-                                *StringGrid1);
+    const int rc = check_master_request(read_decimal_field(MaskEdit1), read_decimal_field(MaskEdit2),
+                                        read_decimal_field(MaskEdit3), ComboBox1->currentIndex(), limits_,
+                                        request_, *StringGrid1);
+    if (rc == 0)
+        StringGrid1->widenColumnToText(0);  // the address labels, whole in any font
+    return rc;
 }
 
 void MasterWindow::beginRequest()
@@ -147,4 +161,29 @@ void MasterWindow::closeEvent(QCloseEvent *event)
         FormClose();
     }
     QWidget::closeEvent(event);
+}
+
+void MasterWindow::BitBtn1Click()
+{
+    if (!linkOpen()) {
+        show_message_box(notOpenText());
+        return;
+    }
+    if (CheckRequestFields() != 0)
+        return;
+    beginRequest();
+    if (prepareQuery(request_.kind + 1u, request_.start, request_.count, 0) != 0) {
+        show_message_box(prepareErrorText());
+        return;
+    }
+    SendQuery();
+}
+
+void MasterWindow::sendWrite()
+{
+    if (prepareQuery(write_.function, write_.address, 1, write_.value) != 0) {
+        show_message_box(prepareErrorText());
+        return;
+    }
+    SendQuery();
 }

@@ -24,6 +24,7 @@ public:
 
 public slots:
     virtual void FormClose() = 0;
+    void BitBtn1Click();  // "Send command"
     // "Set data value"; a double click on the grid does the same while the
     // button is enabled.
     void BitBtn2Click();
@@ -46,7 +47,17 @@ protected:
     // and select the first value cell.
     void offerGrid(bool focusGrid);
     // Builds and sends the write request for write_ (function 5 or 6).
-    virtual void sendWrite() = 0;
+    void sendWrite();
+
+    // What differs per transport.
+    virtual bool linkOpen() const = 0;       // the port or connection is open
+    virtual const char *notOpenText() const = 0;
+    virtual const char *prepareErrorText() const { return "Prepare Modbus Query Message error !!!"; }
+    // Clears the request buffer and length and frames the request into them:
+    // 0 built, -1 refused.
+    virtual int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) = 0;
+    // Logs the built request in Memo1 and sends it.
+    virtual void SendQuery() = 0;
 
     void closeEvent(QCloseEvent *event) override;
 

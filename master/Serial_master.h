@@ -34,6 +34,8 @@ protected:
     // Sets up the port table, the label and the buttons as a fresh window has them.
     void setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits);
     bool portOpen() const { return BitBtn5->isEnabled(); }
+    bool linkOpen() const override { return portOpen(); }
+    const char *notOpenText() const override { return "COM Port is not open yet !!!!!"; }
     // Writes the request to the port and starts the receive timer.
     void sendRequest(const void *bytes, int32_t n);
     // A new request restarts the receive machine from Start.

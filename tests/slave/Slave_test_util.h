@@ -51,9 +51,9 @@ inline QByteArray asc(const QString &body)
     return ":" + b + QByteArray(lrc, 2) + "\r\n";
 }
 
-inline void applyTables(SlaveTables &t, const QString &spec)
+inline void applyTables(SlaveTables &t, const QString &contents)
 {
-    for (const QString &item : spec.split(';', Qt::SkipEmptyParts)) {
+    for (const QString &item : contents.split(';', Qt::SkipEmptyParts)) {
         const QChar k = item[0];
         const QStringList parts = item.mid(1).split('=');
         const uint16_t n = uint16_t(parts[0].toUInt());
@@ -69,11 +69,11 @@ inline void applyTables(SlaveTables &t, const QString &spec)
     }
 }
 
-// Empty when the tables hold what spec says; else what differs.
-inline QString checkTables(const SlaveTables &t, const QString &spec)
+// Empty when the tables hold what contents says; else what differs.
+inline QString checkTables(const SlaveTables &t, const QString &contents)
 {
     QString diff;
-    for (const QString &item : spec.split(';', Qt::SkipEmptyParts)) {
+    for (const QString &item : contents.split(';', Qt::SkipEmptyParts)) {
         const QChar k = item[0];
         const QStringList parts = item.mid(1).split('=');
         const uint16_t n = uint16_t(parts[0].toUInt());
