@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QStyle>
+#include <algorithm>
 
 #include "Notices.h"
 #include "corvane.h"
@@ -41,6 +43,24 @@ void StringGrid::setCell(int col, int row, const std::string &text)
 }
 
 void StringGrid::showHint(bool on) { setToolTip(on ? hint_ : QString()); }
+
+void StringGrid::widenColumnToText(int col)
+{
+    if (col < 0 || col >= columnCount())
+        return;
+    const QFontMetrics metrics(font());
+    int widest = 0;
+    for (int r = 0; r < QTableWidget::rowCount(); ++r)
+        if (const QTableWidgetItem *it = item(r, col))
+            widest = std::max(widest, metrics.horizontalAdvance(it->text()));
+    // The item delegate keeps a margin on either side of the text and the grid
+    // line takes a pixel; text measured in whole pixels may still be a
+    // fraction wider, so half a character is added.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int need = widest + 2 * margin + 1 + metrics.averageCharWidth() / 2;
+    if (columnWidth(col) < need)
+        setColumnWidth(col, need);
+}
 
 Memo::Memo(QWidget *parent) : QPlainTextEdit(parent)
 {

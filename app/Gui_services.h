@@ -33,6 +33,10 @@ public:
     // The grid's hint ("Double click to set value") shown on hover or not.
     void setHintText(const QString &hint) { hint_ = hint; }
     void showHint(bool on);
+    // Widens column col (never narrows it) so that its widest text shows
+    // whole: a column laid out in design pixels may be too narrow for the
+    // desktop's font.
+    void widenColumnToText(int col);
 
 private:
     QString hint_;

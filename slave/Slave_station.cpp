@@ -97,8 +97,10 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     setup_bit_grid(*StringGrid2, KindInputRelay, tables.inputRelays);
     setup_register_grid(*StringGrid3, KindHoldingRegister, tables.holdingRegisters);
     setup_register_grid(*StringGrid4, KindInputRegister, tables.inputRegisters);
-    for (StringGrid *g : {StringGrid1, StringGrid2, StringGrid3, StringGrid4})
+    for (StringGrid *g : {StringGrid1, StringGrid2, StringGrid3, StringGrid4}) {
+        g->widenColumnToText(0);  // the address ranges, whole in any font
         g->setUpdatesEnabled(true);
+    }
 
     connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid1DblClick);
     connect(StringGrid2, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid2DblClick);

@@ -10,12 +10,14 @@
 //
 // Pictures of every station with its traffic are left in the build directory
 // (e2e-pictures/) for a person to look at; their paths are printed.
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -295,6 +297,60 @@ private slots:
         set_modal_runner({});
         for (auto &p : pairs_)
             p.reset();
+    }
+
+    // Every station, opened at the frame's starting size, fits the frame:
+    // its controls lie inside the frame's work area at no less than their
+    // minimum size, and the address column of each grid shows its labels whole.
+    void fitsTheFrame_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("grids");
+        QTest::newRow("Master RTU") << int(MasterRtu) << "MasterRTU1" << 1;
+        QTest::newRow("Master ASCII") << int(MasterAscii) << "MasterASCII1" << 1;
+        QTest::newRow("Master TCP") << int(MasterTcp) << "MasterTCP1" << 1;
+        QTest::newRow("Slave RTU") << int(SlaveRtu) << "SlaveRTU1" << 4;
+        QTest::newRow("Slave ASCII") << int(SlaveAscii) << "SlaveASCII1" << 4;
+        QTest::newRow("Slave TCP") << int(SlaveTcp) << "SlaveTCP1" << 4;
+    }
+
+    void fitsTheFrame()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, action);
+        QFETCH(int, grids);
+        Form1->resize(730, 505);
+        QWidget *form = openFromMenu(action.toLatin1().constData(), kind);
+        QCoreApplication::processEvents();
+        QWidget *area = Form1->mdiArea()->viewport();
+        const QRect inside = area->rect();
+        const QList<QWidget *> controls = form->findChildren<QWidget *>();
+        for (QWidget *w : controls) {
+            if (!w->isVisibleTo(form) || !(qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
+                                           qobject_cast<QComboBox *>(w)))
+                continue;
+            const QRect at(w->mapTo(area, QPoint(0, 0)), w->size());
+            QVERIFY2(inside.contains(at), qPrintable(QString("%1 %2 at %3,%4 %5x%6 outside %7x%8")
+                                                         .arg(w->metaObject()->className(), w->objectName())
+                                                         .arg(at.x())
+                                                         .arg(at.y())
+                                                         .arg(at.width())
+                                                         .arg(at.height())
+                                                         .arg(inside.width())
+                                                         .arg(inside.height())));
+            QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->objectName() + " is squeezed"));
+        }
+        for (int g = 1; g <= grids; ++g) {
+            auto *grid = child<StringGrid>(form, QString("StringGrid%1").arg(g));
+            const QString label = grid->cellText(0, 1);
+            QVERIFY(!label.isEmpty());
+            QVERIFY2(grid->columnWidth(0) > grid->fontMetrics().horizontalAdvance(label) + 6,
+                     qPrintable(QString("%1 is %2 pixels wide for \"%3\"")
+                                    .arg(grid->objectName())
+                                    .arg(grid->columnWidth(0))
+                                    .arg(label)));
+        }
     }
 
     // The typical exchange for one transport.
