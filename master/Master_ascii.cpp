@@ -37,35 +37,14 @@ void TMSASC_Form::SendQuery()
     sendRequest(query_, length_);
 }
 
-void TMSASC_Form::Timer1Timer()
+void TMSASC_Form::showAnswer()
 {
-    switch (receiver_.tick(*link_, ports_.usedPort)) {
-    case ReceiveEvent::Check: {
-        Memo2->clear();
-        const AnswerCheck check = receiver_.checkAnswer();
-        Memo2->add(check.response);
-        if (check.ok) {
-            show_ascii_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row,
-                                write_.col, write_.value);
-        } else {
-            Memo2->add(check.error);
-        }
-        break;
-    }
-    case ReceiveEvent::Overflow:
-        Memo2->add(strformat("Receive buffer overflow: line longer than %d characters dropped",
-                             AsciiReceiver::kBufferSize));
-        break;
-    case ReceiveEvent::TimeOut:
-        Timer1->stop();  // no tick while the box is open
-        Memo2->add(std::string("Time out error"));
-        show_message_box("RS232C comm. time out error", "Zentavor");
-        break;
-    case ReceiveEvent::Finish:
-        Timer1->stop();
-        offerGrid(true);
-        break;
-    case ReceiveEvent::None:
-        break;
-    }
+    show_ascii_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
+                        write_.value);
+}
+
+std::string TMSASC_Form::overflowText() const
+{
+    return strformat("Receive buffer overflow: line longer than %d characters dropped",
+                     AsciiReceiver::kBufferSize);
 }

@@ -36,36 +36,14 @@ void TMSRTU_Form::SendQuery()
     sendRequest(query_, length_);
 }
 
-void TMSRTU_Form::Timer1Timer()
+void TMSRTU_Form::showAnswer()
 {
-    switch (receiver_.tick(*link_, ports_.usedPort)) {
-    case ReceiveEvent::Check: {
-        const AnswerCheck check = receiver_.checkAnswer();
-        Memo2->clear();
-        Memo2->add(check.response);
-        if (check.ok) {
-            length_ = receiver_.length();
-            show_rtu_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row,
-                              write_.col, write_.value);
-        } else {
-            Memo2->add(check.error);
-        }
-        break;
-    }
-    case ReceiveEvent::Overflow:
-        Memo2->add(strformat("Receive buffer overflow: answer longer than %d bytes dropped",
-                             RtuReceiver::kBufferSize));
-        break;
-    case ReceiveEvent::TimeOut:
-        Timer1->stop();  // no tick while the box is open
-        Memo2->add(std::string("Time out error"));
-        show_message_box("RS232C comm. time out error", "Zentavor");
-        break;
-    case ReceiveEvent::Finish:
-        Timer1->stop();
-        offerGrid(true);
-        break;
-    case ReceiveEvent::None:
-        break;
-    }
+    length_ = receiver_.length();
+    show_rtu_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
+                      write_.value);
+}
+
+std::string TMSRTU_Form::overflowText() const
+{
+    return strformat("Receive buffer overflow: answer longer than %d bytes dropped", RtuReceiver::kBufferSize);
 }

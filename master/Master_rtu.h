@@ -15,12 +15,15 @@ public:
 
 public slots:
     void FormCreate();
-    void Timer1Timer() override;
 
 protected:
     int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) override;
     void SendQuery() override;
     void restartReceive() override { receiver_.restart(); }
+    ReceiveEvent tickReceiver() override { return receiver_.tick(*link_, ports_.usedPort); }
+    AnswerCheck checkAnswer() override { return receiver_.checkAnswer(); }
+    void showAnswer() override;
+    std::string overflowText() const override;
 
 private:
     uint8_t query_[512] = {0};

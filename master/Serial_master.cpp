@@ -102,3 +102,33 @@ SerialMasterWindow::~SerialMasterWindow()
     if (!released_ && portOpen())
         link_->close(ports_.usedPort);
 }
+
+void SerialMasterWindow::Timer1Timer()
+{
+    switch (tickReceiver()) {
+    case ReceiveEvent::Check: {
+        const AnswerCheck check = checkAnswer();
+        Memo2->clear();
+        Memo2->add(check.response);
+        if (check.ok)
+            showAnswer();
+        else
+            Memo2->add(check.error);
+        break;
+    }
+    case ReceiveEvent::Overflow:
+        Memo2->add(overflowText());
+        break;
+    case ReceiveEvent::TimeOut:
+        Timer1->stop();  // no tick while the box is open
+        Memo2->add(std::string("Time out error"));
+        show_message_box("RS232C comm. time out error", "Zentavor");
+        break;
+    case ReceiveEvent::Finish:
+        Timer1->stop();
+        offerGrid(true);
+        break;
+    case ReceiveEvent::None:
+        break;
+    }
+}

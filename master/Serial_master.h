@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "Master_receive.h"
 #include "Master_window.h"
 #include "Notices.h"
 #include "Port_Def.h"
@@ -26,7 +27,7 @@ public slots:
     void BitBtn5Click();  // "Close"
     void UpdatePortLabel();
     void FormClose() override;
-    virtual void Timer1Timer() = 0;
+    void Timer1Timer();
 
 protected:
     SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
@@ -40,6 +41,12 @@ protected:
     void sendRequest(const void *bytes, int32_t n);
     // A new request restarts the receive machine from Start.
     virtual void restartReceive() = 0;
+    // One step of the station's receive machine, the check of a complete
+    // answer, its decoding into the grid, and the line for an overlong one.
+    virtual ReceiveEvent tickReceiver() = 0;
+    virtual AnswerCheck checkAnswer() = 0;
+    virtual void showAnswer() = 0;
+    virtual std::string overflowText() const = 0;
 
     QPushButton *BitBtn3, *BitBtn4, *BitBtn5;
     QLabel *Label1;
