@@ -34,6 +34,27 @@ trap finish EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 need() { command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed"; exit 77; }; }
 
+# Starts Xvfb on the first display number from FIRST to LAST that nobody
+# uses and that answers; sets disp and xvfb_pid. (Scripts that may run at the
+# same time use different ranges.)
+start_xvfb() {
+  local first="$1" last="$2" geometry="$3"
+  for n in $(seq "$first" "$last"); do
+    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then continue; fi
+    Xvfb ":$n" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 50); do
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then disp=$n; return 0; fi
+      sleep 0.1
+    done
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  done
+  return 1
+}
+
 check_prefix() {
   need readelf
   need cc
@@ -87,15 +108,10 @@ EOF
 
   # The installed program starts and reaches its main frame.
   export XDG_RUNTIME_DIR="$work"
-  if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    local disp=""
-    for n in $(seq 200 259); do
-      if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then disp=$n; break; fi
-    done
-    [ -n "$disp" ] || fail "no free display number"
-    Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$disp" ] && break; sleep 0.1; done
+  if command -v Xvfb >/dev/null && command -v xdpyinfo >/dev/null && command -v xdotool >/dev/null; then
+    local disp="" xvfb_pid=""
+    start_xvfb 200 259 1024x768x24 || fail "Xvfb did not start"
+    pids+=("$xvfb_pid")
     DISPLAY=":$disp" QT_QPA_PLATFORM=xcb "$prefix/bin/quillan" >"$work/quillan.log" 2>&1 &
     local app=$!
     pids+=($app)

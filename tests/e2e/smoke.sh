@@ -12,7 +12,7 @@ set -euo pipefail
 bin="$1"
 out="$2"
 
-for tool in Xvfb xdotool import convert; do
+for tool in Xvfb xdpyinfo xdotool import convert; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed (scripts/install-deps.sh)"
     exit 77
@@ -35,21 +35,30 @@ finish() {
 }
 trap finish EXIT
 
-# A display number nobody uses.
-disp=""
-for n in $(seq 140 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then disp=$n; break; fi
-done
-[ -n "$disp" ] || { echo "FAIL: no free display number"; exit 1; }
+# Starts Xvfb on the first display number from FIRST to LAST that nobody
+# uses and that answers; sets disp and xvfb_pid. (Scripts that may run at the
+# same time use different ranges.)
+start_xvfb() {
+  local first="$1" last="$2" geometry="$3"
+  for n in $(seq "$first" "$last"); do
+    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then continue; fi
+    Xvfb ":$n" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 50); do
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then disp=$n; return 0; fi
+      sleep 0.1
+    done
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+  done
+  return 1
+}
 
 screen_w=1280 screen_h=1024
-Xvfb ":$disp" -screen 0 "${screen_w}x${screen_h}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X$disp" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-  sleep 0.1
-done
+disp=""
+start_xvfb 140 199 "${screen_w}x${screen_h}x24" || { echo "FAIL: Xvfb did not start"; exit 1; }
 export DISPLAY=":$disp"
 export XDG_RUNTIME_DIR="$work"
 unset QT_QPA_PLATFORM
