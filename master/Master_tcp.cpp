@@ -48,6 +48,19 @@ int socket_error_number(QAbstractSocket::SocketError error)
     }
 }
 
+namespace {
+
+// Part of an answer is still waiting for the rest when the connection ends:
+// it can never be completed, so it goes, and Memo2 says so.
+void drop_cut_answer(TcpFramer &framer, Memo &memo)
+{
+    if (framer.buffered() > 0)
+        memo.add(strformat("Answer cut short: connection closed, %d bytes dropped", int(framer.buffered())));
+    framer.clear();
+}
+
+}  // namespace
+
 TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     : MasterWindow("Modbus/TCP master type protocol", "Modbus/TCP Master Utility Program", kTcpLimits, 4, parent)
 {
@@ -134,7 +147,7 @@ void TMSTCP_Form::ClientSocket1Disconnect()
     BitBtn4->setEnabled(false);
     host_.clear();
     port_ = 0;
-    framer_.clear();
+    drop_cut_answer(framer_, *Memo2);
 }
 
 void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
@@ -154,7 +167,7 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     }
     host_.clear();
     port_ = 0;
-    framer_.clear();
+    drop_cut_answer(framer_, *Memo2);
     show_message_box(text);
 }
 

@@ -3,15 +3,14 @@
 #include <QThread>
 #include <QtTest>
 #include <atomic>
-#include <fcntl.h>
 #include <memory>
 #include <random>
-#include <unistd.h>
 
 #include "Gui_services.h"
 #include "Modbus_client.h"
 #include "Notices.h"
 #include "Peers.h"
+#include "Pty_line.h"
 #include "Slave_ascii.h"
 #include "Slave_rtu.h"
 #include "corvane.h"
@@ -24,58 +23,6 @@ QByteArray withCrc(const QByteArray &b)
     CRC_check(reinterpret_cast<const uint8_t *>(b.constData()), int32_t(b.size()), crc);
     return b + QByteArray(reinterpret_cast<const char *>(crc), 2);
 }
-
-// The master's end of the pair, written and read directly.
-class Line {
-public:
-    explicit Line(const QString &path) { fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK); }
-    ~Line()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    // Writes everything, waiting while the line is full (at most ms).
-    bool write(const QByteArray &b, int ms = 3000)
-    {
-        QElapsedTimer t;
-        t.start();
-        qsizetype done = 0;
-        while (done < b.size() && t.elapsed() < ms) {
-            const ssize_t n = ::write(fd_, b.constData() + done, size_t(b.size() - done));
-            if (n > 0)
-                done += n;
-            else
-                QThread::msleep(1);
-        }
-        return done == b.size();
-    }
-    QByteArray readNow()
-    {
-        QByteArray all;
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd_, buf, sizeof buf)) > 0)
-            all.append(buf, qsizetype(n));
-        return all;
-    }
-    // Collects (the event loop running) until want bytes have come or ms passed.
-    QByteArray readFor(int want, int ms)
-    {
-        QByteArray all;
-        waitUntil(
-            [&] {
-                all += readNow();
-                return all.size() >= want;
-            },
-            ms);
-        return all;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // The library's port, counting the bytes the station has taken from it.
 class CountingLink : public SerialLink {
