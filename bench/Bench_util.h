@@ -1,0 +1,63 @@
+// Small helpers shared by the benchmark programs: medians, the process's
+// resident memory, a monotonic clock and the ROW lines scripts/bench.sh reads.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+inline double now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// Resident set of this process in MiB (VmRSS), 0 when unknown.
+inline double rss_mib()
+{
+    FILE *f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return 0;
+    char line[256];
+    double kib = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, "VmRSS:", 6) == 0) {
+            kib = std::atof(line + 6);
+            break;
+        }
+    std::fclose(f);
+    return kib / 1024.0;
+}
+
+inline std::string fmt(const char *format, double v)
+{
+    char b[64];
+    std::snprintf(b, sizeof b, format, v);
+    return b;
+}
+
+// One line of the summary table.
+inline void row(const std::string &section, const std::string &measure, const std::string &figure,
+                const std::string &goal, const std::string &verdict)
+{
+    std::printf("ROW|%s|%s|%s|%s|%s\n", section.c_str(), measure.c_str(), figure.c_str(), goal.c_str(),
+                verdict.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace bench

@@ -1,0 +1,250 @@
+// The Slave TCP station under load, beside a reference server.
+//
+// The program starts as Quillan does (application object, main frame, hidden
+// dialogs), opens the Slave TCP station from the main frame, shows its
+// holding-register page and opens the server on a free loopback port. The
+// load generator (bench_load, a child process with one libmodbus client
+// thread per connection) then runs against it while this program's event
+// loop serves it, memos and grids live, offscreen. The same load runs, the
+// same way, against bench_ref_server (minimal single-threaded libmodbus
+// server). Every figure is the median of several runs, ours and the
+// reference taking turns.
+//
+//   bench_slave_tcp [--seconds S] [--repeats R] [--only-ours] [--clients K] [--mode read|mix]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTimer>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "Bench_util.h"
+#include "Gui_services.h"
+#include "Modbus_main.h"
+#include "Notices.h"
+#include "Slave_tcp.h"
+#include "Startup.h"
+
+namespace {
+
+const QString kBin = QStringLiteral(BENCH_BIN_DIR);
+
+struct LoadResult {
+    bool ok = false;
+    double rps = 0, p50 = 0, p99 = 0;  // latencies in microseconds
+    long errors = 0, mismatches = 0;
+    std::map<int, std::vector<unsigned>> last;  // start -> values written last
+    QString output;
+};
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
+}
+
+// Runs bench_load against port while this thread's event loop keeps running.
+LoadResult runLoad(quint16 port, int clients, double seconds, const QString &mode)
+{
+    LoadResult r;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
+    p.start(kBin + "/bench_load",
+            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
+    if (!p.waitForStarted(5000)) {
+        r.output = "bench_load did not start";
+        return r;
+    }
+    loop.exec();
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(2000);
+        r.output = "bench_load did not finish";
+        return r;
+    }
+    r.output = QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    if (!err.isEmpty())
+        std::fprintf(stderr, "%s", qPrintable(err));
+    static const QRegularExpression result(
+        "RESULT .*rps=(\\d+) p50_us=(\\d+) p99_us=(\\d+) errors=(\\d+) mismatches=(\\d+)");
+    static const QRegularExpression last("LAST client=\\d+ start=(\\d+) values=([\\d,]+)");
+    const auto m = result.match(r.output);
+    if (!m.hasMatch())
+        return r;
+    r.rps = m.captured(1).toDouble();
+    r.p50 = m.captured(2).toDouble();
+    r.p99 = m.captured(3).toDouble();
+    r.errors = m.captured(4).toLong();
+    r.mismatches = m.captured(5).toLong();
+    for (auto it = last.globalMatch(r.output); it.hasNext();) {
+        const auto lm = it.next();
+        std::vector<unsigned> v;
+        for (const QString &s : lm.captured(2).split(','))
+            v.push_back(s.toUInt());
+        r.last[lm.captured(1).toInt()] = v;
+    }
+    r.ok = r.errors == 0 && r.mismatches == 0;
+    return r;
+}
+
+// The station's table and grid hold what each client wrote last.
+int checkTable(TSLTCP_Form *form, const LoadResult &r)
+{
+    int wrong = 0;
+    for (const auto &[start, values] : r.last)
+        for (size_t i = 0; i < values.size(); ++i) {
+            const uint16_t n = uint16_t(start + int(i));
+            const unsigned want = values[i];
+            char dec[16], hex[16];
+            std::snprintf(dec, sizeof dec, "%6d", int(int16_t(want)));
+            std::snprintf(hex, sizeof hex, "0x%04X", want);
+            if (form->tables.holdingRegisters[n] != want || form->StringGrid3->cellText(1, n + 1) != dec ||
+                form->StringGrid3->cellText(2, n + 1) != hex)
+                ++wrong;
+        }
+    return wrong;
+}
+
+struct Series {
+    std::vector<double> rps, p50, p99;
+    void add(const LoadResult &r)
+    {
+        rps.push_back(r.rps);
+        p50.push_back(r.p50);
+        p99.push_back(r.p99);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    double seconds = 3;
+    int repeats = 3;
+    bool onlyOurs = false;
+    std::vector<int> clientCounts = {1, 4};
+    std::vector<QString> modes = {"read", "mix"};
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        if (a == "--seconds" && i + 1 < argc)
+            seconds = std::clamp(std::atof(argv[++i]), 0.5, 20.0);
+        else if (a == "--repeats" && i + 1 < argc)
+            repeats = std::clamp(std::atoi(argv[++i]), 1, 15);
+        else if (a == "--only-ours")
+            onlyOurs = true;
+        else if (a == "--clients" && i + 1 < argc)
+            clientCounts = {std::clamp(std::atoi(argv[++i]), 1, 16)};
+        else if (a == "--mode" && i + 1 < argc)
+            modes = {QString::fromLatin1(argv[++i])};
+    }
+
+    TApplication app(argc, argv);
+    Startup program;
+    // A box would wait for an operator who is not there: report it instead.
+    set_message_box_sink([](const std::string &text, const std::string &caption) {
+        std::fprintf(stderr, "message box [%s] %s\n", caption.c_str(), text.c_str());
+    });
+
+    Form1->resize(1280, 1000);
+    Form1->openStation(SlaveTcp);
+    auto *form = qobject_cast<TSLTCP_Form *>(Form1->station(SlaveTcp));
+    if (!form) {
+        std::fprintf(stderr, "no Slave TCP station\n");
+        return 1;
+    }
+    form->PageControl1->setCurrentIndex(2);  // the holding registers, as an operator watches writes
+    const quint16 port = freeLoopbackPort();
+    form->setListenPort(port);
+    form->BitBtn1Click();
+    if (!form->serverOpen())
+        return 1;
+    QCoreApplication::processEvents();
+
+    QProcess ref;
+    const quint16 refPort = freeLoopbackPort();
+    if (!onlyOurs) {
+        ref.start(kBin + "/bench_ref_server", {QString::number(refPort), "600"});
+        if (!ref.waitForStarted(5000) || !ref.waitForReadyRead(5000) || !ref.readAllStandardOutput().contains("ready")) {
+            std::fprintf(stderr, "the reference server did not start\n");
+            return 1;
+        }
+    }
+
+    std::printf("Slave TCP: %g s per run, %d runs each, medians; window %dx%d, page \"%s\"\n", seconds, repeats,
+                form->width(), form->height(), qPrintable(form->PageControl1->tabText(2)));
+    std::printf("%-6s %-3s %-10s %12s %10s %10s\n", "mode", "K", "server", "requests/s", "p50 ms", "p99 ms");
+    bool allOk = true;
+    for (const QString &mode : modes)
+        for (int k : clientCounts) {
+            Series ours, theirs;
+            int tableWrong = 0;
+            for (int rep = 0; rep < repeats; ++rep) {
+                const LoadResult a = runLoad(port, k, seconds, mode);
+                if (!a.ok) {
+                    allOk = false;
+                    std::fprintf(stderr, "ours, %s K=%d: %s\n", qPrintable(mode), k, qPrintable(a.output));
+                }
+                ours.add(a);
+                if (mode == "mix")
+                    tableWrong += checkTable(form, a);
+                if (!onlyOurs) {
+                    const LoadResult b = runLoad(refPort, k, seconds, mode);
+                    if (!b.ok)
+                        std::fprintf(stderr, "reference, %s K=%d: %s\n", qPrintable(mode), k, qPrintable(b.output));
+                    theirs.add(b);
+                }
+            }
+            const double rps = bench::median(ours.rps), p50 = bench::median(ours.p50) / 1e3,
+                         p99 = bench::median(ours.p99) / 1e3;
+            std::printf("%-6s %-3d %-10s %12.0f %10.3f %10.3f\n", qPrintable(mode), k, "Quillan", rps, p50, p99);
+            const QString what = QString("%1, %2 client%3").arg(mode == "read" ? "read 10 regs" : "write-heavy mix")
+                                     .arg(k)
+                                     .arg(k > 1 ? "s" : "");
+            if (!onlyOurs) {
+                const double rrps = bench::median(theirs.rps), rp50 = bench::median(theirs.p50) / 1e3,
+                             rp99 = bench::median(theirs.p99) / 1e3;
+                std::printf("%-6s %-3d %-10s %12.0f %10.3f %10.3f\n", qPrintable(mode), k, "reference", rrps, rp50,
+                            rp99);
+                const double ratio = rrps > 0 ? rps / rrps : 0;
+                std::printf("%-6s %-3d ratio ours/reference %.2f\n", qPrintable(mode), k, ratio);
+                bench::row("1 Slave TCP", (what + ": req/s ours / reference").toStdString(),
+                           bench::fmt("%.0f", rps) + " / " + bench::fmt("%.0f", rrps) + " = " +
+                               bench::fmt("%.2f", ratio),
+                           ">= 0.5", ratio >= 0.5 ? "met" : "NOT met");
+                bench::row("1 Slave TCP", (what + ": p50 / p99 ours (reference)").toStdString(),
+                           bench::fmt("%.3f", p50) + " / " + bench::fmt("%.3f", p99) + " ms (" +
+                               bench::fmt("%.3f", rp50) + " / " + bench::fmt("%.3f", rp99) + ")",
+                           "p99 < 2 ms", p99 < 2.0 ? "met" : "NOT met");
+            }
+            if (mode == "mix") {
+                std::printf("%-6s %-3d table and grid after the runs: %s\n", qPrintable(mode), k,
+                            tableWrong ? "WRONG" : "hold the last values written");
+                bench::row("1 Slave TCP", (what + ": table and grid hold last values").toStdString(),
+                           tableWrong ? bench::fmt("%.0f entries wrong", tableWrong) : "yes", "yes",
+                           tableWrong ? "NOT met" : "met");
+                if (tableWrong)
+                    allOk = false;
+            }
+        }
+
+    if (!onlyOurs) {
+        ref.terminate();
+        if (!ref.waitForFinished(3000)) {
+            ref.kill();
+            ref.waitForFinished(2000);
+        }
+    }
+    form->BitBtn2Click();
+    return allOk ? 0 : 1;
+}

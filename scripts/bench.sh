@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Builds the benchmark programs (bench/) into build-bench/ (or
+# $QUILLAN_BENCH_DIR), runs them all and prints one table of the figures,
+# with the machine they were taken on. Not part of the test suite.
+#
+#   scripts/bench.sh           full runs (about four minutes)
+#   scripts/bench.sh --quick   fewer and shorter runs (about a minute)
+#
+# Everything stays on this machine: TCP only on 127.0.0.1, serial lines on
+# socat pty pairs. Every load runs for a fixed, short time.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+targets=(bench_engine bench_windows bench_serial bench_load bench_ref_server bench_slave_tcp)
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
+ninja -C "$build" -j2 "${targets[@]}" >/dev/null
+
+export QT_QPA_PLATFORM=offscreen
+out="$build/bench-results"
+mkdir -p "$out"
+bin="$build/bench"
+
+if [ "$quick" = 1 ]; then
+  tcp_args=(--seconds 1.5 --repeats 1); win_args=(--runs 3); ser_args=(--runs 1); prof_n=500
+else
+  tcp_args=(--seconds 3 --repeats 3); win_args=(--runs 7); ser_args=(--runs 5); prof_n=2000
+fi
+
+status=0
+run() {  # name, command...
+  local name="$1"; shift
+  echo "== $name" >&2
+  if ! "$@" >"$out/$name.log" 2>"$out/$name.err"; then
+    echo "   $name reported a failure; see $out/$name.log and .err" >&2
+    status=1
+  fi
+  grep -v '^ROW|' "$out/$name.log" >&2 || true
+}
+
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
+run engine "$bin/bench_engine"
+run windows "$bin/bench_windows" "${win_args[@]}"
+run serial "$bin/bench_serial" "${ser_args[@]}"
+run slave_tcp "$bin/bench_slave_tcp" "${tcp_args[@]}"
+
+# Where the engine's time goes: instruction counts under callgrind, or
+# samples under perf when valgrind is missing.
+profile="$out/engine-profile.txt"
+if command -v valgrind >/dev/null && command -v callgrind_annotate >/dev/null; then
+  valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.out" \
+    "$bin/bench_engine" --profile "$prof_n" >/dev/null 2>&1
+  callgrind_annotate "$out/callgrind.out" >"$out/callgrind.txt" 2>/dev/null || true
+  # Cost per function, summed over the files its code was inlined from.
+  awk '/PROGRAM TOTALS/ {gsub(",", "", $1); total=$1}
+       /file:function/ && !done {on=1; next}
+       on && /^-*$/ && NR > 1 && seen {on=0; done=1}
+       on && /%\)/ {
+         seen=1
+         n=$1; gsub(",", "", n)
+         line=$0; sub(/^ *[0-9,]+ \( *[0-9.]+%\) +[^ :]*:/, "", line); sub(/ \[.*$/, "", line)
+         cost[line]+=n
+       }
+       END {for (f in cost) printf "%6.2f%%  %s\n", 100*cost[f]/total, f}' "$out/callgrind.txt" |
+    sort -rn | awk 'n < 12 {print; n++}' | cut -c1-110 >"$profile"
+  prof_tool="callgrind, instructions, exclusive"
+elif command -v perf >/dev/null; then
+  perf record -q -o "$out/perf.data" "$bin/bench_engine" --profile "$prof_n" >/dev/null 2>&1 || true
+  perf report -q -i "$out/perf.data" --no-children --sort symbol,dso --stdio >"$out/perf.txt" 2>/dev/null || true
+  grep '%' "$out/perf.txt" | awk 'n < 12 {print; n++}' >"$profile"
+  prof_tool="perf, samples, exclusive"
+else
+  echo "(neither valgrind nor perf is installed)" >"$profile"
+  prof_tool="none"
+fi
+
+cpu="$(lscpu | sed -n 's/^Model name: *//p' | head -1)"
+qt="$(pkg-config --modversion Qt6Core 2>/dev/null || echo '?')"
+echo
+echo "Quillan benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load average at start $load_before"
+echo
+echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
+echo "|---|---|---|---|---|"
+cat "$out"/{slave_tcp,windows,serial,engine}.log 2>/dev/null | grep '^ROW|' |
+  awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
+echo
+echo "Where the serving engine's time goes ($prof_tool; top functions):"
+sed 's/^/    /' "$profile"
+echo
+echo "Logs: $out"
+exit $status
