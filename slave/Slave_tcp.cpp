@@ -86,7 +86,14 @@ void TSLTCP_Form::acceptClients()
 {
     while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
         clients_.emplace(s, TcpFramer());
+        // What a client sends is taken from the network only as fast as it
+        // takes its answers (see ServerSocket1ClientRead).
+        s->setReadBufferSize(kClientReadBuffer);
         connect(s, &QTcpSocket::readyRead, this, [this, s] { ServerSocket1ClientRead(s); });
+        connect(s, &QTcpSocket::bytesWritten, this, [this, s] {
+            if (s->bytesToWrite() <= kAnswerBacklog)
+                ServerSocket1ClientRead(s);  // requests held back meanwhile, if any
+        });
         connect(s, &QTcpSocket::disconnected, this, [this, s] { ServerSocket1ClientDisconnect(s); });
         connect(s, &QTcpSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError e) {
             // The peer closing its end is an ordinary disconnection.
@@ -120,22 +127,28 @@ void TSLTCP_Form::ServerSocket1ClientError(QTcpSocket *, int errorCode)
 
 void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
 {
-    auto it = clients_.find(socket);
-    if (it == clients_.end())
-        return;
-    const QByteArray chunk = socket->readAll();
-    it->second.append(reinterpret_cast<const uint8_t *>(chunk.constData()), size_t(chunk.size()));
     std::vector<uint8_t> request;
     // Every complete request that arrived is served, in order; each read of
-    // the framer consumes bytes, so this ends with what arrived.
+    // the framer consumes bytes, so this ends with what arrived. A client
+    // that leaves more than kAnswerBacklog of its answers unsent (it does not
+    // read them) is served no further until they are back under it: its
+    // requests wait meanwhile (in its framer and the socket's bounded read
+    // buffer, TCP holding back the rest), and bytesWritten resumes here.
     for (;;) {
-        it = clients_.find(socket);
+        auto it = clients_.find(socket);
         if (it == clients_.end())
+            return;
+        if (socket->bytesToWrite() > kAnswerBacklog)
             return;
         unsigned badLength = 0;
         const TcpFramer::Status st = it->second.next(request, &badLength);
-        if (st == TcpFramer::Status::NeedMore)
-            return;
+        if (st == TcpFramer::Status::NeedMore) {
+            const QByteArray chunk = socket->read(kClientReadChunk);
+            if (chunk.isEmpty())
+                return;
+            it->second.append(reinterpret_cast<const uint8_t *>(chunk.constData()), size_t(chunk.size()));
+            continue;
+        }
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
             socket->abort();

@@ -46,6 +46,12 @@ private:
     void acceptClients();
     void dropClients();
 
+    // Unsent answers a client may leave before it is served further, and
+    // how much of what it sends is held for it.
+    static constexpr qint64 kAnswerBacklog = 64 * 1024;
+    static constexpr qint64 kClientReadBuffer = 64 * 1024;
+    static constexpr qint64 kClientReadChunk = 4096;
+
     int listenPort_ = 502;
     bool closed_ = false;
     std::unordered_map<QTcpSocket *, TcpFramer> clients_;

@@ -320,6 +320,7 @@ private slots:
         QTest::newRow("length field 0xFFFF") << 2 << true << "Mod Slave TCP length field error len=65535, connection closed";
         QTest::newRow("length field 0") << 3 << true << "Mod Slave TCP length field error len=0, connection closed";
         QTest::newRow("one byte at a time") << 4 << false << "";
+        QTest::newRow("never reads its answers") << 5 << false << "";
     }
     void hostileClient()
     {
@@ -370,12 +371,42 @@ private slots:
                     out.fail("an answer to a request that cannot be framed");
                 break;
             }
-            default:
+            case 4:
                 runTrickle(port, 3, model, out);
                 break;
+            default: {
+                // Requests for 120 registers as fast as they go, the answers never read.
+                QByteArray burst;
+                for (int i = 0; i < 1000; ++i)
+                    burst += mbap(quint16(i), 1, QByteArray(1, 3) + be16(0) + be16(120));
+                QElapsedTimer t;
+                t.start();
+                while (t.elapsed() < 3000 && c.socket().state() == QAbstractSocket::ConnectedState) {
+                    c.socket().write(burst);
+                    c.socket().waitForBytesWritten(100);
+                    garbageSent += burst.size();
+                }
+                garbageSent -= c.socket().bytesToWrite();  // what really left
+                closedByStation = c.socket().state() != QAbstractSocket::ConnectedState;
+                break;
+            }
             }
         });
-        QVERIFY(waitUntil([&] { return thread->isFinished(); }, 30000));
+        qint64 pending = 0;
+        QVERIFY(waitUntil(
+            [&] {
+                for (QTcpSocket *s : f.ServerSocket1->findChildren<QTcpSocket *>())
+                    pending = std::max(pending, s->bytesToWrite());
+                return thread->isFinished();
+            },
+            30000));
+        if (which == 5) {
+            // The station holds back what it does not send instead of piling it up.
+            qInfo("a client that never reads: %lld bytes of requests sent in 3 s, at most %lld bytes of answers "
+                  "waiting in the station",
+                  static_cast<long long>(garbageSent), static_cast<long long>(pending));
+            QVERIFY2(pending < 1024 * 1024, qPrintable(QString::number(pending)));
+        }
         thread->wait();
         QVERIFY2(out.errors.isEmpty(), qPrintable(out.errors.join('\n')));
         QCOMPARE(closedByStation, dropped);
