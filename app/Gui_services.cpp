@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QStyle>
 #include <algorithm>
+#include <utility>
 
 #include "Notices.h"
 #include "corvane.h"
@@ -17,6 +18,36 @@ StringGrid::StringGrid(QWidget *parent) : QTableWidget(parent)
     horizontalHeader()->setVisible(false);
     verticalHeader()->setDefaultSectionSize(20);
     horizontalHeader()->setDefaultSectionSize(64);
+    repaint_ = new QTimer(this);
+    repaint_->setSingleShot(true);
+    connect(repaint_, &QTimer::timeout, this, &StringGrid::repaintChanged);
+}
+
+void StringGrid::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    if (topLeft != bottomRight || !topLeft.isValid() || changed_.size() >= 4096) {
+        // A range (or a flood of single cells): the view repaints all of it.
+        changed_.clear();
+        QTableWidget::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    changed_.insert(quint64(topLeft.row()) << 32 | quint64(topLeft.column()));
+    if (repaint_->isActive())
+        return;
+    const qint64 since = sinceRepaint_.isValid() ? sinceRepaint_.elapsed() : qint64(kRepaintMs);
+    repaint_->start(int(std::clamp<qint64>(kRepaintMs - since, 0, kRepaintMs)));
+}
+
+void StringGrid::repaintChanged()
+{
+    repaint_->stop();
+    sinceRepaint_.start();
+    const QSet<quint64> cells = std::exchange(changed_, {});
+    for (quint64 key : cells) {
+        const QModelIndex index = model()->index(int(key >> 32), int(key & 0xFFFFFFFF));
+        if (index.isValid())
+            QTableWidget::dataChanged(index, index);
+    }
 }
 
 QString StringGrid::cellText(int col, int row) const
@@ -68,10 +99,56 @@ Memo::Memo(QWidget *parent) : QPlainTextEdit(parent)
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setMaximumBlockCount(2000);  // a long-running station never grows without bound
     setLineWrapMode(QPlainTextEdit::NoWrap);
+    refresh_ = new QTimer(this);
+    refresh_->setSingleShot(true);
+    connect(refresh_, &QTimer::timeout, this, &Memo::flush);
+}
+
+void Memo::add(const QString &line)
+{
+    // Lines the memo would drop anyway (beyond its block count) are not kept.
+    if (pending_.size() >= maximumBlockCount()) {
+        pending_.removeFirst();
+        pendingClear_ = true;
+    }
+    pending_.append(line);
+    schedule();
+}
+
+void Memo::clear()
+{
+    pending_.clear();
+    pendingClear_ = true;
+    schedule();
+}
+
+void Memo::schedule()
+{
+    if (refresh_->isActive())
+        return;
+    const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : qint64(kRefreshMs);
+    refresh_->start(int(std::clamp<qint64>(kRefreshMs - since, 0, kRefreshMs)));
+}
+
+void Memo::flush()
+{
+    refresh_->stop();
+    sinceRefresh_.start();
+    if (!pendingClear_ && pending_.isEmpty())
+        return;
+    // One document change for everything waiting: a line holding a line
+    // break becomes two lines, as appendPlainText() makes it.
+    if (pendingClear_)
+        QPlainTextEdit::clear();
+    if (!pending_.isEmpty())
+        appendPlainText(pending_.join(QLatin1Char('\n')));
+    pending_.clear();
+    pendingClear_ = false;
 }
 
 QStringList Memo::lines() const
 {
+    const_cast<Memo *>(this)->flush();
     const QString all = toPlainText();
     if (all.isEmpty())
         return {};

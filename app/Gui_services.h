@@ -5,10 +5,13 @@
 // QPlainTextEdit to which whole lines are appended.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QStringList>
 #include <QTableWidget>
+#include <QTimer>
 
 #include "Text_grid.h"
 
@@ -38,18 +41,55 @@ public:
     // desktop's font.
     void widenColumnToText(int col);
 
+    // A cell's new text is in the grid at once; its repaint waits for the
+    // end of the event-loop turn and, while cells keep changing, comes at
+    // most every kRepaintMs, all changed cells together. A slave station
+    // whose registers are written hundreds of times a second thus paints
+    // its grid once per refresh instead of once per request.
+    static constexpr int kRepaintMs = 20;
+    // Repaints the changed cells now.
+    void repaintChanged();
+
+protected:
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
+
 private:
     QString hint_;
+    QSet<quint64> changed_;  // row << 32 | column of cells waiting for their repaint
+    QTimer *repaint_;
+    QElapsedTimer sinceRepaint_;
 };
 
+// The memo's lines are taken at once and shown at the end of the event-loop
+// turn; while lines keep coming, at most every kRefreshMs. A station serving
+// hundreds of requests a second (each clearing its memos and adding lines)
+// thus lays out and paints its logs once per refresh instead of once per
+// request; what is shown after each refresh is the same. lines() always
+// gives the whole content, including what is not shown yet.
 class Memo : public QPlainTextEdit {
     Q_OBJECT
 public:
+    static constexpr int kRefreshMs = 20;
+
     explicit Memo(QWidget *parent = nullptr);
-    void add(const QString &line) { appendPlainText(line); }
-    void add(const std::string &line) { appendPlainText(QString::fromStdString(line)); }
-    void add(const char *line) { appendPlainText(QString::fromUtf8(line)); }
+    void add(const QString &line);
+    void add(const std::string &line) { add(QString::fromStdString(line)); }
+    void add(const char *line) { add(QString::fromUtf8(line)); }
+    // Empties the memo (hides QPlainTextEdit::clear, which would bypass what
+    // is waiting to be shown).
+    void clear();
     QStringList lines() const;
+    // Shows what is waiting now.
+    void flush();
+
+private:
+    void schedule();
+
+    QStringList pending_;        // lines added since the last refresh
+    bool pendingClear_ = false;  // the memo was emptied before them
+    QTimer *refresh_;
+    QElapsedTimer sinceRefresh_;
 };
 
 // Masked edit fields are QLineEdits with an input mask. Two differences from
