@@ -20,6 +20,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTimer>
@@ -246,6 +247,24 @@ class TestEndToEnd : public QObject {
         Form1->resize(specSize);
     }
 
+    // Each kind of dialog once, as the operator sees it.
+    QSet<QString> dialogPictures_;
+    void saveDialogPicture(QDialog *d)
+    {
+        auto *edit = d->findChild<QLineEdit *>("Edit1");
+        const QString name = d->objectName() + (edit ? (edit->isHidden() ? "-bit" : "-value") : QString());
+        if (dialogPictures_.contains(name))
+            return;
+        dialogPictures_.insert(name);
+        QDir().mkpath(picturesDir());
+        d->show();
+        QCoreApplication::processEvents();
+        const QString path = picturesDir() + "/dialog-" + name + ".png";
+        if (d->grab().save(path))
+            qInfo("picture: %s", qPrintable(path));
+        d->hide();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -258,6 +277,7 @@ private slots:
         set_modal_runner([this](QDialog *d) {
             auto *label = d->findChild<QLabel *>("Label1");
             dialogs_ << d->objectName() + "|" + (label ? label->text() : QString());
+            saveDialogPicture(d);
             if (d->objectName() == "Port_DefDlg") {
                 child<QComboBox>(d, "ComboBox1")->setCurrentIndex(portAnswer_ - 1);
                 child<QComboBox>(d, "ComboBox6")->setCurrentIndex(portAnswer_ - 1);
