@@ -27,6 +27,14 @@ inline double now_ms()
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+// CPU time of the calling thread.
+inline double thread_cpu_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
 // Resident set of this process in MiB (VmRSS), 0 when unknown.
 inline double rss_mib()
 {

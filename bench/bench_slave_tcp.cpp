@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -237,6 +238,34 @@ int main(int argc, char **argv)
                     allOk = false;
             }
         }
+
+    // What one refresh of the window costs the GUI thread under load: both
+    // memos re-shown and ten written grid rows repainted, in thread CPU time
+    // (preemption by other work left out). Requests that arrive meanwhile wait.
+    {
+        std::vector<double> costs;
+        for (int i = 0; i < 40; ++i) {
+            std::vector<uint8_t> req = {0, uint8_t(i), 0, 0, 0, 27, 1, 16, 0, 0, 0, 10, 20};
+            for (int r = 0; r < 10; ++r) {
+                req.push_back(uint8_t(i));
+                req.push_back(uint8_t(r));
+            }
+            form->serve(req.data(), req.size(), nullptr);
+            const double c0 = bench::thread_cpu_ms();
+            form->Memo1->flush();
+            form->Memo2->flush();
+            form->StringGrid3->repaintChanged();
+            QCoreApplication::processEvents();  // the paint
+            costs.push_back(bench::thread_cpu_ms() - c0);
+            const double t = bench::now_ms();
+            while (bench::now_ms() - t < 25)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        const double med = bench::median(costs), worst = *std::max_element(costs.begin(), costs.end());
+        std::printf("one refresh (two memos, ten grid rows): %.2f ms CPU (median), %.2f ms at most\n", med, worst);
+        bench::row("1 Slave TCP", "one window refresh under load (memos + 10 grid rows, every 20 ms at most)",
+                   bench::fmt("%.2f ms CPU", med) + bench::fmt(" (max %.2f)", worst), "-", "-");
+    }
 
     if (!onlyOurs) {
         ref.terminate();
