@@ -237,7 +237,12 @@ void TForm1::openStation(int kind)
     // clearStationFlag).
     disconnect(destroyedHooks_[kind]);
     disconnect(formHooks_[kind]);
-    destroyedHooks_[kind] = connect(sub, &QObject::destroyed, this, [this, kind] { clearStationFlag(kind); });
+    destroyedHooks_[kind] = connect(sub, &QObject::destroyed, this, [this, kind] {
+        // The subwindow is being destroyed: it is no longer a QMdiSubWindow,
+        // so the pointer to it is dropped unread (reading it as one is undefined).
+        subWindows_[kind] = nullptr;
+        clearStationFlag(kind);
+    });
     if (form != sub)
         formHooks_[kind] = connect(form, &QObject::destroyed, this, [this, kind] { clearStationFlag(kind); });
     sub->showMaximized();
