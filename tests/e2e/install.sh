@@ -100,7 +100,8 @@ int main(void)
     return 0;
 }
 EOF
-  cc -Wall -Wextra -I"$prefix/include" "$work/use_corvane.c" -L"$prefix/lib" -lcorvane \
+  # shellcheck disable=SC2086  # the sanitizer build's flags, if any, are words
+  cc -Wall -Wextra ${QUILLAN_SANITIZE_FLAGS:-} -I"$prefix/include" "$work/use_corvane.c" -L"$prefix/lib" -lcorvane \
     -Wl,-rpath,"$prefix/lib" -o "$work/use_corvane" || fail "a C program does not build against the installed library"
   local said
   said="$("$work/use_corvane")"
