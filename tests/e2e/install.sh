@@ -34,24 +34,22 @@ trap finish EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 need() { command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed"; exit 77; }; }
 
-# Starts Xvfb on the first display number from FIRST to LAST that nobody
-# uses and that answers; sets disp and xvfb_pid. (Scripts that may run at the
-# same time use different ranges.)
+# Starts Xvfb on a display number it picks itself (-displayfd), so scripts
+# running at the same time never race for one; sets disp and xvfb_pid.
 start_xvfb() {
-  local first="$1" last="$2" geometry="$3"
-  for n in $(seq "$first" "$last"); do
-    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then continue; fi
-    Xvfb ":$n" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 50); do
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then disp=$n; return 0; fi
-      sleep 0.1
-    done
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=""
+  local geometry="$3" numfile="$work/xvfb-display"
+  : >"$numfile"
+  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    disp="$(tr -dc 0-9 <"$numfile")"
+    if [ -n "$disp" ] && DISPLAY=":$disp" xdpyinfo >/dev/null 2>&1; then return 0; fi
+    sleep 0.1
   done
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
   return 1
 }
 
@@ -111,7 +109,7 @@ EOF
   export XDG_RUNTIME_DIR="$work"
   if command -v Xvfb >/dev/null && command -v xdpyinfo >/dev/null && command -v xdotool >/dev/null; then
     local disp="" xvfb_pid=""
-    start_xvfb 200 259 1024x768x24 || fail "Xvfb did not start"
+    start_xvfb - - 1024x768x24 || fail "Xvfb did not start"
     pids+=("$xvfb_pid")
     DISPLAY=":$disp" QT_QPA_PLATFORM=xcb "$prefix/bin/quillan" >"$work/quillan.log" 2>&1 &
     local app=$!

@@ -35,30 +35,28 @@ finish() {
 }
 trap finish EXIT
 
-# Starts Xvfb on the first display number from FIRST to LAST that nobody
-# uses and that answers; sets disp and xvfb_pid. (Scripts that may run at the
-# same time use different ranges.)
+# Starts Xvfb on a display number it picks itself (-displayfd), so scripts
+# running at the same time never race for one; sets disp and xvfb_pid.
 start_xvfb() {
-  local first="$1" last="$2" geometry="$3"
-  for n in $(seq "$first" "$last"); do
-    if [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; then continue; fi
-    Xvfb ":$n" -screen 0 "$geometry" -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 50); do
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      if DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then disp=$n; return 0; fi
-      sleep 0.1
-    done
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=""
+  local geometry="$3" numfile="$work/xvfb-display"
+  : >"$numfile"
+  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    disp="$(tr -dc 0-9 <"$numfile")"
+    if [ -n "$disp" ] && DISPLAY=":$disp" xdpyinfo >/dev/null 2>&1; then return 0; fi
+    sleep 0.1
   done
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
   return 1
 }
 
 screen_w=1280 screen_h=1024
 disp=""
-start_xvfb 140 199 "${screen_w}x${screen_h}x24" || { echo "FAIL: Xvfb did not start"; exit 1; }
+start_xvfb - - "${screen_w}x${screen_h}x24" || { echo "FAIL: Xvfb did not start"; exit 1; }
 export DISPLAY=":$disp"
 export XDG_RUNTIME_DIR="$work"
 unset QT_QPA_PLATFORM
