@@ -41,7 +41,7 @@ finish() {
 }
 trap finish EXIT
 
-Xvfb ":$disp" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb ":$disp" -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 1 100); do
   [ -e "/tmp/.X11-unix/X$disp" ] && break

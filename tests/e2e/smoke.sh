@@ -36,11 +36,13 @@ finish() {
 trap finish EXIT
 
 # Starts Xvfb on a display number it picks itself (-displayfd), so scripts
-# running at the same time never race for one; sets disp and xvfb_pid.
+# running at the same time never race for one; -noreset keeps it from
+# resetting (and refusing connections) when the probe below disconnects.
+# Sets disp and xvfb_pid.
 start_xvfb() {
   local geometry="$3" numfile="$work/xvfb-display"
   : >"$numfile"
-  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset 3>"$numfile" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 1 100); do
     kill -0 "$xvfb_pid" 2>/dev/null || break
