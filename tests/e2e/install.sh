@@ -34,26 +34,8 @@ trap finish EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 need() { command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed"; exit 77; }; }
 
-# Starts Xvfb on a display number it picks itself (-displayfd), so scripts
-# running at the same time never race for one; -noreset keeps it from
-# resetting (and refusing connections) when the probe below disconnects.
-# Sets disp and xvfb_pid.
-start_xvfb() {
-  local geometry="$3" numfile="$work/xvfb-display"
-  : >"$numfile"
-  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset 3>"$numfile" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 1 100); do
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    disp="$(tr -dc 0-9 <"$numfile")"
-    if [ -n "$disp" ] && DISPLAY=":$disp" xdpyinfo >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=""
-  return 1
-}
+# shellcheck source=xvfb.sh
+. "$(dirname "$0")/xvfb.sh"
 
 check_prefix() {
   need readelf
@@ -111,7 +93,7 @@ EOF
   export XDG_RUNTIME_DIR="$work"
   if command -v Xvfb >/dev/null && command -v xdpyinfo >/dev/null && command -v xdotool >/dev/null; then
     local disp="" xvfb_pid=""
-    start_xvfb - - 1024x768x24 || fail "Xvfb did not start"
+    start_xvfb 1024x768x24 || fail "Xvfb did not start"
     pids+=("$xvfb_pid")
     DISPLAY=":$disp" QT_QPA_PLATFORM=xcb "$prefix/bin/quillan" >"$work/quillan.log" 2>&1 &
     local app=$!

@@ -35,30 +35,12 @@ finish() {
 }
 trap finish EXIT
 
-# Starts Xvfb on a display number it picks itself (-displayfd), so scripts
-# running at the same time never race for one; -noreset keeps it from
-# resetting (and refusing connections) when the probe below disconnects.
-# Sets disp and xvfb_pid.
-start_xvfb() {
-  local geometry="$3" numfile="$work/xvfb-display"
-  : >"$numfile"
-  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset 3>"$numfile" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 1 100); do
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    disp="$(tr -dc 0-9 <"$numfile")"
-    if [ -n "$disp" ] && DISPLAY=":$disp" xdpyinfo >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=""
-  return 1
-}
+# shellcheck source=xvfb.sh
+. "$(dirname "$0")/xvfb.sh"
 
 screen_w=1280 screen_h=1024
 disp=""
-start_xvfb - - "${screen_w}x${screen_h}x24" || { echo "FAIL: Xvfb did not start"; exit 1; }
+start_xvfb "${screen_w}x${screen_h}x24" || { echo "FAIL: Xvfb did not start"; exit 1; }
 export DISPLAY=":$disp"
 export XDG_RUNTIME_DIR="$work"
 unset QT_QPA_PLATFORM
