@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Master_grid.h"
+#include "Memory_grid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -16,7 +16,7 @@
 
 #include "Master_grid.h"
 #include "Master_receive.h"
-#include "Text_grid.h"
+#include "Memory_grid.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "Master_ascii.h"
+#include "Strformat.h"
 
 #include <QPushButton>
 #include <cstring>

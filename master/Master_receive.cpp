@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "Master_station.h"
-#include "Notices.h"
+#include "Strformat.h"
 #include "corvane.h"
 
 ReceiveEvent RtuReceiver::tick(SerialLink &link, int32_t port)

@@ -1,4 +1,5 @@
 #include "Master_rtu.h"
+#include "Strformat.h"
 
 #include <QPushButton>
 #include <cstring>

@@ -12,6 +12,7 @@
 
 #include "Master_grid.h"
 #include "Notices.h"
+#include "Strformat.h"
 #include "Query.h"
 
 int socket_error_number(QAbstractSocket::SocketError error)

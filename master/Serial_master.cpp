@@ -1,4 +1,5 @@
 #include "Serial_master.h"
+#include "Strformat.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "Notices.h"
+#include "Strformat.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "Gui_services.h"
 #include "Notices.h"
+#include "Strformat.h"
 #include "Set_Value.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "Gui_services.h"
 #include "Notices.h"
+#include "Strformat.h"
 
 TSLTCP_Form::TSLTCP_Form(QWidget *parent)
     : SlaveStationForm("Modbus/TCP Slave Server Simulation Program", kSlaveTcpProfile, parent)

@@ -6,6 +6,7 @@
 
 #include "Modal.h"
 #include "Notices.h"
+#include "Strformat.h"
 #include "Port_Def.h"
 
 namespace {

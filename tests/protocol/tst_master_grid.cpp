@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Master_grid.h"
+#include "Memory_grid.h"
 #include "corvane.h"
 
 namespace {

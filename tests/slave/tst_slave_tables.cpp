@@ -3,7 +3,7 @@
 #include <QtTest>
 
 #include "Slave_tables.h"
-#include "Text_grid.h"
+#include "Memory_grid.h"
 
 class TestSlaveTables : public QObject {
     Q_OBJECT

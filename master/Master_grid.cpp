@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Notices.h"
+#include "Strformat.h"
 #include "corvane.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "Text_grid.h"
+#include "Memory_grid.h"
 
 MemoryGrid::MemoryGrid(int cols, int rows) : cols_(cols < 0 ? 0 : cols), rows_(rows < 0 ? 0 : rows)
 {

@@ -32,5 +32,3 @@ using StationClosedSink = std::function<void(int kind)>;
 void set_station_closed_sink(StationClosedSink sink);
 void station_closed(int kind);
 
-// printf-style formatting into a std::string.
-std::string strformat(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
