@@ -73,3 +73,145 @@ int32_t prepare_ascii_query(uint32_t function, uint16_t device, uint16_t address
     *length = 17;
     return 0;
 }
+
+// ---- block writes -----------------------------------------------------------
+namespace {
+
+// Function, start, count, byte count and data of a block write.
+constexpr int kMaxBlockPdu = 6 + kMaxWriteCoils / 8;  // 252; 123 registers take 252 too
+
+struct BlockPdu {
+    uint8_t bytes[kMaxBlockPdu] = {};
+    int length = 0;
+};
+
+void block_header(BlockPdu &pdu, uint8_t function, uint16_t address, uint16_t count, int dataBytes)
+{
+    const uint16_t wire = static_cast<uint16_t>(address - 1);
+    pdu.bytes[0] = function;
+    pdu.bytes[1] = static_cast<uint8_t>(wire >> 8);
+    pdu.bytes[2] = static_cast<uint8_t>(wire);
+    pdu.bytes[3] = static_cast<uint8_t>(count >> 8);
+    pdu.bytes[4] = static_cast<uint8_t>(count);
+    pdu.bytes[5] = static_cast<uint8_t>(dataBytes);
+    pdu.length = 6 + dataBytes;
+}
+
+bool coils_pdu(uint16_t address, uint16_t count, const uint8_t *bits, BlockPdu &pdu)
+{
+    if (count < 1 || count > kMaxWriteCoils || !bits)
+        return false;
+    const int dataBytes = (count + 7) / 8;
+    block_header(pdu, 15, address, count, dataBytes);
+    // The first coil is the lowest bit of the first byte.
+    for (int i = 0; i < count; ++i)
+        if (bits[i])
+            pdu.bytes[6 + i / 8] = static_cast<uint8_t>(pdu.bytes[6 + i / 8] | 1u << (i % 8));
+    return true;
+}
+
+bool registers_pdu(uint16_t address, uint16_t count, const uint16_t *words, BlockPdu &pdu)
+{
+    if (count < 1 || count > kMaxWriteRegisters || !words)
+        return false;
+    block_header(pdu, 16, address, count, 2 * count);
+    for (int i = 0; i < count; ++i) {
+        pdu.bytes[6 + 2 * i] = static_cast<uint8_t>(words[i] >> 8);
+        pdu.bytes[7 + 2 * i] = static_cast<uint8_t>(words[i]);
+    }
+    return true;
+}
+
+int32_t rtu_frame(bool built, uint8_t device, const BlockPdu &pdu, int32_t *length, uint8_t *buffer)
+{
+    if (!built)
+        return -1;
+    buffer[0] = device;
+    for (int i = 0; i < pdu.length; ++i)
+        buffer[1 + i] = pdu.bytes[i];
+    CRC_check(buffer, 1 + pdu.length, buffer + 1 + pdu.length);
+    *length = 1 + pdu.length + 2;
+    return 0;
+}
+
+int32_t ascii_frame(bool built, uint16_t device, const BlockPdu &pdu, int32_t *length, char *buffer)
+{
+    buffer[0] = ':';
+    if (!built || device > 255)
+        return -1;
+    itascxr(device, -2, buffer + 1);
+    for (int i = 0; i < pdu.length; ++i)
+        itascxr(pdu.bytes[i], -2, buffer + 3 + 2 * i);
+    const int hex = 2 + 2 * pdu.length;
+    LRC_check(buffer + 1, hex, buffer + 1 + hex);
+    buffer[3 + hex] = '\r';
+    buffer[4 + hex] = '\n';
+    *length = 5 + hex;
+    return 0;
+}
+
+int32_t tcp_frame(bool built, uint8_t device, const BlockPdu &pdu, int32_t *length, uint8_t *buffer)
+{
+    for (int i = 0; i < 6; ++i)
+        buffer[i] = 0;
+    if (!built)
+        return -1;
+    const int follows = 1 + pdu.length;  // unit identifier and the PDU
+    buffer[4] = static_cast<uint8_t>(follows >> 8);
+    buffer[5] = static_cast<uint8_t>(follows);
+    buffer[6] = device;
+    for (int i = 0; i < pdu.length; ++i)
+        buffer[7 + i] = pdu.bytes[i];
+    *length = 6 + follows;
+    return 0;
+}
+
+}  // namespace
+
+int32_t prepare_rtu_write_coils(uint8_t device, uint16_t address, uint16_t count, const uint8_t *bits,
+                                int32_t *length, uint8_t *buffer)
+{
+    BlockPdu pdu;
+    const bool built = coils_pdu(address, count, bits, pdu);
+    return rtu_frame(built, device, pdu, length, buffer);
+}
+
+int32_t prepare_rtu_write_registers(uint8_t device, uint16_t address, uint16_t count, const uint16_t *words,
+                                    int32_t *length, uint8_t *buffer)
+{
+    BlockPdu pdu;
+    const bool built = registers_pdu(address, count, words, pdu);
+    return rtu_frame(built, device, pdu, length, buffer);
+}
+
+int32_t prepare_ascii_write_coils(uint16_t device, uint16_t address, uint16_t count, const uint8_t *bits,
+                                  int32_t *length, char *buffer)
+{
+    BlockPdu pdu;
+    const bool built = coils_pdu(address, count, bits, pdu);
+    return ascii_frame(built, device, pdu, length, buffer);
+}
+
+int32_t prepare_ascii_write_registers(uint16_t device, uint16_t address, uint16_t count, const uint16_t *words,
+                                      int32_t *length, char *buffer)
+{
+    BlockPdu pdu;
+    const bool built = registers_pdu(address, count, words, pdu);
+    return ascii_frame(built, device, pdu, length, buffer);
+}
+
+int32_t prepare_tcp_write_coils(uint8_t device, uint16_t address, uint16_t count, const uint8_t *bits,
+                                int32_t *length, uint8_t *buffer)
+{
+    BlockPdu pdu;
+    const bool built = coils_pdu(address, count, bits, pdu);
+    return tcp_frame(built, device, pdu, length, buffer);
+}
+
+int32_t prepare_tcp_write_registers(uint8_t device, uint16_t address, uint16_t count, const uint16_t *words,
+                                    int32_t *length, uint8_t *buffer)
+{
+    BlockPdu pdu;
+    const bool built = registers_pdu(address, count, words, pdu);
+    return tcp_frame(built, device, pdu, length, buffer);
+}
