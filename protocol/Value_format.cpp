@@ -75,6 +75,16 @@ constexpr FormatInfo kFormats[kValueFormatCount] = {
      .order = kHGFEDCBA},
 };
 
+// The table is indexed by format: every entry must stand at its own index.
+constexpr bool table_in_order()
+{
+    for (int i = 0; i < kValueFormatCount; ++i)
+        if (static_cast<int>(kFormats[i].format) != i || kFormats[i].text == nullptr)
+            return false;
+    return true;
+}
+static_assert(table_in_order());
+
 const FormatInfo &info(ValueFormat format) { return kFormats[static_cast<int>(format)]; }
 
 // The value's bits from its registers' wire bytes.
