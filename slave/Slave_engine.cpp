@@ -164,9 +164,6 @@ public:
     }
 
     SlaveReply run();
-    Bytes exception(uint8_t code);
-
-    unsigned fn_ = 0;
 
 private:
     bool ascii() const { return p_.framing == SlaveFraming::Ascii; }
@@ -224,6 +221,7 @@ private:
     // refused (too short, or not hexadecimal).
     bool takeData(size_t bytesNeeded, unsigned unitBytes, Bytes &data, const char *shortText);
 
+    Bytes exception(uint8_t code);
     Bytes readResponse(const Bytes &data);
     Bytes writeEcho();
     Bytes coilEcho();
@@ -239,6 +237,7 @@ private:
     SlaveTables &t_;
     Bytes req_;
     size_t n_;
+    unsigned fn_ = 0;
     size_t bodyEnd_ = 0;  // one past the last byte/character of the request proper
     Layout lay_{};
     uint16_t start_ = 0, count_ = 0;
@@ -600,13 +599,4 @@ SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables,
 {
     Server s(profile, tables, request, n);
     return s.run();
-}
-
-std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
-                                           unsigned function, uint8_t code)
-{
-    SlaveTables none;
-    Server s(profile, none, request, n);
-    s.fn_ = function & 0xFF;
-    return s.exception(code);
 }

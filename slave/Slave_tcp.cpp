@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <cstring>
 
 #include "Gui_services.h"
 #include "Notices.h"
@@ -159,14 +158,6 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
             socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
         });
     }
-}
-
-void TSLTCP_Form::BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer,
-                                 const uint8_t *RxBuffer)
-{
-    const auto e = build_slave_exception(profile, RxBuffer, kSlaveFrameMax, unsigned(function), code);
-    std::memcpy(TxBuffer, e.data(), e.size());
-    length = int32_t(e.size());
 }
 
 void TSLTCP_Form::FormClose()

@@ -23,9 +23,6 @@ public:
     bool serverOpen() const;
     int clientCount() const { return int(clients_.size()); }
 
-    // The 9-byte exception response to a request; logs nothing.
-    void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
-
     QPushButton *BitBtn1;
     QPushButton *BitBtn2;
     QTcpServer *ServerSocket1;

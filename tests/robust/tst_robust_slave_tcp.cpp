@@ -513,7 +513,8 @@ private slots:
             QCOMPARE(f.tables.holdingRegisters[n], m.regs[size_t(n)]);
             QCOMPARE(f.StringGrid3->cellText(2, n + 1), QString::asprintf("0x%04X", m.regs[size_t(n)]));
             QCOMPARE(f.tables.ReadCoil(uint16_t(n)), uint16_t(m.coils[size_t(n)]));
-            QCOMPARE(f.StringGrid1->cellText(bit_cell_col(uint16_t(n)), bit_cell_row(uint16_t(n))),
+            // Coil n is in row n / 8 + 1, bits 7..0 of the row in columns 1..8.
+            QCOMPARE(f.StringGrid1->cellText(8 - n % 8, n / 8 + 1),
                      QString(m.coils[size_t(n)] ? "On" : "Off"));
             QCOMPARE(f.tables.inputRegisters[n], inputRegisterValue(n));
             QCOMPARE(f.tables.ReadInputRelay(uint16_t(n)), uint16_t(0));
