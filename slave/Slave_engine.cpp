@@ -168,6 +168,8 @@ public:
 private:
     bool ascii() const { return p_.framing == SlaveFraming::Ascii; }
     uint8_t at(size_t i) const { return i < n_ ? req_[i] : 0; }
+    // A byte of the request proper: a frame's checksum is not part of it.
+    uint8_t body(size_t i) const { return i < bodyEnd_ ? req_[i] : 0; }
     char *text(size_t i) { return reinterpret_cast<char *>(req_.data()) + i; }
     std::string frameText(const Bytes &b) const
     {
@@ -330,9 +332,16 @@ bool Server::decodeFunction()
 {
     if (!ascii()) {
         if (bodyEnd_ <= lay_.function) {
-            // Only a direct caller can hand over less than a header and a
-            // function code; there is nothing to answer to.
-            log(1, strformat(p_.fieldsShort, int(n_)));
+            if (p_.framing == SlaveFraming::Rtu) {
+                // Two or three bytes with a correct CRC: a master did send
+                // them, so it gets the answer of any request too short for
+                // its fields, with function code 0 as none came.
+                refuse(3, strformat(p_.fieldsShort, int(n_)));
+            } else {
+                // Only a direct caller can hand over less than a header and
+                // a function code; there is nothing to answer to.
+                log(1, strformat(p_.fieldsShort, int(n_)));
+            }
             return false;
         }
         fn_ = req_[lay_.function];
@@ -462,14 +471,14 @@ Bytes Server::exception(uint8_t code)
     Bytes out;
     switch (p_.framing) {
     case SlaveFraming::Rtu:
-        out = {at(0), uint8_t(fn), code};
+        out = {body(0), uint8_t(fn), code};
         close_rtu(out);
         break;
     case SlaveFraming::Tcp:
-        out = {at(0), at(1), at(2), at(3), 0, 3, at(6), uint8_t(fn), code};
+        out = {body(0), body(1), body(2), body(3), 0, 3, body(6), uint8_t(fn), code};
         break;
     case SlaveFraming::Ascii:
-        out = {':', at(1), at(2)};
+        out = {':', body(1), body(2)};
         append_hex2(out, fn);
         append_hex2(out, code);
         close_ascii(out);

@@ -260,6 +260,15 @@ private slots:
             << QStringList{"Mod Slave RTU CRC err RECV=132 0 CALC=132 10 len=8"} << none << "";
         QTest::newRow("rtu one byte") << 0 << "" << hexBytes("01") << QByteArray()
             << QStringList{"Mod Slave RTU CRC err RECV=0 1 CALC=255 255 len=1"} << none << "";
+        // Two or three bytes with a correct CRC hold no function code: refused
+        // like any request too short for its fields, the missing address and
+        // function code taken as 0 rather than read from the CRC.
+        QTest::newRow("rtu two bytes, the CRC of nothing") << 0 << "" << hexBytes("FFFF") << hexBytes("008003 5001")
+            << QStringList{"Mod Slave RTU req. too short len=2"} << QStringList{"Exception Message: 00 80 03 50 01 "}
+            << "";
+        QTest::newRow("rtu three bytes, an address alone") << 0 << "" << hexBytes("01 7E80") << hexBytes("018003 01C1")
+            << QStringList{"Mod Slave RTU req. too short len=3"} << QStringList{"Exception Message: 01 80 03 01 C1 "}
+            << "";
         QTest::newRow("rtu fields missing") << 0 << "" << rtu("010300") << rtuResp("018303")
             << QStringList{"Mod Slave RTU req. too short len=5"}
             << QStringList{"Exception Message: " + spaced(rtu("018303"))} << "";
