@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QString>
 #include <unordered_map>
 
 #include "Slave_station.h"
@@ -49,7 +50,12 @@ private:
     static constexpr qint64 kClientReadBuffer = 64 * 1024;
     static constexpr qint64 kClientReadChunk = 4096;
 
+    struct Client {
+        TcpFramer framer;
+        QString host;  // as the connect line named it
+    };
+
     int listenPort_ = 502;
     bool closed_ = false;
-    std::unordered_map<QTcpSocket *, TcpFramer> clients_;
+    std::unordered_map<QTcpSocket *, Client> clients_;
 };

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
 
@@ -494,6 +496,34 @@ private slots:
         QVERIFY(f.BitBtn1->isEnabled());
         QVERIFY(!f.BitBtn2->isEnabled());
         QVERIFY(rig.status.isEmpty());
+    }
+
+    // The station listens on every address, IPv4 and IPv6 alike; a client is
+    // named by the address it came from, an IPv4 one in its IPv4 form.
+    void tcpClientHostNames_data()
+    {
+        QTest::addColumn<QString>("client");
+        QTest::newRow("IPv4") << "127.0.0.1";
+        QTest::newRow("IPv6") << "::1";
+    }
+    void tcpClientHostNames()
+    {
+        QFETCH(QString, client);
+        Rig rig;
+        TSLTCP_Form f;
+        const quint16 port = freeLoopbackPort();
+        f.setListenPort(port);
+        f.BitBtn1Click();
+        QCOMPARE(f.ServerSocket1->serverAddress(), QHostAddress(QHostAddress::Any));
+        auto *s = new QTcpSocket;
+        s->connectToHost(QHostAddress(client), port);
+        QVERIFY(s->waitForConnected(3000));
+        QVERIFY(waitUntil([&] { return f.clientCount() == 1; }));
+        QCOMPARE(f.Memo1->lines().last(), client + "Client Connect");
+        delete s;
+        QVERIFY(waitUntil([&] { return f.clientCount() == 0; }));
+        QCOMPARE(f.Memo1->lines().last(), client + "Client DisConnect");
+        f.BitBtn2Click();
     }
 
     // Figures only: how long opening a slave window takes.
