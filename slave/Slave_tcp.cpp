@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "Gui_services.h"
 #include "Notices.h"
@@ -157,7 +158,7 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         auto it = clients_.find(socket);
         if (it == clients_.end())
             return;
-        if (socket->bytesToWrite() > kAnswerBacklog)
+        if (it->second.closing || socket->bytesToWrite() > kAnswerBacklog)
             return;
         unsigned badLength = 0;
         const TcpFramer::Status st = it->second.framer.next(request, &badLength);
@@ -170,13 +171,25 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         }
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
-            socket->abort();
+            it->second.closing = true;
+            closeAfterAnswers(socket);
             return;
         }
         serve(request.data(), request.size(), [socket](const std::vector<uint8_t> &response) {
             socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
         });
     }
+}
+
+void TSLTCP_Form::closeAfterAnswers(QTcpSocket *socket)
+{
+    // The requests before the bad header have been answered; their answers
+    // may still wait in the socket. Closing it gracefully sends them first,
+    // where abort() would throw them away. This may report the disconnection
+    // (and so forget the client) at once.
+    socket->disconnectFromHost();
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
 }
 
 void TSLTCP_Form::FormClose()

@@ -498,6 +498,34 @@ private slots:
         QVERIFY(rig.status.isEmpty());
     }
 
+    // One segment: a valid request, then a header whose length field cannot
+    // frame one. The request is answered before the connection is closed.
+    void tcpAnswerBeforeBadLength()
+    {
+        Rig rig;
+        TSLTCP_Form f;
+        const quint16 port = freeLoopbackPort();
+        f.setListenPort(port);
+        f.tables.holdingRegisters[0] = 0x1234;
+        f.BitBtn1Click();
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(s.waitForConnected(3000));
+        s.write(hexBytes("006000000006010300000001 00610000000101"));
+        QByteArray got;
+        QVERIFY(waitUntil([&] {
+            got += s.readAll();
+            return s.state() == QAbstractSocket::UnconnectedState;
+        }));
+        got += s.readAll();
+        QCOMPARE(spaced(got), spaced(hexBytes("0060000000050103021234")));
+        QVERIFY(waitUntil([&] { return f.clientCount() == 0; }));
+        QCOMPARE(f.Memo1->lines().mid(0, 2), (QStringList{"Query Message: 00 60 00 00 00 06 01 03 00 00 00 01 ",
+                                                          "Mod Slave TCP length field error len=1, connection closed"}));
+        QVERIFY(rig.boxes.isEmpty());
+        f.BitBtn2Click();
+    }
+
     // The station listens on every address, IPv4 and IPv6 alike; a client is
     // named by the address it came from, an IPv4 one in its IPv4 form.
     void tcpClientHostNames_data()
