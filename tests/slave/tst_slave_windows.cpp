@@ -200,15 +200,14 @@ private slots:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QStringList>("memo1");
         QTest::addColumn<QStringList>("memo2");
-        QTest::newRow("rtu") << 0 << rtu("01050009FF00")
-                             << QStringList{"Query message: " + spaced(rtu("01050009FF00"))}
+        QTest::newRow("rtu") << 0 << hexBytes("01050009FF00 5C38")
+                             << QStringList{"Query message: " + spaced(hexBytes("01050009FF00 5C38"))}
                              << QStringList{"Fun-05 Coil set addr=10 set=FF",
-                                            "Response message: " + spaced(rtu("01050009FF00"))};
-        QTest::newRow("ascii") << 1 << asc("01050009FF00")
-                               << QStringList{"Query Message: " + QString::fromLatin1(asc("01050009FF00")).trimmed(), ""}
+                                            "Response message: " + spaced(hexBytes("01050009FF00 5C38"))};
+        QTest::newRow("ascii") << 1 << QByteArray(":01050009FF00F2\r\n")
+                               << QStringList{"Query Message: :01050009FF00F2", ""}
                                << QStringList{"Fun-05 Coil set addr=10 set=FF",
-                                              "Response Message: " + QString::fromLatin1(asc("01050009FF00")).trimmed(),
-                                              ""};
+                                              "Response Message: :01050009FF00F2", ""};
     }
     void servedThroughTheWindow()
     {
@@ -386,7 +385,7 @@ private slots:
         f->setLink(&rig.link);
         f->BitBtn1Click();
         f->Timer1->stop();
-        const QByteArray req = which == 0 ? rtu("010600040077") : asc("010600040077");
+        const QByteArray req = which == 0 ? hexBytes("010600040077 882D") : QByteArray(":0106000400777E\r\n");
         uint16_t duringDialog = 0;
         QString rowDuringDialog;
         set_modal_runner([&](QDialog *d) {
@@ -520,8 +519,9 @@ private slots:
         got += s.readAll();
         QCOMPARE(spaced(got), spaced(hexBytes("0060000000050103021234")));
         QVERIFY(waitUntil([&] { return f.clientCount() == 0; }));
-        QCOMPARE(f.Memo1->lines().mid(0, 2), (QStringList{"Query Message: 00 60 00 00 00 06 01 03 00 00 00 01 ",
-                                                          "Mod Slave TCP length field error len=1, connection closed"}));
+        QCOMPARE(f.Memo1->lines().mid(0, 2),
+                 (QStringList{"Query Message: 00 60 00 00 00 06 01 03 00 00 00 01 ",
+                              "Mod Slave TCP length field error len=1, connection closed"}));
         QVERIFY(rig.boxes.isEmpty());
         f.BitBtn2Click();
     }
