@@ -49,6 +49,9 @@ TSet_ValueDlg::TSet_ValueDlg(QWidget *parent) : QDialog(parent)
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
     ComboBox1->setEditable(true);
+    // The edit part is for choosing; Enter there must not add what was typed
+    // to the one dialog all slave stations share.
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->addItems({"Off", "On"});
     ComboBox1->setEditText("ComboBox1");
     ComboBox1->setGeometry(24, 80, 110, 24);

@@ -164,13 +164,12 @@ public:
     }
 
     SlaveReply run();
-    Bytes exception(uint8_t code);
-
-    unsigned fn_ = 0;
 
 private:
     bool ascii() const { return p_.framing == SlaveFraming::Ascii; }
     uint8_t at(size_t i) const { return i < n_ ? req_[i] : 0; }
+    // A byte of the request proper: a frame's checksum is not part of it.
+    uint8_t body(size_t i) const { return i < bodyEnd_ ? req_[i] : 0; }
     char *text(size_t i) { return reinterpret_cast<char *>(req_.data()) + i; }
     std::string frameText(const Bytes &b) const
     {
@@ -224,6 +223,7 @@ private:
     // refused (too short, or not hexadecimal).
     bool takeData(size_t bytesNeeded, unsigned unitBytes, Bytes &data, const char *shortText);
 
+    Bytes exception(uint8_t code);
     Bytes readResponse(const Bytes &data);
     Bytes writeEcho();
     Bytes coilEcho();
@@ -239,6 +239,7 @@ private:
     SlaveTables &t_;
     Bytes req_;
     size_t n_;
+    unsigned fn_ = 0;
     size_t bodyEnd_ = 0;  // one past the last byte/character of the request proper
     Layout lay_{};
     uint16_t start_ = 0, count_ = 0;
@@ -331,9 +332,16 @@ bool Server::decodeFunction()
 {
     if (!ascii()) {
         if (bodyEnd_ <= lay_.function) {
-            // Only a direct caller can hand over less than a header and a
-            // function code; there is nothing to answer to.
-            log(1, strformat(p_.fieldsShort, int(n_)));
+            if (p_.framing == SlaveFraming::Rtu) {
+                // Two or three bytes with a correct CRC: a master did send
+                // them, so it gets the answer of any request too short for
+                // its fields, with function code 0 as none came.
+                refuse(3, strformat(p_.fieldsShort, int(n_)));
+            } else {
+                // Only a direct caller can hand over less than a header and
+                // a function code; there is nothing to answer to.
+                log(1, strformat(p_.fieldsShort, int(n_)));
+            }
             return false;
         }
         fn_ = req_[lay_.function];
@@ -463,14 +471,14 @@ Bytes Server::exception(uint8_t code)
     Bytes out;
     switch (p_.framing) {
     case SlaveFraming::Rtu:
-        out = {at(0), uint8_t(fn), code};
+        out = {body(0), uint8_t(fn), code};
         close_rtu(out);
         break;
     case SlaveFraming::Tcp:
-        out = {at(0), at(1), at(2), at(3), 0, 3, at(6), uint8_t(fn), code};
+        out = {body(0), body(1), body(2), body(3), 0, 3, body(6), uint8_t(fn), code};
         break;
     case SlaveFraming::Ascii:
-        out = {':', at(1), at(2)};
+        out = {':', body(1), body(2)};
         append_hex2(out, fn);
         append_hex2(out, code);
         close_ascii(out);
@@ -600,13 +608,4 @@ SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables,
 {
     Server s(profile, tables, request, n);
     return s.run();
-}
-
-std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
-                                           unsigned function, uint8_t code)
-{
-    SlaveTables none;
-    Server s(profile, none, request, n);
-    s.fn_ = function & 0xFF;
-    return s.exception(code);
 }

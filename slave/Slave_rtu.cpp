@@ -1,7 +1,5 @@
 #include "Slave_rtu.h"
 
-#include <cstring>
-
 #include "Gui_services.h"
 #include "Notices.h"
 
@@ -28,12 +26,3 @@ void TSLRTU_Form::Timer1Timer()
 }
 
 void TSLRTU_Form::ProcessRequest() { serveSerial(rx.RxBuffer, rx.RxLength); }
-
-void TSLRTU_Form::BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer,
-                                 const uint8_t *RxBuffer)
-{
-    const auto e = build_slave_exception(profile, RxBuffer, size_t(kRxBufferSize), unsigned(function), code);
-    std::memcpy(TxBuffer, e.data(), e.size());
-    length = int32_t(e.size());
-    memoAdd(Memo2, profile.exceptionCaption + slave_hex_bytes(e.data(), e.size()));
-}

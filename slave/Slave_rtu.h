@@ -14,8 +14,6 @@ public:
     void UpdatePortLabel() override;
     // Serves the request collected in RxBuffer.
     void ProcessRequest();
-    // The 5-byte exception response to the request in RxBuffer, logged in Memo2.
-    void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
 
     SlaveRtuReceiver rx;  // RxState, RxBuffer, RxLength, RxLastTime, RxGap
 

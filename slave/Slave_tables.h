@@ -53,7 +53,3 @@ void show_bit_cell(TextGrid &grid, int kind, uint8_t byte, uint16_t n);
 // Register grids: 1025 rows, 3 columns: address, "%6d" decimal, "0x%04X".
 void setup_register_grid(TextGrid &grid, int kind, const uint16_t *table);
 void show_register_row(TextGrid &grid, int kind, uint16_t value, uint16_t n);
-
-// Where entry n of a bit grid is shown (column, row), and back.
-inline int bit_cell_col(uint16_t n) { return 8 - n % 8; }
-inline int bit_cell_row(uint16_t n) { return n / 8 + 1; }

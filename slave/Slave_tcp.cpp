@@ -5,11 +5,26 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <cstring>
+#include <QTimer>
 
 #include "Gui_services.h"
 #include "Notices.h"
 #include "Strformat.h"
+
+namespace {
+
+// The server listens on IPv4 and IPv6 at once, so an IPv4 client arrives as
+// an IPv4-mapped IPv6 address (::ffff:127.0.0.1); the operator knows it by
+// its IPv4 form.
+QString remoteHost(const QTcpSocket *socket)
+{
+    const QHostAddress a = socket->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = a.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : a.toString();
+}
+
+}  // namespace
 
 TSLTCP_Form::TSLTCP_Form(QWidget *parent)
     : SlaveStationForm("Modbus/TCP Slave Server Simulation Program", kSlaveTcpProfile, parent)
@@ -86,7 +101,7 @@ void TSLTCP_Form::dropClients()
 void TSLTCP_Form::acceptClients()
 {
     while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
-        clients_.emplace(s, TcpFramer());
+        clients_.emplace(s, Client{TcpFramer(), remoteHost(s)});
         // What a client sends is taken from the network only as fast as it
         // takes its answers (see ServerSocket1ClientRead).
         s->setReadBufferSize(kClientReadBuffer);
@@ -107,14 +122,18 @@ void TSLTCP_Form::acceptClients()
 
 void TSLTCP_Form::ServerSocket1ClientConnect(QTcpSocket *socket)
 {
-    Memo1->add(socket->peerAddress().toString() + QStringLiteral("Client Connect"));
+    const auto it = clients_.find(socket);
+    Memo1->add((it != clients_.end() ? it->second.host : remoteHost(socket)) + QStringLiteral("Client Connect"));
 }
 
 void TSLTCP_Form::ServerSocket1ClientDisconnect(QTcpSocket *socket)
 {
-    if (!clients_.erase(socket))
+    const auto it = clients_.find(socket);
+    if (it == clients_.end())
         return;
-    Memo1->add(socket->peerAddress().toString() + QStringLiteral("Client DisConnect"));
+    const QString host = it->second.host;
+    clients_.erase(it);
+    Memo1->add(host + QStringLiteral("Client DisConnect"));
     socket->disconnect(this);
     socket->deleteLater();
 }
@@ -139,20 +158,21 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         auto it = clients_.find(socket);
         if (it == clients_.end())
             return;
-        if (socket->bytesToWrite() > kAnswerBacklog)
+        if (it->second.closing || socket->bytesToWrite() > kAnswerBacklog)
             return;
         unsigned badLength = 0;
-        const TcpFramer::Status st = it->second.next(request, &badLength);
+        const TcpFramer::Status st = it->second.framer.next(request, &badLength);
         if (st == TcpFramer::Status::NeedMore) {
             const QByteArray chunk = socket->read(kClientReadChunk);
             if (chunk.isEmpty())
                 return;
-            it->second.append(reinterpret_cast<const uint8_t *>(chunk.constData()), size_t(chunk.size()));
+            it->second.framer.append(reinterpret_cast<const uint8_t *>(chunk.constData()), size_t(chunk.size()));
             continue;
         }
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
-            socket->abort();
+            it->second.closing = true;
+            closeAfterAnswers(socket);
             return;
         }
         serve(request.data(), request.size(), [socket](const std::vector<uint8_t> &response) {
@@ -161,12 +181,15 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
     }
 }
 
-void TSLTCP_Form::BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer,
-                                 const uint8_t *RxBuffer)
+void TSLTCP_Form::closeAfterAnswers(QTcpSocket *socket)
 {
-    const auto e = build_slave_exception(profile, RxBuffer, kSlaveFrameMax, unsigned(function), code);
-    std::memcpy(TxBuffer, e.data(), e.size());
-    length = int32_t(e.size());
+    // The requests before the bad header have been answered; their answers
+    // may still wait in the socket. Closing it gracefully sends them first,
+    // where abort() would throw them away. This may report the disconnection
+    // (and so forget the client) at once.
+    socket->disconnectFromHost();
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
 }
 
 void TSLTCP_Form::FormClose()

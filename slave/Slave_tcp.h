@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QString>
 #include <unordered_map>
 
 #include "Slave_station.h"
@@ -23,9 +24,6 @@ public:
     bool serverOpen() const;
     int clientCount() const { return int(clients_.size()); }
 
-    // The 9-byte exception response to a request; logs nothing.
-    void BuildException(int function, uint8_t code, int32_t &length, uint8_t *TxBuffer, const uint8_t *RxBuffer);
-
     QPushButton *BitBtn1;
     QPushButton *BitBtn2;
     QTcpServer *ServerSocket1;
@@ -45,14 +43,26 @@ protected:
 private:
     void acceptClients();
     void dropClients();
+    // Ends a connection whose stream can no longer be framed, once the
+    // answers already written have gone out.
+    void closeAfterAnswers(QTcpSocket *socket);
 
     // Unsent answers a client may leave before it is served further, and
     // how much of what it sends is held for it.
     static constexpr qint64 kAnswerBacklog = 64 * 1024;
     static constexpr qint64 kClientReadBuffer = 64 * 1024;
     static constexpr qint64 kClientReadChunk = 4096;
+    // How long a closing connection may take to send its last answers before
+    // it is dropped: a client that never reads them must not keep it forever.
+    static constexpr int kCloseGraceMs = 5000;
+
+    struct Client {
+        TcpFramer framer;
+        QString host;  // as the connect line named it
+        bool closing = false;  // nothing more it sends is served
+    };
 
     int listenPort_ = 502;
     bool closed_ = false;
-    std::unordered_map<QTcpSocket *, TcpFramer> clients_;
+    std::unordered_map<QTcpSocket *, Client> clients_;
 };

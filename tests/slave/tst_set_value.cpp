@@ -95,6 +95,43 @@ private slots:
         QCOMPARE(int(v), result);
     }
 
+    // Enter in the editable part of the Off/On choice never adds what was
+    // typed: the shared dialog offers exactly Off and On the next time too.
+    void enterAddsNoItem_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("new text") << "Maybe";
+        QTest::newRow("an item in other case") << "on";
+        QTest::newRow("an item") << "On";
+    }
+    void enterAddsNoItem()
+    {
+        QFETCH(QString, typed);
+        TSet_ValueDlg dlg;
+        auto items = [&] {
+            QStringList l;
+            for (int i = 0; i < dlg.ComboBox1->count(); ++i)
+                l << dlg.ComboBox1->itemText(i);
+            return l;
+        };
+        for (int round = 0; round < 2; ++round) {
+            QStringList offered;
+            set_modal_runner([&](QDialog *) {
+                dlg.show();
+                offered = items();
+                dlg.ComboBox1->setEditText(typed);
+                QTest::keyClick(dlg.ComboBox1->lineEdit(), Qt::Key_Return);
+                if (dlg.isVisible())
+                    dlg.OKBtn->click();
+                return dlg.result();
+            });
+            uint16_t v = 0;
+            QCOMPARE(dlg.EditTableValue(1, 0, 0, v), 0);
+            QCOMPARE(offered, (QStringList{"Off", "On"}));
+            QCOMPARE(items(), (QStringList{"Off", "On"}));
+        }
+    }
+
     void registerEntry_data()
     {
         QTest::addColumn<int>("mode");

@@ -195,7 +195,7 @@ private slots:
         // Two requests without a pause run together: one CRC error, no answer.
         RawPty raw(pair.b());
         QVERIFY(raw.ok());
-        const QByteArray req = rtu("010300000001");
+        const QByteArray req = hexBytes("010300000001 840A");
         raw.write(req + req);
         QCOMPARE(raw.readFor(400), QByteArray());
         QCOMPARE(f.Memo1->lines().size(), 2);
@@ -203,7 +203,7 @@ private slots:
         QVERIFY(f.Memo1->lines()[1].endsWith("len=16"));
         // ...while one request with its pause is answered.
         raw.write(req);
-        QCOMPARE(spaced(raw.readFor(400)), spaced(rtu("0103020141")));
+        QCOMPARE(spaced(raw.readFor(400)), spaced(hexBytes("0103020141 79E4")));
         f.BitBtn2Click();
     }
 
@@ -222,9 +222,9 @@ private slots:
         // Two requests in one burst are both answered.
         RawPty raw(pair.b());
         QVERIFY(raw.ok());
-        raw.write(asc("010300000001") + asc("F70300010001"));
+        raw.write(QByteArray(":010300000001FB\r\n") + QByteArray(":F7030001000104\r\n"));
         QCOMPARE(QString::fromLatin1(raw.readFor(400)),
-                 QString::fromLatin1(asc("0103020141") + asc("F7030204D2")));
+                 QString(":0103020141B8\r\n" ":F7030204D22E\r\n"));
         f.BitBtn2Click();
     }
 

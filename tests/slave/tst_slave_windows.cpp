@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
 
@@ -198,15 +200,14 @@ private slots:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QStringList>("memo1");
         QTest::addColumn<QStringList>("memo2");
-        QTest::newRow("rtu") << 0 << rtu("01050009FF00")
-                             << QStringList{"Query message: " + spaced(rtu("01050009FF00"))}
+        QTest::newRow("rtu") << 0 << hexBytes("01050009FF00 5C38")
+                             << QStringList{"Query message: " + spaced(hexBytes("01050009FF00 5C38"))}
                              << QStringList{"Fun-05 Coil set addr=10 set=FF",
-                                            "Response message: " + spaced(rtu("01050009FF00"))};
-        QTest::newRow("ascii") << 1 << asc("01050009FF00")
-                               << QStringList{"Query Message: " + QString::fromLatin1(asc("01050009FF00")).trimmed(), ""}
+                                            "Response message: " + spaced(hexBytes("01050009FF00 5C38"))};
+        QTest::newRow("ascii") << 1 << QByteArray(":01050009FF00F2\r\n")
+                               << QStringList{"Query Message: :01050009FF00F2", ""}
                                << QStringList{"Fun-05 Coil set addr=10 set=FF",
-                                              "Response Message: " + QString::fromLatin1(asc("01050009FF00")).trimmed(),
-                                              ""};
+                                              "Response Message: :01050009FF00F2", ""};
     }
     void servedThroughTheWindow()
     {
@@ -384,7 +385,7 @@ private slots:
         f->setLink(&rig.link);
         f->BitBtn1Click();
         f->Timer1->stop();
-        const QByteArray req = which == 0 ? rtu("010600040077") : asc("010600040077");
+        const QByteArray req = which == 0 ? hexBytes("010600040077 882D") : QByteArray(":0106000400777E\r\n");
         uint16_t duringDialog = 0;
         QString rowDuringDialog;
         set_modal_runner([&](QDialog *d) {
@@ -494,6 +495,63 @@ private slots:
         QVERIFY(f.BitBtn1->isEnabled());
         QVERIFY(!f.BitBtn2->isEnabled());
         QVERIFY(rig.status.isEmpty());
+    }
+
+    // One segment: a valid request, then a header whose length field cannot
+    // frame one. The request is answered before the connection is closed.
+    void tcpAnswerBeforeBadLength()
+    {
+        Rig rig;
+        TSLTCP_Form f;
+        const quint16 port = freeLoopbackPort();
+        f.setListenPort(port);
+        f.tables.holdingRegisters[0] = 0x1234;
+        f.BitBtn1Click();
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(s.waitForConnected(3000));
+        s.write(hexBytes("006000000006010300000001 00610000000101"));
+        QByteArray got;
+        QVERIFY(waitUntil([&] {
+            got += s.readAll();
+            return s.state() == QAbstractSocket::UnconnectedState;
+        }));
+        got += s.readAll();
+        QCOMPARE(spaced(got), spaced(hexBytes("0060000000050103021234")));
+        QVERIFY(waitUntil([&] { return f.clientCount() == 0; }));
+        QCOMPARE(f.Memo1->lines().mid(0, 2),
+                 (QStringList{"Query Message: 00 60 00 00 00 06 01 03 00 00 00 01 ",
+                              "Mod Slave TCP length field error len=1, connection closed"}));
+        QVERIFY(rig.boxes.isEmpty());
+        f.BitBtn2Click();
+    }
+
+    // The station listens on every address, IPv4 and IPv6 alike; a client is
+    // named by the address it came from, an IPv4 one in its IPv4 form.
+    void tcpClientHostNames_data()
+    {
+        QTest::addColumn<QString>("client");
+        QTest::newRow("IPv4") << "127.0.0.1";
+        QTest::newRow("IPv6") << "::1";
+    }
+    void tcpClientHostNames()
+    {
+        QFETCH(QString, client);
+        Rig rig;
+        TSLTCP_Form f;
+        const quint16 port = freeLoopbackPort();
+        f.setListenPort(port);
+        f.BitBtn1Click();
+        QCOMPARE(f.ServerSocket1->serverAddress(), QHostAddress(QHostAddress::Any));
+        auto *s = new QTcpSocket;
+        s->connectToHost(QHostAddress(client), port);
+        QVERIFY(s->waitForConnected(3000));
+        QVERIFY(waitUntil([&] { return f.clientCount() == 1; }));
+        QCOMPARE(f.Memo1->lines().last(), client + "Client Connect");
+        delete s;
+        QVERIFY(waitUntil([&] { return f.clientCount() == 0; }));
+        QCOMPARE(f.Memo1->lines().last(), client + "Client DisConnect");
+        f.BitBtn2Click();
     }
 
     // Figures only: how long opening a slave window takes.
