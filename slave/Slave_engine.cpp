@@ -164,6 +164,18 @@ public:
     }
 
     SlaveReply run();
+    // The exception answer to this request for function and code, without
+    // serving it (a forced or a gateway exception).
+    Bytes exceptionFor(unsigned function, uint8_t code)
+    {
+        switch (p_.framing) {
+        case SlaveFraming::Rtu: bodyEnd_ = n_ >= 2 ? n_ - 2 : 0; break;
+        case SlaveFraming::Ascii: bodyEnd_ = n_ >= 4 ? n_ - 4 : 0; break;
+        case SlaveFraming::Tcp: bodyEnd_ = n_; break;
+        }
+        fn_ = function & 0xFF;
+        return exception(code);
+    }
 
 private:
     bool ascii() const { return p_.framing == SlaveFraming::Ascii; }
@@ -608,4 +620,12 @@ SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables,
 {
     Server s(profile, tables, request, n);
     return s.run();
+}
+
+std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
+                                           unsigned function, uint8_t code)
+{
+    SlaveTables none;
+    Server s(profile, none, request, n);
+    return s.exceptionFor(function, code);
 }

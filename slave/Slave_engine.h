@@ -86,5 +86,10 @@ constexpr size_t kSlaveFrameMax = 512;
 SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
                                size_t n);
 
+// The exception answer to a request (function code and exception code), as
+// the profile frames it, with the request's address and transaction fields.
+std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
+                                           unsigned function, uint8_t code);
+
 // Frames written in the logs: "%02X " per byte.
 std::string slave_hex_bytes(const uint8_t *data, size_t n);
