@@ -12,7 +12,7 @@
 enum class ReceiveEvent {
     None,      // nothing for the window to do on this tick
     Check,     // an answer is complete: check it, log it, decode it
-    Overflow,  // more than the receive buffer holds arrived: answer dropped
+    Overflow,  // more than the receive buffer holds arrived: answer dropped, the exchange is over
     TimeOut,   // 100 empty polls: stop the timer, report the time-out
     Finish,    // the exchange is over: stop the timer, offer the grid
 };
