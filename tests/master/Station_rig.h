@@ -70,6 +70,16 @@ inline void setRequest(QObject *form, int kind, int device, int start, int count
     child<QLineEdit>(form, "MaskEdit3")->setText(QString::number(count));
 }
 
+// Types into a request field from its first place, as the operator does; a
+// "_" leaves the place blank (as deleting a digit in the middle does).
+inline void typeField(QObject *form, const char *name, const QString &typed)
+{
+    auto *field = child<QLineEdit>(form, name);
+    field->clear();
+    field->setCursorPosition(0);
+    QTest::keyClicks(field, typed);
+}
+
 // Row r of the grid as "c0|c1|...".
 inline QString gridRow(StringGrid *g, int r)
 {

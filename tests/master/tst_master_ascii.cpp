@@ -97,6 +97,18 @@ private slots:
         QCOMPARE(int(r.link.written.size()), box.isEmpty() ? 1 : 0);
     }
 
+    // The standard reading: digits up to the first blank, so "1_2" is 1.
+    void fieldsStopAtBlank()
+    {
+        Rig r;
+        child<QComboBox>(r.form, "ComboBox1")->setCurrentIndex(2);
+        typeField(r.form, "MaskEdit1", "1_2");
+        typeField(r.form, "MaskEdit2", "1_00");
+        typeField(r.form, "MaskEdit3", "1_0");
+        invoke(r.form, "BitBtn1Click");
+        QCOMPARE(memo(r.form, "Memo1")->lines(), QStringList{"Query message: :010300000001FB"});
+    }
+
     void answers_data()
     {
         QTest::addColumn<int>("kind");

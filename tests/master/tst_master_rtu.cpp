@@ -147,6 +147,36 @@ private slots:
             QCOMPARE(gridRow(grid(r.form), 1), QString("00001 - 00001||||||||"));
     }
 
+    // The fields are read with the mask's blanks passed over: "1_2" is 12,
+    // where the other stations stop at the blank and read 1.
+    void fieldsIgnoreBlanks_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QString>("query");  // how the Memo1 line starts
+        QTest::newRow("blank between digits") << "1_2" << "1_00" << "1_0" << "Query message: 0C 03 00 63 00 0A ";
+        QTest::newRow("leading blanks") << "__7" << "___5" << "__2" << "Query message: 07 03 00 04 00 02 ";
+        QTest::newRow("blank after the digits") << "3_" << "12_" << "4" << "Query message: 03 03 00 0B 00 04 ";
+    }
+    void fieldsIgnoreBlanks()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, start);
+        QFETCH(QString, count);
+        QFETCH(QString, query);
+        Rig r;
+        r.open();
+        child<QComboBox>(r.form, "ComboBox1")->setCurrentIndex(2);
+        typeField(r.form, "MaskEdit1", device);
+        typeField(r.form, "MaskEdit2", start);
+        typeField(r.form, "MaskEdit3", count);
+        invoke(r.form, "BitBtn1Click");
+        QVERIFY2(r.rec.boxes.isEmpty(), qPrintable(r.rec.boxes.join('\n')));
+        QVERIFY2(memo(r.form, "Memo1")->lines().value(0).startsWith(query),
+                 qPrintable(memo(r.form, "Memo1")->lines().value(0)));
+    }
+
     void answers_data()
     {
         QTest::addColumn<int>("kind");
