@@ -14,7 +14,6 @@
 #include "Gui_services.h"
 #include "Modal.h"
 #include "Notices.h"
-#include "corvane.h"
 
 struct Recorder {
     QStringList boxes;     // "caption|text"
@@ -90,21 +89,6 @@ inline QString gridRow(StringGrid *g, int r)
 }
 
 inline QByteArray hexBytes(const char *text) { return QByteArray::fromHex(text); }
-
-inline QByteArray withCrc(const QByteArray &pdu)
-{
-    uint8_t crc[2];
-    CRC_check(reinterpret_cast<const uint8_t *>(pdu.constData()), int32_t(pdu.size()), crc);
-    return pdu + QByteArray(reinterpret_cast<const char *>(crc), 2);
-}
-
-inline QByteArray asciiFrame(const QByteArray &pdu)
-{
-    QByteArray text = pdu.toHex().toUpper();
-    char lrc[2];
-    LRC_check(text.data(), int32_t(text.size()), lrc);
-    return ":" + text + QByteArray(lrc, 2) + "\r\n";
-}
 
 // What the scripted write-value dialog saw as it opened.
 struct DialogSeen {

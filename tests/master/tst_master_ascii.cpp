@@ -132,10 +132,10 @@ private slots:
         QTest::newRow("four characters") << 2 << 1 << QByteArray(":0\r\n")
                                          << QStringList{"Response Message: :0", "LRC error: Recv[58 48] Calc[48 48]"}
                                          << QStringList{"40001||"};
-        QTest::newRow("exception") << 2 << 1 << asciiFrame(hexBytes("018302"))
+        QTest::newRow("exception") << 2 << 1 << QByteArray(":0183027A\r\n")
                                    << QStringList{"Response Message: :0183027A"} << QStringList{"40001||"};
-        QTest::newRow("coils 10") << 0 << 10 << asciiFrame(hexBytes("010102FF02"))
-                                  << QStringList{"Response Message: " + QString(asciiFrame(hexBytes("010102FF02"))).trimmed()}
+        QTest::newRow("coils 10") << 0 << 10 << QByteArray(":010102FF02FB\r\n")
+                                  << QStringList{"Response Message: :010102FF02FB"}
                                   << QStringList{"00008 - 00001|On|On|On|On|On|On|On|On", "00010 - 00009|||||||On|Off"};
     }
     void answers()
@@ -226,7 +226,7 @@ private slots:
     {
         Rig r;
         r.send(2, 1, 5);
-        r.link.arrive(asciiFrame(hexBytes("01030A000100020003000400FF")));
+        r.link.arrive(QByteArray(":01030A000100020003000400FFE9\r\n"));
         r.run();
         DialogSeen seen;
         answerDialog(seen, "1234");
@@ -235,7 +235,7 @@ private slots:
         QCOMPARE(seen.title, QString("Register: 40005"));
         QCOMPARE(seen.field, QString("00FF"));
         QCOMPARE(seen.mode, QString("Hex."));
-        const QByteArray sent = asciiFrame(hexBytes("010600041234"));
+        const QByteArray sent = QByteArray(":010600041234AF\r\n");
         QCOMPARE(r.link.written.back(), sent);
         r.link.arrive(sent);
         r.run();

@@ -196,17 +196,17 @@ private slots:
         QTest::newRow("one byte is a crc error")
             << 2 << 1 << hexBytes("01") << QStringList{"Response Message: 01 ", "CRC error: Recv[0 1] Calc[255 255]"}
             << QStringList{"40001||"} << true << 1;
-        QTest::newRow("exception") << 2 << 2 << withCrc(hexBytes("018302"))
+        QTest::newRow("exception") << 2 << 2 << hexBytes("018302C0F1")
                                    << QStringList{"Response Message: 01 83 02 C0 F1 "} << QStringList{"40001||", "40002||"}
                                    << true << 1;
-        QTest::newRow("input registers") << 3 << 1 << withCrc(hexBytes("010402FFFF"))
+        QTest::newRow("input registers") << 3 << 1 << hexBytes("010402FFFFB880")
                                          << QStringList{"Response Message: 01 04 02 FF FF B8 80 "}
                                          << QStringList{"30001|    -1|0xFFFF"} << false << 1;
-        QTest::newRow("coils 10") << 0 << 10 << withCrc(hexBytes("010102FF02"))
+        QTest::newRow("coils 10") << 0 << 10 << hexBytes("010102FF0279CD")
                                   << QStringList{"Response Message: 01 01 02 FF 02 79 CD "}
                                   << QStringList{"00008 - 00001|On|On|On|On|On|On|On|On", "00010 - 00009|||||||On|Off"}
                                   << true << 8;
-        QTest::newRow("relays 3") << 1 << 3 << withCrc(hexBytes("01020105"))
+        QTest::newRow("relays 3") << 1 << 3 << hexBytes("01020105618B")
                                   << QStringList{"Response Message: 01 02 01 05 61 8B "}
                                   << QStringList{"10003 - 10001||||||On|Off|On"} << false << 8;
     }
@@ -244,7 +244,7 @@ private slots:
         invoke(r.form, "BitBtn1Click");
         QCOMPARE(memo(r.form, "Memo1")->lines(), QStringList{"Query message: 01 03 00 00 00 01 84 0A "});
         QCOMPARE(r.link.written.size(), size_t(1));
-        QCOMPARE(r.link.written[0], hexBytes("01030000000184 0A").replace(' ', ""));
+        QCOMPARE(r.link.written[0], hexBytes("010300000001840A"));
         QVERIFY(r.timer()->isActive());
         QCOMPARE(r.timer()->interval(), 10);
         QVERIFY(!button(r.form, "BitBtn2")->isEnabled());
@@ -406,11 +406,14 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("title");  // empty: no dialog
         QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("coil 10") << 7 << 2 << "Relay: 00010" << withCrc(hexBytes("01050009FF00"));
-        QTest::newRow("coil 11 was not read") << 6 << 2 << "" << QByteArray();
-        QTest::newRow("coil 1") << 8 << 1 << "Relay: 00001" << withCrc(hexBytes("01050000FF00"));
-        QTest::newRow("address column") << 0 << 1 << "" << QByteArray();
-        QTest::newRow("header row") << 3 << 0 << "" << QByteArray();
+        QTest::addColumn<QString>("logged");  // the Memo1 line
+        QTest::newRow("coil 10") << 7 << 2 << "Relay: 00010" << hexBytes("01050009FF005C38")
+                                 << "Query message: 01 05 00 09 FF 00 5C 38 ";
+        QTest::newRow("coil 11 was not read") << 6 << 2 << "" << QByteArray() << "";
+        QTest::newRow("coil 1") << 8 << 1 << "Relay: 00001" << hexBytes("01050000FF008C3A")
+                                << "Query message: 01 05 00 00 FF 00 8C 3A ";
+        QTest::newRow("address column") << 0 << 1 << "" << QByteArray() << "";
+        QTest::newRow("header row") << 3 << 0 << "" << QByteArray() << "";
     }
     void writeCoil()
     {
@@ -418,9 +421,10 @@ private slots:
         QFETCH(int, row);
         QFETCH(QString, title);
         QFETCH(QByteArray, sent);
+        QFETCH(QString, logged);
         Rig r;
         r.open();
-        r.exchange(0, 1, 10, withCrc(hexBytes("0101020000")));
+        r.exchange(0, 1, 10, hexBytes("0101020000B9FC"));
         DialogSeen seen;
         answerDialog(seen, "On");
         grid(r.form)->selectCell(col, row);
@@ -433,8 +437,7 @@ private slots:
         QCOMPARE(seen.title, title);
         QCOMPARE(seen.field, QString("Off"));
         QCOMPARE(r.link.written.back(), sent);
-        QCOMPARE(memo(r.form, "Memo1")->lines().value(0), QString::fromStdString(hex_line(
-            "Query message: ", reinterpret_cast<const uint8_t *>(sent.constData()), int32_t(sent.size()))));
+        QCOMPARE(memo(r.form, "Memo1")->lines(), QStringList{logged});
         // The echo changes only the written cell.
         r.link.arrive(sent);
         r.run();
@@ -449,8 +452,8 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("hex column") << 2 << "00FF" << "Hex." << "1234" << withCrc(hexBytes("010600041234"));
-        QTest::newRow("decimal column") << 1 << "255" << "Decimal" << "-2" << withCrc(hexBytes("01060004FFFE"));
+        QTest::newRow("hex column") << 2 << "00FF" << "Hex." << "1234" << hexBytes("010600041234C57C");
+        QTest::newRow("decimal column") << 1 << "255" << "Decimal" << "-2" << hexBytes("01060004FFFE087B");
         QTest::newRow("cancel") << 1 << "255" << "Decimal" << "" << QByteArray();
     }
     void writeRegister()
@@ -462,7 +465,7 @@ private slots:
         QFETCH(QByteArray, sent);
         Rig r;
         r.open();
-        r.exchange(2, 1, 5, withCrc(hexBytes("01030A00010002000300040 0FF").replace(' ', "")));
+        r.exchange(2, 1, 5, hexBytes("01030A000100020003000400FF4F67"));
         DialogSeen seen;
         answerDialog(seen, typed);
         grid(r.form)->selectCell(col, 5);
@@ -522,8 +525,7 @@ private slots:
             return d->result();
         });
         invoke(r.form, "BitBtn3Click");
-        if (runs == 0)
-            QSKIP("the port definition dialog is not available in this build");
+        QCOMPARE(runs, 1);
         QCOMPARE(r.rec.statuses.last(), QString("Close COM1 port OK ......"));
         QVERIFY(button(r.form, "BitBtn4")->isEnabled());
         QCOMPARE(child<QLabel>(r.form, "Label1")->text(), QString("COM1 Port 19200 N 8 1"));
