@@ -11,8 +11,6 @@ class TMSRTU_Form : public SerialMasterWindow {
 public:
     explicit TMSRTU_Form(QWidget *parent = nullptr);
 
-    const RtuReceiver &receiver() const { return receiver_; }
-
 public slots:
     void FormCreate();
 

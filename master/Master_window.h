@@ -18,10 +18,6 @@ class QHBoxLayout;
 
 class MasterWindow : public QWidget {
     Q_OBJECT
-public:
-    const MasterRequest &request() const { return request_; }
-    const MasterWrite &lastWrite() const { return write_; }
-
 public slots:
     virtual void FormClose() = 0;
     void BitBtn1Click();  // "Send command"
