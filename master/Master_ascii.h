@@ -10,8 +10,6 @@ class TMSASC_Form : public SerialMasterWindow {
 public:
     explicit TMSASC_Form(QWidget *parent = nullptr);
 
-    const AsciiReceiver &receiver() const { return receiver_; }
-
 public slots:
     void FormCreate();
 

@@ -68,6 +68,9 @@ void layout_master_grid(TextGrid &grid, uint16_t kind, uint16_t start, uint16_t 
     grid.setColWidth(0, 100);
 }
 
+namespace {
+
+// response: the 512-byte work buffer (device address, function, byte count, data).
 void fill_master_grid(TextGrid &grid, const uint8_t *response, uint16_t count, int32_t row,
                       int32_t col, uint16_t value)
 {
@@ -108,6 +111,8 @@ void fill_master_grid(TextGrid &grid, const uint8_t *response, uint16_t count, i
         break;
     }
 }
+
+}  // namespace
 
 void show_rtu_response(TextGrid &grid, const uint8_t *frame, int32_t length, uint16_t count,
                        int32_t row, int32_t col, uint16_t value)

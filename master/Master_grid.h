@@ -14,6 +14,3 @@ void show_ascii_response(TextGrid &grid, const char *frame, int32_t length, uint
                          int32_t row, int32_t col, uint16_t value);
 void show_tcp_response(TextGrid &grid, const uint8_t *frame, int32_t length, uint16_t count,
                        int32_t row, int32_t col, uint16_t value);
-// response: the 512-byte work buffer (device address, function, byte count, data).
-void fill_master_grid(TextGrid &grid, const uint8_t *response, uint16_t count, int32_t row,
-                      int32_t col, uint16_t value);

@@ -12,7 +12,7 @@
 enum class ReceiveEvent {
     None,      // nothing for the window to do on this tick
     Check,     // an answer is complete: check it, log it, decode it
-    Overflow,  // more than the receive buffer holds arrived: answer dropped
+    Overflow,  // more than the receive buffer holds arrived: answer dropped, the exchange is over
     TimeOut,   // 100 empty polls: stop the timer, report the time-out
     Finish,    // the exchange is over: stop the timer, offer the grid
 };
@@ -38,11 +38,9 @@ public:
     // The end-of-answer gap in milliseconds (100).
     void setGap(int ms) { gap_ = ms; }
     int state() const { return state_; }
-    void setState(int state) { state_ = state; }
     const uint8_t *data() const { return buf_; }
     int32_t length() const { return fill_; }
     int emptyPolls() const { return polls_; }
-    const ClockFields &clock() const { return clock_; }
 
     // Checks the CRC of what was received. A frame too short to hold one is a
     // CRC error; bytes before the frame's start read as 0 in the error line.
@@ -68,7 +66,6 @@ public:
     ReceiveEvent tick(SerialLink &link, int32_t port);
 
     int state() const { return state_; }
-    void setState(int state) { state_ = state; }
     // The frame from ":" to LF; a NUL follows it.
     const char *data() const { return buf_; }
     int32_t length() const { return fill_; }

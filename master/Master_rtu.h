@@ -11,8 +11,6 @@ class TMSRTU_Form : public SerialMasterWindow {
 public:
     explicit TMSRTU_Form(QWidget *parent = nullptr);
 
-    const RtuReceiver &receiver() const { return receiver_; }
-
 public slots:
     void FormCreate();
 
@@ -24,6 +22,8 @@ protected:
     AnswerCheck checkAnswer() override { return receiver_.checkAnswer(); }
     void showAnswer() override;
     std::string overflowText() const override;
+    // "1 2" in a field is 12 here: the mask's blanks are passed over.
+    long readRequestField(const QLineEdit *field) const override { return read_decimal_field_ignoring_blanks(field); }
 
 private:
     uint8_t query_[512] = {0};

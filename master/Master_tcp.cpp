@@ -51,13 +51,17 @@ int socket_error_number(QAbstractSocket::SocketError error)
 
 namespace {
 
-// Part of an answer is still waiting for the rest when the connection ends:
-// it can never be completed, so it goes, and Memo2 says so.
-void drop_cut_answer(TcpFramer &framer, Memo &memo)
+// Part of an answer is still waiting for the rest when the connection ends
+// or a new request goes out: it can never be completed (or it would take the
+// first bytes of the next answer as its own), so it goes. The line saying so
+// is returned, empty when nothing was waiting.
+std::string drop_cut_answer(TcpFramer &framer, const char *why)
 {
+    std::string line;
     if (framer.buffered() > 0)
-        memo.add(strformat("Answer cut short: connection closed, %d bytes dropped", int(framer.buffered())));
+        line = strformat("Answer cut short: %s, %d bytes dropped", why, int(framer.buffered()));
     framer.clear();
+    return line;
 }
 
 }  // namespace
@@ -121,6 +125,7 @@ void TMSTCP_Form::BitBtn3Click()
     port_ = port <= 65535 ? int(port) : 0;  // no port beyond the range: the connection is refused
     BitBtn3->setEnabled(false);
     framer_.clear();
+    cutNote_.clear();
     ClientSocket1->connectToHost(host_, quint16(port_));
 }
 
@@ -148,7 +153,7 @@ void TMSTCP_Form::ClientSocket1Disconnect()
     BitBtn4->setEnabled(false);
     host_.clear();
     port_ = 0;
-    drop_cut_answer(framer_, *Memo2);
+    dropCutAnswer("connection closed");
 }
 
 void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
@@ -168,7 +173,7 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     }
     host_.clear();
     port_ = 0;
-    drop_cut_answer(framer_, *Memo2);
+    dropCutAnswer("connection closed");
     show_message_box(text);
 }
 
@@ -181,8 +186,21 @@ int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t 
     return prepare_tcp_query(function, uint8_t(request_.device), address, count, value, &length_, query_);
 }
 
+void TMSTCP_Form::dropCutAnswer(const char *why)
+{
+    const std::string line = drop_cut_answer(framer_, why);
+    if (!line.empty())
+        Memo2->add(line);
+}
+
 void TMSTCP_Form::SendQuery()
 {
+    // A new request starts clean: what is left of an earlier answer would
+    // otherwise be completed by this request's answer and decoded in its
+    // place. The line stays above the next answer, which explains it.
+    cutNote_ = drop_cut_answer(framer_, "new request sent");
+    if (!cutNote_.empty())
+        Memo2->add(cutNote_);
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));
     ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
@@ -206,8 +224,12 @@ void TMSTCP_Form::ClientSocket1Read()
         const TcpFramer::Status status = framer_.next(frame, &badLength);
         if (status == TcpFramer::Status::NeedMore)
             break;
-        if (first)
+        if (first) {
             Memo2->clear();
+            if (!cutNote_.empty())
+                Memo2->add(cutNote_);
+            cutNote_.clear();
+        }
         first = false;
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));

@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QString>
+#include <string>
 
 #include "Master_window.h"
 #include "Tcp_framer.h"
@@ -42,7 +43,13 @@ private:
     int port_ = 0;
     uint8_t query_[512] = {0};
     int32_t length_ = 0;
+    // Drops what is left of an answer, saying so in Memo2.
+    void dropCutAnswer(const char *why);
+
     TcpFramer framer_;  // answers are cut from the stream by their length field
+    // The line about an answer dropped when this request went out, shown
+    // again above this request's answer.
+    std::string cutNote_;
 };
 
 // The operating system's error number for a socket error (ECONNREFUSED for a

@@ -26,8 +26,8 @@ QLineEdit *make_number_field(QWidget *parent, const char *name, int places, cons
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(name);
     // Digit places that may stay empty, shown as "_". Unlike a designer mask
-    // field, text() returns the digits without the blanks; read_decimal_field
-    // copes with either.
+    // field, text() returns the digits without the blanks; both field readers
+    // read the places as shown.
     edit->setInputMask(QString(places, QLatin1Char('0')) + ";_");
     edit->setText(initial);
     edit->setMaximumWidth(20 + 12 * places);
@@ -111,8 +111,8 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
 
 int MasterWindow::CheckRequestFields()
 {
-    const int rc = check_master_request(read_decimal_field(MaskEdit1), read_decimal_field(MaskEdit2),
-                                        read_decimal_field(MaskEdit3), ComboBox1->currentIndex(), limits_,
+    const int rc = check_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
+                                        readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_,
                                         request_, *StringGrid1);
     if (rc == 0)
         StringGrid1->widenColumnToText(0);  // the address labels, whole in any font

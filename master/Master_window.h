@@ -18,10 +18,6 @@ class QHBoxLayout;
 
 class MasterWindow : public QWidget {
     Q_OBJECT
-public:
-    const MasterRequest &request() const { return request_; }
-    const MasterWrite &lastWrite() const { return write_; }
-
 public slots:
     virtual void FormClose() = 0;
     void BitBtn1Click();  // "Send command"
@@ -58,6 +54,9 @@ protected:
     virtual int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) = 0;
     // Logs the built request in Memo1 and sends it.
     virtual void SendQuery() = 0;
+    // Reads one request field as a number: digits up to the first other
+    // character, a blank included. The RTU station reads past the blanks.
+    virtual long readRequestField(const QLineEdit *field) const { return read_decimal_field(field); }
 
     void closeEvent(QCloseEvent *event) override;
 

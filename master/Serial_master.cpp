@@ -118,6 +118,11 @@ void SerialMasterWindow::Timer1Timer()
         break;
     }
     case ReceiveEvent::Overflow:
+        // The exchange ends as after a time-out, without the box: on a line
+        // that never falls silent (a babbling device, a wrong baud rate) the
+        // machine would otherwise start over and overflow again for ever.
+        // The Memo2 line tells the operator what happened.
+        Timer1->stop();
         Memo2->add(overflowText());
         break;
     case ReceiveEvent::TimeOut:

@@ -19,7 +19,6 @@ public:
     ~SerialMasterWindow() override;
     // The port and clock to use; nullptr returns to the link library.
     void setLink(SerialLink *link) { link_ = link ? link : &default_serial_link(); }
-    const StationPorts &ports() const { return ports_; }
 
 public slots:
     void BitBtn3Click();  // "Port Define"

@@ -200,3 +200,24 @@ void install_qt_message_boxes()
     });
     corvane_set_message_handler(library_box, nullptr);
 }
+
+long read_decimal_field_ignoring_blanks(const QLineEdit *edit)
+{
+    // displayText() keeps every place of a mask, an unfilled one shown as the
+    // mask's blank character (after the ';'); both it and a typed blank are
+    // passed over. A password field shows nothing of its text, so its text()
+    // is read instead.
+    const QString text = edit->echoMode() == QLineEdit::Normal ? edit->displayText() : edit->text();
+    const QString mask = edit->inputMask();
+    const int semi = mask.lastIndexOf(QLatin1Char(';'));
+    const QChar blank = semi >= 0 && semi + 1 < mask.size() ? mask.at(semi + 1) : QLatin1Char(' ');
+    long value = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(' ') || c == blank)
+            continue;
+        if (c < QLatin1Char('0') || c > QLatin1Char('9') || value >= 100000000)
+            break;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}

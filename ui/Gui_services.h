@@ -109,3 +109,9 @@ long read_decimal_field(const QLineEdit *edit);
 // Routes the program's and the link library's message boxes to modal Qt boxes
 // (no owner, one OK button, no icon, the caption as window title).
 void install_qt_message_boxes();
+
+// A masked numeric field read with the mask's blanks ignored wherever they
+// stand, so that "1 2" reads 12: digits up to the first other character, an
+// empty field gives 0 (kept in 32 bits; callers keep the 16 bits they need).
+// The Master RTU station reads its request fields so.
+long read_decimal_field_ignoring_blanks(const QLineEdit *edit);

@@ -14,7 +14,6 @@
 #include "Gui_services.h"
 #include "Modal.h"
 #include "Notices.h"
-#include "corvane.h"
 
 struct Recorder {
     QStringList boxes;     // "caption|text"
@@ -70,6 +69,16 @@ inline void setRequest(QObject *form, int kind, int device, int start, int count
     child<QLineEdit>(form, "MaskEdit3")->setText(QString::number(count));
 }
 
+// Types into a request field from its first place, as the operator does; a
+// "_" leaves the place blank (as deleting a digit in the middle does).
+inline void typeField(QObject *form, const char *name, const QString &typed)
+{
+    auto *field = child<QLineEdit>(form, name);
+    field->clear();
+    field->setCursorPosition(0);
+    QTest::keyClicks(field, typed);
+}
+
 // Row r of the grid as "c0|c1|...".
 inline QString gridRow(StringGrid *g, int r)
 {
@@ -80,21 +89,6 @@ inline QString gridRow(StringGrid *g, int r)
 }
 
 inline QByteArray hexBytes(const char *text) { return QByteArray::fromHex(text); }
-
-inline QByteArray withCrc(const QByteArray &pdu)
-{
-    uint8_t crc[2];
-    CRC_check(reinterpret_cast<const uint8_t *>(pdu.constData()), int32_t(pdu.size()), crc);
-    return pdu + QByteArray(reinterpret_cast<const char *>(crc), 2);
-}
-
-inline QByteArray asciiFrame(const QByteArray &pdu)
-{
-    QByteArray text = pdu.toHex().toUpper();
-    char lrc[2];
-    LRC_check(text.data(), int32_t(text.size()), lrc);
-    return ":" + text + QByteArray(lrc, 2) + "\r\n";
-}
 
 // What the scripted write-value dialog saw as it opened.
 struct DialogSeen {

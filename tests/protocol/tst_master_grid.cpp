@@ -5,57 +5,36 @@
 
 #include "Master_grid.h"
 #include "Memory_grid.h"
-#include "corvane.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// An answer's protocol data (device address first) framed for a transport.
-Bytes rtu_frame(const Bytes &pdu)
-{
-    Bytes f = pdu;
-    uint8_t crc[2];
-    CRC_check(f.data(), int32_t(f.size()), crc);
-    f.push_back(crc[0]);
-    f.push_back(crc[1]);
-    return f;
-}
-
-std::string ascii_frame(const Bytes &pdu)
-{
-    std::string text = ":";
-    for (uint8_t b : pdu) {
-        char two[3] = {0};
-        itascxr(b, -2, two);
-        text += two;
-    }
-    char lrc[3] = {0};
-    LRC_check(text.data() + 1, int32_t(text.size() - 1), lrc);
-    return text + lrc + "\r\n";
-}
-
-Bytes tcp_frame(const Bytes &pdu)
-{
-    Bytes f = {0x12, 0x34, 0, 0, 0, uint8_t(pdu.size())};
-    f.insert(f.end(), pdu.begin(), pdu.end());
-    return f;
-}
+// An answer as the serial transports carry it, written out whole so that
+// nothing here leans on the checksum code: RTU in hexadecimal with its CRC,
+// ASCII from ":" to the LRC (CR LF follow). The Modbus/TCP answer is the RTU
+// one without its CRC behind the header.
+struct Answer {
+    const char *rtu;
+    const char *ascii;
+};
 
 // Decodes through one transport; every buffer is exactly as long as the frame
 // so that a sanitizer build catches any read beyond it.
-void show(int transport, TextGrid &grid, const Bytes &pdu, uint16_t count, int row = 0, int col = 0,
+void show(int transport, TextGrid &grid, const Answer &answer, uint16_t count, int row = 0, int col = 0,
           uint16_t value = 0)
 {
+    const QByteArray rtu = QByteArray::fromHex(answer.rtu);
     if (transport == 0) {
-        Bytes f = rtu_frame(pdu);
+        Bytes f(rtu.begin(), rtu.end());
         show_rtu_response(grid, f.data(), int32_t(f.size()), count, row, col, value);
     } else if (transport == 1) {
-        std::string s = ascii_frame(pdu);
+        const std::string s = std::string(answer.ascii) + "\r\n";
         std::vector<char> f(s.begin(), s.end());
         show_ascii_response(grid, f.data(), int32_t(f.size()), count, row, col, value);
     } else {
-        Bytes f = tcp_frame(pdu);
+        Bytes f = {0x12, 0x34, 0, 0, 0, uint8_t(rtu.size() - 2)};
+        f.insert(f.end(), rtu.begin(), rtu.end() - 2);
         show_tcp_response(grid, f.data(), int32_t(f.size()), count, row, col, value);
     }
 }
@@ -78,8 +57,6 @@ QStringList allRows(const TextGrid &g)
 }
 
 }  // namespace
-
-Q_DECLARE_METATYPE(Bytes)
 
 class TestMasterGrid : public QObject {
     Q_OBJECT
@@ -129,25 +106,25 @@ private slots:
         struct Case {
             const char *name;
             int kind, count;
-            Bytes pdu;
+            Answer answer;
             QStringList rows;  // rows 1.. without column 0
         };
         const std::vector<Case> cases = {
-            {"coil byte 0x05 for 8", 0, 8, {1, 1, 1, 0x05}, {"Off|Off|Off|Off|Off|On|Off|On"}},
-            {"coils 10, partial row", 0, 10, {1, 1, 2, 0xFF, 0x02},
+            {"coil byte 0x05 for 8", 0, 8, {"01010105918B", ":01010105F8"}, {"Off|Off|Off|Off|Off|On|Off|On"}},
+            {"coils 10, partial row", 0, 10, {"010102FF0279CD", ":010102FF02FB"},
              {"On|On|On|On|On|On|On|On", "||||||On|Off"}},
-            {"relays 3", 1, 3, {1, 2, 1, 0x06}, {"|||||On|On|Off"}},
-            {"holding 10 and -1", 2, 2, {1, 3, 4, 0x00, 0x0A, 0xFF, 0xFF}, {"    10|0x000A", "    -1|0xFFFF"}},
-            {"input 0x8000", 3, 1, {1, 4, 2, 0x80, 0x00}, {"-32768|0x8000"}},
-            {"short answer reads zeros", 2, 3, {1, 3, 2, 0x00, 0x2A}, {"    42|0x002A", "     0|0x0000", "     0|0x0000"}},
-            {"short coil answer reads Off", 0, 9, {1, 1, 1, 0x01}, {"Off|Off|Off|Off|Off|Off|Off|On", "|||||||Off"}},
-            {"exception leaves grid empty", 2, 2, {1, 0x83, 2}, {"|", "|"}},
-            {"unknown code leaves grid empty", 0, 8, {1, 7, 1, 0xFF}, {"|||||||"}},
+            {"relays 3", 1, 3, {"01020106218A", ":01020106F6"}, {"|||||On|On|Off"}},
+            {"holding 10 and -1", 2, 2, {"010304000AFFFFDB81", ":010304000AFFFFF0"}, {"    10|0x000A", "    -1|0xFFFF"}},
+            {"input 0x8000", 3, 1, {"0104028000D8F0", ":010402800079"}, {"-32768|0x8000"}},
+            {"short answer reads zeros", 2, 3, {"010302002A399B", ":010302002AD0"}, {"    42|0x002A", "     0|0x0000", "     0|0x0000"}},
+            {"short coil answer reads Off", 0, 9, {"010101019048", ":01010101FC"}, {"Off|Off|Off|Off|Off|Off|Off|On", "|||||||Off"}},
+            {"exception leaves grid empty", 2, 2, {"018302C0F1", ":0183027A"}, {"|", "|"}},
+            {"unknown code leaves grid empty", 0, 8, {"010701FFF1C9", ":010701FFF8"}, {"|||||||"}},
         };
         for (const Case &c : cases) {
             MemoryGrid g;
             layout_master_grid(g, uint16_t(c.kind), 1, uint16_t(c.count));
-            show(transport, g, c.pdu, uint16_t(c.count));
+            show(transport, g, c.answer, uint16_t(c.count));
             QStringList got;
             for (int r = 1; r < g.rowCount(); ++r)
                 got << rowText(g, r).section('|', 1);
@@ -167,20 +144,20 @@ private slots:
         QFETCH(int, transport);
         MemoryGrid regs;
         layout_master_grid(regs, 2, 1, 3);
-        show(transport, regs, {1, 3, 6, 0, 1, 0, 2, 0, 3}, 3);
-        show(transport, regs, {1, 6, 0, 1, 0x80, 0x00}, 3, 2, 2, 0x8000);
+        show(transport, regs, {"010306000100020003FD74", ":010306000100020003F0"}, 3);
+        show(transport, regs, {"010600018000B9CA", ":01060001800078"}, 3, 2, 2, 0x8000);
         QCOMPARE(allRows(regs).mid(1),
                  (QStringList{"40001|     1|0x0001", "40002|-32768|0x8000", "40003|     3|0x0003"}));
 
         MemoryGrid coils;
         layout_master_grid(coils, 0, 1, 10);
-        show(transport, coils, {1, 1, 2, 0x00, 0x00}, 10);
-        show(transport, coils, {1, 5, 0, 9, 0xFF, 0x00}, 10, 2, 7, 1);
+        show(transport, coils, {"0101020000B9FC", ":0101020000FC"}, 10);
+        show(transport, coils, {"01050009FF005C38", ":01050009FF00F2"}, 10, 2, 7, 1);
         QCOMPARE(rowText(coils, 1), QString("00008 - 00001|Off|Off|Off|Off|Off|Off|Off|Off"));
         QCOMPARE(rowText(coils, 2), QString("00010 - 00009|||||||On|Off"));
         // A write to a cell outside the grid changes nothing.
-        show(transport, coils, {1, 5, 0, 9, 0xFF, 0x00}, 10, 40, 7, 1);
-        show(transport, coils, {1, 6, 0, 9, 0x12, 0x34}, 10, -1, -1, 0x1234);
+        show(transport, coils, {"01050009FF005C38", ":01050009FF00F2"}, 10, 40, 7, 1);
+        show(transport, coils, {"01060009123454BF", ":010600091234AA"}, 10, -1, -1, 0x1234);
         QCOMPARE(rowText(coils, 2), QString("00010 - 00009|||||||On|Off"));
     }
 
@@ -189,26 +166,32 @@ private slots:
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("count");
-        QTest::addColumn<Bytes>("pdu");
+        QTest::addColumn<QByteArray>("rtu");
+        QTest::addColumn<QByteArray>("ascii");
         QTest::addColumn<int>("filledRows");
-        QTest::newRow("code 1 on a register grid") << 2 << 4 << Bytes{1, 1, 1, 0xFF} << 4;
-        QTest::newRow("code 3 on a coil grid") << 0 << 16 << Bytes{1, 3, 4, 0, 1, 0, 2} << 2;
-        QTest::newRow("code 3, count beyond the grid") << 2 << 2 << Bytes{1, 3, 4, 0, 1, 0, 2} << 2;
-        QTest::newRow("code 5 on a register grid") << 2 << 2 << Bytes{1, 5, 0, 0, 0xFF, 0} << 0;
-        QTest::newRow("empty answer") << 2 << 2 << Bytes{} << 0;
+        QTest::newRow("code 1 on a register grid") << 2 << 4 << QByteArray("010101FF11C8") << QByteArray(":010101FFFE")
+                                                   << 4;
+        QTest::newRow("code 3 on a coil grid") << 0 << 16 << QByteArray("010304000100022A32")
+                                               << QByteArray(":01030400010002F5") << 2;
+        QTest::newRow("code 3, count beyond the grid") << 2 << 2 << QByteArray("010304000100022A32")
+                                                       << QByteArray(":01030400010002F5") << 2;
+        QTest::newRow("code 5 on a register grid") << 2 << 2 << QByteArray("01050000FF008C3A")
+                                                   << QByteArray(":01050000FF00FB") << 0;
+        QTest::newRow("empty answer") << 2 << 2 << QByteArray("FFFF") << QByteArray(":00") << 0;
     }
     void hostile()
     {
         QFETCH(int, kind);
         QFETCH(int, count);
-        QFETCH(Bytes, pdu);
+        QFETCH(QByteArray, rtu);
+        QFETCH(QByteArray, ascii);
         QFETCH(int, filledRows);
         for (int t = 0; t < 3; ++t) {
             MemoryGrid g;
             layout_master_grid(g, uint16_t(kind), 1, uint16_t(count));
             const int rows = g.rowCount(), cols = g.colCount();
             // The request's count may be far larger than the grid the answer lands in.
-            show(t, g, pdu, 65535, 1, 8, 1);
+            show(t, g, {rtu.constData(), ascii.constData()}, 65535, 1, 8, 1);
             QCOMPARE(g.rowCount(), rows);
             QCOMPARE(g.colCount(), cols);
             int filled = 0;

@@ -140,8 +140,9 @@ private slots:
     }
 
     // A device that streams bytes without ever pausing for 100 ms: the
-    // answer overflows the receive buffer, which the station says; once the
-    // stream stops the station finishes its exchange and works normally.
+    // answer overflows the receive buffer, which the station says, and the
+    // exchange ends there while the stream goes on. Once the stream stops
+    // the station works normally.
     void serialDeviceStreams_data()
     {
         QTest::addColumn<bool>("ascii");
@@ -196,37 +197,37 @@ private slots:
         const QString overflow = ascii ? "Receive buffer overflow: line longer than 512 characters dropped"
                                        : "Receive buffer overflow: answer longer than 512 bytes dropped";
         const bool said = waitUntil([&] { return memo2(f).contains(overflow); }, 14000);
+        // The exchange is over at once, though the stream goes on.
+        const bool ended = said && !timer->isActive();
+        QTest::qWait(300);
+        const bool stayedOver = !timer->isActive() && memo2(f).count(overflow) == 1;
+        const bool streaming = !stream->isFinished();
         stop = true;
         QVERIFY(waitUntil([&] { return stream->isFinished(); }));
         stream->wait();
         QVERIFY2(said, qPrintable(memo2(f).join('\n')));
-
-        // The exchange ends: RTU by the silence after the stream (a CRC
-        // error), ASCII by the time-out once nothing more comes.
-        QVERIFY(waitUntil([&] { return !timer->isActive(); }, 20000));
-        const QStringList end = memo2(f);
-        if (ascii) {
-            QCOMPARE(rec.boxes, QStringList{"Zentavor|RS232C comm. time out error"});
-            QVERIFY(end.contains("Time out error"));
-        } else {
-            QVERIFY(rec.boxes.isEmpty());
-            QVERIFY2(containsStart(end, "CRC error: "), qPrintable(end.join('\n')));
-        }
+        QVERIFY(ended);
+        QVERIFY2(stayedOver, qPrintable(memo2(f).join('\n')));
+        QVERIFY(streaming);
+        QVERIFY2(rec.boxes.isEmpty(), qPrintable(rec.boxes.join('\n')));
         const double stall = watch.longestMs();
 
-        // Usable afterwards: the next request is answered and decoded.
-        rec.boxes.clear();
-        device.readNow();
-        invoke(f, "BitBtn1Click");
+        // Usable afterwards. The port is not purged before a request, so what
+        // the stream left queued comes first: an RTU answer may be glued to
+        // it once (a CRC error); the next one is decoded.
         const int requestSize = ascii ? 17 : 8;
-        const QByteArray request = device.readFor(requestSize, 3000);
-        QCOMPARE(request.size(), requestSize);
-        QVERIFY(device.write(ascii ? asciiFrame(kPdu) : withCrc(kPdu)));
-        QVERIFY(waitUntil([&] { return !timer->isActive(); }, 5000));
+        for (int attempt = 0; attempt < 4 && gridRow(grid(f), 1) != kRow; ++attempt) {
+            device.readNow();
+            invoke(f, "BitBtn1Click");
+            const QByteArray request = device.readFor(requestSize, 3000);
+            QCOMPARE(request.size(), requestSize);
+            QVERIFY(device.write(ascii ? QByteArray(":010302002AD0\r\n") : hexBytes("010302002A399B")));
+            QVERIFY(waitUntil([&] { return !timer->isActive(); }, 15000));
+        }
         QCOMPARE(gridRow(grid(f), 1), kRow);
         QVERIFY(rec.boxes.isEmpty());
-        qInfo("ROBUST master-%s stream: %lld bytes without a pause, overflow reported, longest event-loop stall %.1f "
-              "ms; the next answer decoded",
+        qInfo("ROBUST master-%s stream: %lld bytes without a pause, overflow reported, exchange ended while "
+              "streaming, longest event-loop stall %.1f ms; the next answer decoded",
               ascii ? "ascii" : "rtu", static_cast<long long>(streamed.load()), stall);
         invoke(f, "BitBtn5Click");
     }
