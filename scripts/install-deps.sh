@@ -9,6 +9,7 @@ PKGS=(
   socat python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll libmodbus-dev
   xvfb xauth x11-apps x11-utils imagemagick xdotool
   clang libclang-rt-14-dev
+  lintian appstream desktop-file-utils help2man man-db  # tests only: the package test (e2e_deb) checks with these; running Quillan needs none
 )
 
 SUDO=""

@@ -8,8 +8,12 @@
 #     program (on Xvfb when there is one, else offscreen) and checks it
 #     reaches its main frame / event loop.
 #   tests/e2e/install.sh deb <build dir> <source dir>
-#     builds the Debian package with cpack into a temporary directory and
-#     inspects it with dpkg-deb: contents, Depends, the ldconfig triggers.
+#     builds the three Debian packages (quillan, libcorvane1, libcorvane-dev)
+#     with cpack into a temporary directory and checks them: each file in its
+#     package, Depends, the ldconfig trigger, shlibs and symbols, copyright and
+#     changelog, lintian without errors or warnings, the AppStream data, the
+#     desktop entry, the manual pages; then installs them with dpkg into a
+#     scratch root, where every program answers --version without a display.
 #
 # Exits 77 (skipped) when a tool the step needs is missing. Everything
 # started here is ended by its own PID; the temporary directories go.
@@ -89,6 +93,12 @@ EOF
   said="$("$work/use_corvane")"
   [ "$said" = "84 0A BEEF" ] || fail "the C program says '$said'"
 
+  # --version answers without a display (a window would fail on xcb here).
+  local version
+  version="$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout 10 "$prefix/bin/quillan" --version)" \
+    || fail "quillan --version without a display failed"
+  [[ "$version" == "quillan "[0-9]* ]] || fail "quillan --version says '$version'"
+
   # The installed program starts and reaches its main frame.
   export XDG_RUNTIME_DIR="$work"
   if command -v Xvfb >/dev/null && command -v xdpyinfo >/dev/null && command -v xdotool >/dev/null; then
@@ -116,45 +126,177 @@ EOF
   echo "PASS: installed into a prefix: program, libcorvane.so -> .so.1 -> $real, header, desktop entry, icon"
 }
 
+# The files of a package, one a line: path, or "path -> target" for a link;
+# directories left out.
+deb_files() {
+  dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6 ($7 == "->" ? " -> " $8 : "")}'
+}
+
 check_deb() {
   need cpack
   need dpkg-deb
   need dpkg-shlibdeps
+  need dpkg-gensymbols
+  need lintian
+  need appstreamcli
+  need desktop-file-validate
+  need man
   cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1 \
     || { cat "$work/cpack.log"; fail "cpack"; }
-  local deb
-  deb="$(ls "$work/pkg"/quillan_*.deb 2>/dev/null | head -1)"
-  [ -n "$deb" ] || { cat "$work/cpack.log"; fail "no .deb made"; }
-  echo "package: $(basename "$deb")"
-
-  dpkg-deb -c "$deb" | awk '{print $6 ($7 == "->" ? " -> " $8 : "")}' >"$work/contents"
-  for f in ./usr/bin/quillan ./usr/include/corvane.h "./usr/lib/libcorvane.so.1 -> libcorvane.so.1.0.0" \
-           "./usr/lib/libcorvane.so -> libcorvane.so.1" ./usr/lib/libcorvane.so.1.0.0 \
-           ./usr/share/applications/quillan.desktop ./usr/share/icons/hicolor/scalable/apps/quillan.svg; do
-    grep -qxF "$f" "$work/contents" || { cat "$work/contents"; fail "$f not in the package"; }
+  local version arch
+  version="$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")"
+  [ -n "$version" ] || fail "no version in CPackConfig.cmake"
+  arch="$(dpkg --print-architecture)"
+  local packages=(quillan libcorvane1 libcorvane-dev)
+  local pkg deb
+  declare -A debs
+  for pkg in "${packages[@]}"; do
+    deb="$work/pkg/${pkg}_${version}_${arch}.deb"
+    [ -f "$deb" ] || { ls "$work/pkg"; cat "$work/cpack.log"; fail "$(basename "$deb") not made"; }
+    debs[$pkg]="$deb"
+    [ "$(dpkg-deb -f "$deb" Package)" = "$pkg" ] || fail "$pkg: Package field"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$pkg: Version field"
+    [ "$(dpkg-deb -f "$deb" Maintainer)" = "Quillan developers <maintainers@quillan.invalid>" ] \
+      || fail "$pkg: Maintainer is '$(dpkg-deb -f "$deb" Maintainer)'"
+    deb_files "$deb" >"$work/$pkg.files"
+    mkdir -p "$work/x-$pkg"
+    dpkg-deb -x "$deb" "$work/x-$pkg"
+    dpkg-deb -e "$deb" "$work/control-$pkg"
   done
-  # Nothing of the build tree or the tests is packaged.
-  if grep -Eq 'tst_|/tests/|\.a$' "$work/contents"; then cat "$work/contents"; fail "test files in the package"; fi
+  echo "packages: ${packages[*]} $version"
 
-  local depends
-  depends="$(dpkg-deb -f "$deb" Depends)"
-  echo "Depends: $depends"
-  # The package names alone, one a line.
+  # Each file in the package Debian expects it in, and nothing else: the
+  # library's files must not turn up in the program's package. Every program
+  # in usr/bin has its manual page.
+  local programs prog
+  programs="$(sed -n 's|^\./usr/bin/\([^ ]*\)$|\1|p' "$work/quillan.files")"
+  [ -n "$programs" ] || fail "no program in the quillan package"
+  {
+    echo "./usr/share/applications/quillan.desktop"
+    echo "./usr/share/icons/hicolor/scalable/apps/quillan.svg"
+    echo "./usr/share/metainfo/invalid.quillan.Quillan.metainfo.xml"
+    for prog in $programs; do
+      echo "./usr/bin/$prog"
+      echo "./usr/share/man/man1/$prog.1.gz"
+    done
+  } >"$work/quillan.expected"
+  printf '%s\n' "./usr/lib/libcorvane.so.1 -> libcorvane.so.1.0.0" "./usr/lib/libcorvane.so.1.0.0" \
+    >"$work/libcorvane1.expected"
+  printf '%s\n' "./usr/include/corvane.h" "./usr/lib/libcorvane.so -> libcorvane.so.1" \
+    >"$work/libcorvane-dev.expected"
+  for pkg in "${packages[@]}"; do
+    printf '%s\n' "./usr/share/doc/$pkg/copyright" "./usr/share/doc/$pkg/changelog.gz" >>"$work/$pkg.expected"
+    if ! diff <(sort -u "$work/$pkg.expected") <(sort "$work/$pkg.files") >"$work/$pkg.diff"; then
+      cat "$work/$pkg.diff"
+      fail "$pkg: files differ from the expected ones (< missing, > unexpected; no manual page means help2man was missing when the build was configured)"
+    fi
+  done
+
+  # Dependencies: Debian's Qt 6 for the program, libcorvane1 of the same
+  # version for the program and the header package, the C library for the
+  # library.
+  local depends p
+  depends="$(dpkg-deb -f "${debs[quillan]}" Depends)"
+  echo "quillan Depends: $depends"
   echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' >"$work/depends"
-  for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins libc6 libstdc++6; do
-    grep -qxF "$p" "$work/depends" || fail "Depends lacks $p"
+  for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins libc6 libstdc++6 libcorvane1; do
+    grep -qxF "$p" "$work/depends" || fail "quillan: Depends lacks $p"
   done
-  if echo "$depends" | grep -q corvane; then fail "Depends names libcorvane, which the package holds"; fi
-  [ "$(dpkg-deb -f "$deb" Package)" = quillan ] || fail "package name"
+  grep -qF "libcorvane1 (= $version)" <<<"$depends" || fail "quillan: Depends names another libcorvane1 than (= $version)"
+  grep -qF "libcorvane1 (= $version)" <<<"$(dpkg-deb -f "${debs[libcorvane-dev]}" Depends)" \
+    || fail "libcorvane-dev: Depends lacks libcorvane1 (= $version)"
+  grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$(dpkg-deb -f "${debs[libcorvane1]}" Depends)" || fail "libcorvane1: Depends lacks libc6"
 
-  # The library is registered with the dynamic linker on install and removal.
-  dpkg-deb -e "$deb" "$work/control"
-  grep -q 'ldconfig' "$work/control/postinst" || fail "postinst does not run ldconfig"
-  grep -q '^libcorvane 1 quillan' "$work/control/shlibs" || fail "shlibs does not name libcorvane 1"
-  # The program in the package is stripped and finds its library.
-  dpkg-deb -x "$deb" "$work/root"
-  readelf -d "$work/root/usr/bin/quillan" | grep -q 'R\(UN\)\{0,1\}PATH.*\$ORIGIN/../lib' || fail "packaged run path"
-  echo "PASS: .deb contents, Depends and ldconfig triggers"
+  # No maintainer scripts: the library is registered with the dynamic linker
+  # by a trigger; its shlibs and symbols files tell dpkg-shlibdeps what a
+  # program built against it needs.
+  local script
+  for pkg in "${packages[@]}"; do
+    for script in preinst postinst prerm postrm config; do
+      [ ! -e "$work/control-$pkg/$script" ] || fail "$pkg has a $script script"
+    done
+  done
+  grep -qx 'activate-noawait ldconfig' "$work/control-libcorvane1/triggers" || fail "libcorvane1: no ldconfig trigger"
+  grep -qx "libcorvane 1 libcorvane1 (>= $version)" "$work/control-libcorvane1/shlibs" || fail "libcorvane1: shlibs"
+  # The symbols file lists exactly what the library exports: a function added
+  # to or taken from corvane.h without packaging/libcorvane1.symbols fails here.
+  # (dpkg-gensymbols wants a source tree: an empty debian/control will do.)
+  mkdir -p "$work/gensymbols/debian"
+  : >"$work/gensymbols/debian/control"
+  (cd "$work/gensymbols" && dpkg-gensymbols -plibcorvane1 -v"$version" -P"$work/x-libcorvane1" \
+      -e"$work/x-libcorvane1/usr/lib/libcorvane.so.1" -I"$work/control-libcorvane1/symbols" -c4 \
+      -O"$work/gensymbols/symbols") || fail "libcorvane1: the symbols file does not match the library"
+
+  # The licence and the changelog in every package: the copyright file as
+  # written, the changelog compressed with gzip -9n (no name, no time), and
+  # its newest entry the packages' version.
+  for pkg in "${packages[@]}"; do
+    cmp -s "$work/x-$pkg/usr/share/doc/$pkg/copyright" "$src/packaging/copyright" || fail "$pkg: copyright file"
+    cmp -s "$work/x-$pkg/usr/share/doc/$pkg/changelog.gz" <(gzip -9nc "$src/packaging/changelog") \
+      || fail "$pkg: changelog.gz is not gzip -9n of packaging/changelog"
+  done
+  grep -q '^License: Expat$' "$src/packaging/copyright" && grep -q 'LICENSE' "$src/packaging/copyright" \
+    || fail "the copyright file names no licence"
+  head -1 "$src/packaging/changelog" | grep -qF "quillan ($version) " || fail "the changelog's newest entry is not $version"
+
+  # Debian's own checker: any error or warning fails. An override needs its
+  # reason, a comment, on the line above it.
+  local override
+  for override in "$work"/x-*/usr/share/lintian/overrides/*; do
+    [ -e "$override" ] || continue
+    awk 'NF && $1 !~ /^#/ && prev !~ /^#/ {bad = 1} {prev = $0} END {exit bad}' "$override" \
+      || fail "$(basename "$override"): an override without its reason on the line above"
+  done
+  lintian --fail-on error,warning "${debs[quillan]}" "${debs[libcorvane1]}" "${debs[libcorvane-dev]}" \
+    >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian"; }
+  if grep -E '^[EW]: ' "$work/lintian.log"; then fail "lintian reports errors or warnings"; fi
+
+  # What software centres and desktops read.
+  appstreamcli validate --no-net "$src/packaging/quillan.metainfo.xml" >"$work/appstream.log" 2>&1 \
+    || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
+  appstreamcli validate-tree --no-net "$work/x-quillan" >"$work/appstream.log" 2>&1 \
+    || { cat "$work/appstream.log"; fail "appstreamcli validate-tree on the quillan package"; }
+  desktop-file-validate "$work/x-quillan/usr/share/applications/quillan.desktop" >"$work/desktop.log" 2>&1 \
+    && [ ! -s "$work/desktop.log" ] || { cat "$work/desktop.log"; fail "desktop-file-validate"; }
+
+  # The manual pages render without a warning and describe their program.
+  local rendered
+  for prog in $programs; do
+    rendered="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$work/x-quillan/usr/share/man/man1/$prog.1.gz" 2>"$work/man.log")" \
+      || { cat "$work/man.log"; fail "man -l $prog.1.gz"; }
+    [ ! -s "$work/man.log" ] || { cat "$work/man.log"; fail "man -l $prog.1.gz warns"; }
+    grep -Eq "^ +$prog - .+" <<<"$rendered" || { echo "$rendered" | head -20; fail "$prog(1) has no NAME line"; }
+    grep -q -- '--version' <<<"$rendered" || fail "$prog(1) does not describe --version"
+  done
+
+  # Installed with dpkg into a scratch root (the Debian libraries they depend
+  # on are the host's), every program answers --version and --help without a
+  # display and finds the library in the installed place; then all is purged.
+  local root="$work/root"
+  [ -n "$work" ] && [ -d "$work" ] || fail "no scratch directory"  # never the host's dpkg database
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  : >"$root/var/lib/dpkg/status"
+  local dpkg_root=(dpkg --root="$root" --log=/dev/null --force-depends)
+  [ "$(id -u)" -eq 0 ] || dpkg_root+=(--force-not-root)
+  "${dpkg_root[@]}" -i "${debs[libcorvane1]}" "${debs[libcorvane-dev]}" "${debs[quillan]}" >"$work/dpkg.log" 2>&1 \
+    || { cat "$work/dpkg.log"; fail "dpkg --root -i"; }
+  local said
+  for prog in $programs; do
+    said="$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout 10 "$root/usr/bin/$prog" --version)" \
+      || fail "$prog --version in the scratch root failed"
+    [ "$(echo "$said" | head -1)" = "$prog $version" ] || fail "$prog --version says '$said'"
+    said="$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout 10 "$root/usr/bin/$prog" --help)" \
+      || fail "$prog --help in the scratch root failed"
+    [[ "$said" == "Usage: $prog "* ]] || fail "$prog --help begins '$(echo "$said" | head -1)'"
+    said="$(ldd "$root/usr/bin/$prog")"
+    grep -qF "libcorvane.so.1 => $root/usr/bin/../lib/libcorvane.so.1 " <<<"$said" \
+      || { echo "$said"; fail "$prog loads libcorvane from elsewhere"; }
+  done
+  "${dpkg_root[@]}" --purge quillan libcorvane-dev libcorvane1 >>"$work/dpkg.log" 2>&1 \
+    || { cat "$work/dpkg.log"; fail "dpkg --root --purge"; }
+  [ -z "$(find "$root/usr" -mindepth 1 2>/dev/null)" ] || { find "$root/usr"; fail "files left after the purge"; }
+
+  echo "PASS: quillan, libcorvane1, libcorvane-dev $version: files, Depends, trigger, symbols, copyright, changelog, lintian, AppStream, desktop entry, manual pages ($programs), dpkg --root install and purge"
 }
 
 case "$mode" in
