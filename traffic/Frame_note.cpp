@@ -110,6 +110,11 @@ void describe_pdu(std::string &out, Frame_role role, const uint8_t *pdu, size_t 
     }
 }
 
+std::string short_frame(size_t bytes)
+{
+    return "short frame (" + std::to_string(bytes) + (bytes == 1 ? " byte)" : " bytes)");
+}
+
 int hex_digit(uint8_t c)
 {
     if (c >= '0' && c <= '9')
@@ -125,7 +130,7 @@ std::string rtu_note(Frame_role role, const uint8_t *data, size_t n)
 {
     // Unit, function code and CRC at least.
     if (n < 4)
-        return "short frame (" + std::to_string(n) + " bytes)";
+        return short_frame(n);
     std::string out;
     add(out, "unit", data[0]);
     describe_pdu(out, role, data + 1, n - 3);
@@ -158,7 +163,7 @@ std::string ascii_note(Frame_role role, const uint8_t *text, size_t n)
     }
     // Unit, function code and LRC at least.
     if (bytes.size() < 3)
-        return "short frame (" + std::to_string(bytes.size()) + " bytes)";
+        return short_frame(bytes.size());
     std::string out;
     add(out, "unit", bytes[0]);
     describe_pdu(out, role, bytes.data() + 1, bytes.size() - 2);
@@ -174,7 +179,7 @@ std::string tcp_note(Frame_role role, const uint8_t *data, size_t n)
 {
     // The 7-byte header and a function code at least.
     if (n < 8)
-        return "short frame (" + std::to_string(n) + " bytes)";
+        return short_frame(n);
     std::string out;
     add(out, "tid", word_at(data));
     add(out, "unit", data[6]);

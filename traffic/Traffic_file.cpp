@@ -2,20 +2,33 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Traffic_file::Traffic_file(std::string path) : path_(std::move(path))
 {
     file_ = std::fopen(path_.c_str(), "wb");
-    if (file_ == nullptr)
+    if (file_ == nullptr) {
         error_ = errno ? errno : EIO;
+        return;
+    }
+    struct stat st;
+    regular_ = fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void Traffic_file::discard()
+{
+    // Only a file of ours goes: a name may as well be a device (/dev/full)
+    // or a pipe, which must stay.
+    if (regular_)
+        ::unlink(path_.c_str());
 }
 
 Traffic_file::~Traffic_file()
 {
     if (file_ != nullptr) {
         std::fclose(file_);
-        ::unlink(path_.c_str());  // finish() was never called: the file is not whole
+        discard();  // finish() was never called: the file is not whole
     }
 }
 
@@ -38,7 +51,7 @@ Save_result Traffic_file::finish(size_t written, std::string remark)
             error_ = errno ? errno : EIO;
         file_ = nullptr;
         if (error_ != 0)
-            ::unlink(path_.c_str());
+            discard();
     }
     if (error_ != 0) {
         result.error = "Cannot write \"" + path_ + "\": " + std::strerror(error_);

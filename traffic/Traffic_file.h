@@ -29,7 +29,10 @@ public:
     Save_result finish(size_t written, std::string remark = {});
 
 private:
+    void discard();
+
     std::string path_;
     std::FILE *file_ = nullptr;
     int error_ = 0;  // errno of the first failure
+    bool regular_ = false;  // the name is a regular file, which a failure removes
 };

@@ -32,10 +32,10 @@ enum class Traffic_side : uint8_t { Master, Slave };
 // What an entry may carry beside its bytes. All optional:
 //   history.add_frame(Traffic_direction::Rx, buf, n, {.peer = client, .response_ms = 12});
 struct Traffic_info {
-    Traffic_endpoint local;    // TCP: this station's end of the connection
-    Traffic_endpoint peer;     // TCP: the other end; empty on serial lines
+    Traffic_endpoint local{};  // TCP: this station's end of the connection
+    Traffic_endpoint peer{};   // TCP: the other end; empty on serial lines
     int32_t response_ms = -1;  // a master's answer: time since its request; -1 none
-    std::string text;          // frames: added after the decoding ("injected: CRC spoilt")
+    std::string text{};        // frames: added after the decoding ("injected: CRC spoilt")
 };
 
 struct Traffic_event {
