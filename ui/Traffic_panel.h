@@ -16,7 +16,7 @@
 
 #include <functional>
 
-class QListView;
+class QTableView;
 class QPushButton;
 class QTimer;
 class Traffic_history;
@@ -36,7 +36,7 @@ public:
     explicit TrafficPanel(Traffic_history *history, QWidget *parent = nullptr);
     ~TrafficPanel() override;
 
-    QListView *view() const { return view_; }
+    QTableView *view() const { return view_; }
     // Shows what is waiting now.
     void refresh();
     // What "Save traffic…" does: asks for a name, then saveTo().
@@ -45,15 +45,20 @@ public:
     // every refusal and failure is told in a box. True when written.
     bool saveTo(const QString &name);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void schedule();
+    void fitColumn();
     void copySelection();
 
     Traffic_history *history_;
     Traffic_model *model_;
-    QListView *view_;
+    QTableView *view_;
     QPushButton *save_;
     QPushButton *clear_;
     QTimer *refresh_;
     QElapsedTimer sinceRefresh_;
+    int charWidth_ = 8;  // of the view's fixed-width font
 };
