@@ -6,8 +6,9 @@
 // Like the memos, the view takes new lines at the end of the event-loop turn
 // and, while lines keep coming, at most every kRefreshMs: adding to the
 // history only starts a timer. The view reads the lines from the history
-// itself (nothing is copied), so a full history of 100 000 lines costs the
-// view no more than a short one.
+// itself and formats only those in sight, so a full history of 100 000
+// lines costs a refresh a few milliseconds and no copy. The panel is the
+// history's one listener while it lives.
 #pragma once
 
 #include <QElapsedTimer>
