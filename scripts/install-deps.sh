@@ -15,6 +15,14 @@ PKGS=(
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
+# ---- tests: tshark reads the saved traffic captures back --------------------
+# wireshark-common would ask whether users may capture, which stops a
+# non-interactive install; the answer is given ahead (no: the tests only read
+# files, they never capture).
+PKGS+=(tshark)
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
+# ---- end of tshark -----------------------------------------------------------
+
 missing=()
 for p in "${PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,0 +1,207 @@
+#include "Frame_note.h"
+
+#include <corvane.h>
+
+#include <string_view>
+#include <vector>
+
+namespace {
+
+unsigned word_at(const uint8_t *p) { return unsigned(p[0]) << 8 | p[1]; }
+
+std::string_view exception_name(unsigned code)
+{
+    switch (code) {
+    case 1: return "illegal function";
+    case 2: return "illegal data address";
+    case 3: return "illegal data value";
+    case 4: return "slave device failure";
+    case 5: return "acknowledge";
+    case 6: return "slave device busy";
+    case 8: return "memory parity error";
+    case 10: return "gateway path unavailable";
+    case 11: return "gateway target failed to respond";
+    default: return {};
+    }
+}
+
+void add(std::string &out, std::string_view label, unsigned value)
+{
+    if (!out.empty())
+        out += ' ';
+    out += label;
+    out += ' ';
+    out += std::to_string(value);
+}
+
+void add_text(std::string &out, std::string_view text)
+{
+    if (!out.empty())
+        out += ' ';
+    out += text;
+}
+
+// The function code and its fields from a PDU of n bytes (function code
+// first), appended to out. Fields the PDU is too short for are not read.
+void describe_pdu(std::string &out, Frame_role role, const uint8_t *pdu, size_t n)
+{
+    if (n == 0) {
+        add_text(out, "no function code");
+        return;
+    }
+    const unsigned fn = pdu[0];
+    if (fn & 0x80) {
+        add(out, "fn", fn & 0x7F);
+        if (n < 2) {
+            add_text(out, "exception, short frame");
+            return;
+        }
+        add(out, "exception", pdu[1]);
+        if (const std::string_view name = exception_name(pdu[1]); !name.empty())
+            add_text(out, name);
+        return;
+    }
+    add(out, "fn", fn);
+    const uint8_t *d = pdu + 1;
+    const size_t len = n - 1;
+    auto need = [&](size_t k) {
+        if (len >= k)
+            return true;
+        add_text(out, "short frame");
+        return false;
+    };
+    switch (fn) {
+    case 1: case 2: case 3: case 4:
+        if (role == Frame_role::Answer) {
+            if (need(1))
+                add(out, "bytes", d[0]);
+        } else if (need(4)) {
+            add(out, "addr", word_at(d));
+            add(out, "count", word_at(d + 2));
+        }
+        return;
+    case 5:
+        if (need(4)) {
+            add(out, "addr", word_at(d));
+            const unsigned v = word_at(d + 2);
+            if (v == 0xFF00)
+                add_text(out, "on");
+            else if (v == 0x0000)
+                add_text(out, "off");
+            else
+                add(out, "value", v);
+        }
+        return;
+    case 6:
+        if (need(4)) {
+            add(out, "addr", word_at(d));
+            add(out, "value", word_at(d + 2));
+        }
+        return;
+    case 15: case 16:
+        if (need(4)) {
+            add(out, "addr", word_at(d));
+            add(out, "count", word_at(d + 2));
+        }
+        return;
+    default:
+        add(out, "data bytes", unsigned(len));
+        return;
+    }
+}
+
+std::string short_frame(size_t bytes)
+{
+    return "short frame (" + std::to_string(bytes) + (bytes == 1 ? " byte)" : " bytes)");
+}
+
+int hex_digit(uint8_t c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::string rtu_note(Frame_role role, const uint8_t *data, size_t n)
+{
+    // Unit, function code and CRC at least.
+    if (n < 4)
+        return short_frame(n);
+    std::string out;
+    add(out, "unit", data[0]);
+    describe_pdu(out, role, data + 1, n - 3);
+    uint8_t crc[2];
+    CRC_check(data, int32_t(n - 2), crc);
+    if (crc[0] != data[n - 2] || crc[1] != data[n - 1])
+        add_text(out, "bad CRC");
+    return out;
+}
+
+std::string ascii_note(Frame_role role, const uint8_t *text, size_t n)
+{
+    // ':' then pairs of hexadecimal digits, then CR LF (either may be missing
+    // from a frame cut short; the decoding does not need them).
+    size_t end = n;
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n'))
+        --end;
+    if (end == 0 || text[0] != ':')
+        return "not Modbus ASCII text";
+    const size_t digits = end - 1;
+    if (digits % 2 != 0)
+        return "not Modbus ASCII text (odd number of digits)";
+    std::vector<uint8_t> bytes;
+    bytes.reserve(digits / 2);
+    for (size_t i = 1; i + 1 < end; i += 2) {  // digits is even: i + 1 reaches end - 1
+        const int hi = hex_digit(text[i]), lo = hex_digit(text[i + 1]);
+        if (hi < 0 || lo < 0)
+            return "not Modbus ASCII text";
+        bytes.push_back(uint8_t(hi << 4 | lo));
+    }
+    // Unit, function code and LRC at least.
+    if (bytes.size() < 3)
+        return short_frame(bytes.size());
+    std::string out;
+    add(out, "unit", bytes[0]);
+    describe_pdu(out, role, bytes.data() + 1, bytes.size() - 2);
+    uint8_t sum = 0;  // the LRC makes the sum of all bytes, itself included, zero
+    for (uint8_t b : bytes)
+        sum = uint8_t(sum + b);
+    if (sum != 0)
+        add_text(out, "bad LRC");
+    return out;
+}
+
+std::string tcp_note(Frame_role role, const uint8_t *data, size_t n)
+{
+    // The 7-byte header and a function code at least.
+    if (n < 8)
+        return short_frame(n);
+    std::string out;
+    add(out, "tid", word_at(data));
+    add(out, "unit", data[6]);
+    describe_pdu(out, role, data + 7, n - 7);
+    if (const unsigned protocol = word_at(data + 2); protocol != 0)
+        add(out, "protocol", protocol);
+    // The length field counts the unit id and the PDU.
+    if (const unsigned length = word_at(data + 4); length != n - 6)
+        add(out, "length field", length);
+    return out;
+}
+
+}  // namespace
+
+std::string frame_note(Traffic_framing framing, Frame_role role, const uint8_t *data, size_t n)
+{
+    if (data == nullptr)
+        n = 0;
+    switch (framing) {
+    case Traffic_framing::Rtu: return rtu_note(role, data, n);
+    case Traffic_framing::Ascii: return ascii_note(role, data, n);
+    case Traffic_framing::Tcp: return tcp_note(role, data, n);
+    }
+    return {};
+}

@@ -1,0 +1,288 @@
+#include "Traffic_panel.h"
+
+#include "Notices.h"
+#include "Pcap_writer.h"
+#include "Traffic_csv.h"
+#include "Traffic_history.h"
+
+#include <QAbstractListModel>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QTableView>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+// The rows of the view are the history's events first_ .. end_ - 1 by
+// sequence number; sync() brings them up to the history's, telling the view
+// in one insertion and one removal (or one reset) per refresh. It also keeps
+// the length of the longest line, for the width of the view's one column.
+class Traffic_model : public QAbstractListModel {
+public:
+    // Lines measured for the width per refresh: a flood of lines the same
+    // length as the last ones needs no more.
+    static constexpr uint64_t kMeasuredPerRefresh = 1000;
+
+    Traffic_model(const Traffic_history *history, QObject *parent)
+        : QAbstractListModel(parent), history_(history), first_(history->first_seq()),
+          end_(history->first_seq())
+    {
+    }
+
+    int widestChars() const { return widestChars_; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(end_ - first_);
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        if (role != Qt::DisplayRole)
+            return {};
+        // A row the history has dropped since the last refresh shows empty
+        // until the refresh takes it away.
+        const Traffic_event *e = history_->find(first_ + uint64_t(index.row()));
+        return e ? QString::fromStdString(history_->line(*e)) : QString();
+    }
+
+    // Returns how many rows left the top (they were dropped from the history).
+    int sync()
+    {
+        const uint64_t first = history_->first_seq(), end = history_->end_seq();
+        if (first == first_ && end == end_)
+            return 0;
+        measure(std::max(end_, first), end);
+        if (first >= end_) {
+            // Nothing shown is left (a clear, or more new lines than the
+            // history holds): start over, which costs the view less than
+            // removing and inserting every row.
+            const int gone = rowCount();
+            beginResetModel();
+            if (first >= end)
+                widestChars_ = 0;
+            first_ = first;
+            end_ = end;
+            endResetModel();
+            return gone;
+        }
+        int gone = 0;
+        if (first > first_) {
+            gone = int(first - first_);
+            beginRemoveRows(QModelIndex(), 0, gone - 1);
+            first_ = first;
+            endRemoveRows();
+        }
+        if (end > end_) {
+            beginInsertRows(QModelIndex(), rowCount(), rowCount() + int(end - end_) - 1);
+            end_ = end;
+            endInsertRows();
+        }
+        return gone;
+    }
+
+private:
+    void measure(uint64_t from, uint64_t to)
+    {
+        if (to - from > kMeasuredPerRefresh)
+            from = to - kMeasuredPerRefresh;
+        for (uint64_t seq = from; seq < to; ++seq)
+            if (const Traffic_event *e = history_->find(seq))
+                widestChars_ = std::max(widestChars_, int(history_->line(*e).size()));
+    }
+
+    const Traffic_history *history_;
+    uint64_t first_, end_;
+    int widestChars_ = 0;
+};
+
+namespace {
+
+SaveNameAsker g_asker;
+
+QString ask_with_file_dialog(QWidget *parent, const QStringList &nameFilters)
+{
+    QFileDialog dialog(parent, QStringLiteral("Save traffic"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(nameFilters);
+    // A name typed without an extension takes the chosen type's.
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString &filter) {
+        dialog.setDefaultSuffix(filter.contains(QLatin1String("*.pcap")) ? QStringLiteral("pcap")
+                                                                          : QStringLiteral("csv"));
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace
+
+void set_save_name_asker(SaveNameAsker asker) { g_asker = std::move(asker); }
+
+TrafficPanel::TrafficPanel(Traffic_history *history, QWidget *parent)
+    : QWidget(parent), history_(history)
+{
+    model_ = new Traffic_model(history_, this);
+
+    // A table of one column, not a list: a list view lays out every row
+    // again on each change (some 35 ms at 100 000 rows), a table's rows of
+    // one fixed height cost next to nothing.
+    view_ = new QTableView(this);
+    view_->setObjectName(QStringLiteral("TrafficView"));
+    view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const QFontMetrics metrics(view_->font());
+    charWidth_ = std::max(metrics.horizontalAdvance(QLatin1Char('0')), 1);
+    view_->horizontalHeader()->hide();
+    view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->hide();
+    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setMinimumSectionSize(1);
+    view_->verticalHeader()->setDefaultSectionSize(metrics.height() + 2);
+    view_->setShowGrid(false);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);  // within the one column
+    view_->setTextElideMode(Qt::ElideNone);
+    view_->setWordWrap(false);
+    view_->setModel(model_);
+    view_->viewport()->installEventFilter(this);
+
+    auto *copy = new QAction(QStringLiteral("Copy"), view_);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &TrafficPanel::copySelection);
+    view_->addAction(copy);
+    view_->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    save_ = new QPushButton(QStringLiteral("Save traffic\u2026"), this);
+    save_->setObjectName(QStringLiteral("SaveTraffic"));
+    clear_ = new QPushButton(QStringLiteral("Clear"), this);
+    clear_->setObjectName(QStringLiteral("ClearTraffic"));
+    connect(save_, &QPushButton::clicked, this, &TrafficPanel::save);
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        history_->clear();
+        refresh();
+    });
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(save_);
+    buttons->addWidget(clear_);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_, 1);
+    layout->addLayout(buttons);
+
+    refresh_ = new QTimer(this);
+    refresh_->setSingleShot(true);
+    connect(refresh_, &QTimer::timeout, this, &TrafficPanel::refresh);
+    history_->set_listener([this] { schedule(); });
+    refresh();
+}
+
+TrafficPanel::~TrafficPanel() { history_->set_listener({}); }
+
+void TrafficPanel::schedule()
+{
+    if (refresh_->isActive())
+        return;
+    const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : qint64(kRefreshMs);
+    refresh_->start(int(std::clamp<qint64>(kRefreshMs - since, 0, kRefreshMs)));
+}
+
+void TrafficPanel::refresh()
+{
+    refresh_->stop();
+    sinceRefresh_.start();
+    QScrollBar *bar = view_->verticalScrollBar();
+    const bool following = bar->value() >= bar->maximum();
+    const int top = view_->indexAt(QPoint(0, 0)).row();
+    const int gone = model_->sync();
+    fitColumn();
+    if (model_->rowCount() == 0)
+        return;
+    if (following) {
+        view_->scrollToBottom();
+    } else if (gone > 0 && top >= 0) {
+        // The operator reads older lines: keep the same ones in sight while
+        // the oldest leave the history.
+        view_->scrollTo(model_->index(std::max(top - gone, 0)), QAbstractItemView::PositionAtTop);
+    }
+}
+
+void TrafficPanel::fitColumn()
+{
+    // The longest line whole, and at least the view's width (a selected
+    // line is marked across the view).
+    view_->setColumnWidth(0, std::max(view_->viewport()->width(),
+                                      (model_->widestChars() + 2) * charWidth_));
+}
+
+bool TrafficPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == view_->viewport() && event->type() == QEvent::Resize)
+        fitColumn();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TrafficPanel::copySelection()
+{
+    QModelIndexList rows = view_->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QStringList lines;
+    for (const QModelIndex &row : rows)
+        lines << row.data().toString();
+    if (!lines.isEmpty())
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void TrafficPanel::save()
+{
+    QStringList filters{QStringLiteral("CSV file (*.csv)")};
+    if (pcap_refusal(*history_).empty())
+        filters << QStringLiteral("Capture for Wireshark (*.pcap)");
+    const QString name = g_asker ? g_asker(this, filters) : ask_with_file_dialog(this, filters);
+    if (!name.isEmpty())
+        saveTo(name);
+}
+
+bool TrafficPanel::saveTo(const QString &name)
+{
+    const QString type = QFileInfo(name).suffix().toLower();
+    const std::string path = QFile::encodeName(name).toStdString();
+    Save_result result;
+    if (type == QLatin1String("csv")) {
+        result = save_traffic_csv(*history_, path);
+    } else if (type == QLatin1String("pcap")) {
+        if (const std::string why = pcap_refusal(*history_); !why.empty()) {
+            show_message_box(why);
+            return false;
+        }
+        result = save_traffic_pcap(*history_, path);
+    } else {
+        show_message_box("Traffic is saved as .csv (for a spreadsheet) or .pcap (for Wireshark): "
+                         "name the file with one of these extensions.");
+        return false;
+    }
+    if (!result.ok) {
+        show_message_box(result.error);
+        return false;
+    }
+    if (!result.remark.empty())
+        show_message_box(result.remark);
+    return true;
+}
