@@ -55,8 +55,9 @@ SerialServing::~SerialServing() { stop(); }
 
 std::string SerialServing::describe() const
 {
-    return endpoint_.device + (endpoint_.mode == SerialMode::Rtu ? " RTU " : " ASCII ") + std::to_string(line_.baud) +
-           " " + line_.parity + " " + std::to_string(line_.dataBits) + " " + std::to_string(line_.stopBits);
+    return std::string(endpoint_.mode == SerialMode::Rtu ? "RTU on " : "ASCII on ") + endpoint_.device + " (" +
+           std::to_string(line_.baud) + " " + line_.parity + " " + std::to_string(line_.dataBits) + " " +
+           std::to_string(line_.stopBits) + ")";
 }
 
 bool SerialServing::open(std::string *reason)

@@ -29,7 +29,7 @@ public:
     // Ends the thread (within a few milliseconds) and closes the line.
     void stop();
 
-    // "/dev/pts/3 RTU 9600 N 8 1"
+    // "RTU on /dev/pts/3 (9600 N 8 1)"
     std::string describe() const;
 
 private:

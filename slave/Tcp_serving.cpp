@@ -235,6 +235,8 @@ struct TcpServing::Impl {
             }
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            if (limits.socketSendBuffer > 0)
+                setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &limits.socketSendBuffer, sizeof limits.socketSendBuffer);
             auto c = std::make_unique<Conn>();
             c->kind = Source::Conn;
             c->fd = fd;
@@ -253,17 +255,18 @@ struct TcpServing::Impl {
     }
 
     // Serves the complete requests held for c, as long as it may be served.
-    void serveBuffered(Conn &c)
+    // True when it stopped for the limits with requests possibly left.
+    bool serveBuffered(Conn &c)
     {
         while (!paused(c)) {
             unsigned badLength = 0;
             const TcpFramer::Status st = c.framer.next(request, &badLength);
             if (st == TcpFramer::Status::NeedMore)
-                return;
+                return false;
             if (st == TcpFramer::Status::Bad) {
                 handler.badLength(c.peer, badLength);
                 c.closing = true;
-                return;
+                return false;
             }
             answer.size = 0;
             answer.releaseNs = 0;
@@ -283,6 +286,23 @@ struct TcpServing::Impl {
             c.held.push_back({at, answer.size});
             c.heldBytes.insert(c.heldBytes.end(), answer.data, answer.data + answer.size);
         }
+        return !c.closing;
+    }
+
+    // Serves and writes until the requests held are done or the client has
+    // to take its answers first; then watches for what comes next. False
+    // when the connection failed and is gone.
+    bool pump(Conn &c)
+    {
+        for (;;) {
+            const bool more = serveBuffered(c);
+            if (!flush(c))
+                return false;
+            if (!more || paused(c))
+                break;
+        }
+        updateInterest(c);
+        return true;
     }
 
     // Writes what is owed (one write), then finishes a graceful close when
@@ -341,24 +361,21 @@ struct TcpServing::Impl {
         const ssize_t n = ::read(c.fd, scratch.data(), room < scratch.size() ? room : scratch.size());
         if (n > 0) {
             c.framer.append(scratch.data(), size_t(n));
-            serveBuffered(c);
         } else if (n == 0) {
             c.eof = true;
         } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             closeConn(c);
             return;
         }
-        if (flush(c))
-            updateInterest(c);
+        pump(c);
     }
 
+    // Room to write: the answers owed, then the requests held back while
+    // the client was not taking them.
     void onWritable(Conn &c)
     {
-        if (!flush(c))
-            return;
-        serveBuffered(c);  // requests held back while it was not reading its answers
         if (flush(c))
-            updateInterest(c);
+            pump(c);
     }
 
     // Releases the answers of c that are due, in order.
@@ -376,18 +393,19 @@ struct TcpServing::Impl {
             if (c.held.empty()) {
                 c.heldBytes.clear();
                 c.heldHead = 0;
+            } else if (c.heldHead >= 16384) {
+                // A steady stream of late answers may never leave the
+                // buffer empty: drop what was sent from its front.
+                c.heldBytes.erase(c.heldBytes.begin(), c.heldBytes.begin() + std::ptrdiff_t(c.heldHead));
+                c.heldHead = 0;
             }
         }
         if (c.shut && now >= c.lingerUntil) {
             closeConn(c);
             return;
         }
-        if (!flush(c))
+        if (!pump(c))
             return;
-        serveBuffered(c);
-        if (!flush(c))
-            return;
-        updateInterest(c);
         if (!c.held.empty())
             schedule(c, c.held.front().at);
         else if (c.shut)

@@ -40,6 +40,7 @@ struct TcpServingLimits {
     int acceptBatch = 64;          // connections accepted per readiness of a listener
     int eventBatch = 256;          // readiness events taken per epoll_wait
     int64_t lingerNs = 2000000000; // after a graceful close: how long the client's rest is drained
+    int socketSendBuffer = 0;      // SO_SNDBUF of each connection; 0: the system's own sizing
 };
 
 // One connection as the handler sees it.
