@@ -1,12 +1,12 @@
 #include "Tcp_serving.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
-#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <queue>
@@ -123,6 +123,10 @@ struct TcpServing::Impl {
             limits.acceptBatch = 1;
         if (limits.input < 300)  // room for the largest message and the start of the next
             limits.input = 300;
+        if (limits.output < TcpAnswer::kMax)  // below one answer nothing would ever be served
+            limits.output = TcpAnswer::kMax;
+        if (limits.delayed < 1)
+            limits.delayed = 1;
         events.resize(size_t(limits.eventBatch));
         scratch.resize(limits.input < 65536 ? limits.input : 65536);
         ep = epoll_create1(EPOLL_CLOEXEC);
@@ -445,10 +449,13 @@ struct TcpServing::Impl {
 
     int pollOnce(int timeoutMs)
     {
+        polling = true;
         int n = epoll_wait(ep, events.data(), int(events.size()), timeoutMs);
         if (n < 0) {
-            if (errno != EINTR)
+            if (errno != EINTR) {
+                polling = false;
                 return -1;
+            }
             n = 0;
         }
         for (int i = 0; i < n; ++i) {
@@ -488,6 +495,7 @@ struct TcpServing::Impl {
         releaseDue();
         armTimer();
         graveyard.clear();
+        polling = false;
         return n;
     }
 
@@ -503,6 +511,7 @@ struct TcpServing::Impl {
     std::vector<std::unique_ptr<WatchedSource>> watched;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns;
     std::vector<std::unique_ptr<Conn>> graveyard;  // closed during this poll, freed at its end
+    bool polling = false;
     std::priority_queue<Due, std::vector<Due>, std::greater<Due>> due;
     uint64_t lastId = 0;
     std::vector<epoll_event> events;
@@ -602,5 +611,8 @@ void TcpServing::closeAll()
         all.push_back(c.second.get());
     for (Impl::Conn *c : all)
         d_->closeConn(*c);
-    d_->graveyard.clear();
+    // From a watched descriptor's callback, events of this round may still
+    // point at them: poll_once frees them at its end.
+    if (!d_->polling)
+        d_->graveyard.clear();
 }

@@ -113,7 +113,8 @@ public:
     int poll_once(int timeout_ms);
 
     size_t connectionCount() const;
-    // Closes every connection at once (answers not yet sent are lost).
+    // Closes every connection at once (answers not yet sent are lost). Not
+    // from inside TcpServingHandler calls.
     void closeAll();
 
 private:
