@@ -3,8 +3,8 @@
 # $QUILLAN_BENCH_DIR), runs them all and prints one table of the figures,
 # with the machine they were taken on. Not part of the test suite.
 #
-#   scripts/bench.sh           full runs (about four minutes)
-#   scripts/bench.sh --quick   fewer and shorter runs (about a minute)
+#   scripts/bench.sh           full runs (about six minutes)
+#   scripts/bench.sh --quick   fewer and shorter runs (about a minute and a half)
 #
 # Everything stays on this machine: TCP only on 127.0.0.1, serial lines on
 # socat pty pairs. Every load runs for a fixed, short time.
@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_windows bench_serial bench_load bench_ref_server bench_slave_tcp)
+targets=(bench_engine bench_windows bench_serial bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -45,6 +45,9 @@ run engine "$bin/bench_engine"
 run windows "$bin/bench_windows" "${win_args[@]}"
 run serial "$bin/bench_serial" "${ser_args[@]}"
 run slave_tcp "$bin/bench_slave_tcp" "${tcp_args[@]}"
+# quillan-slave against the libmodbus reference and pymodbus's server, the
+# same load generator for all three; then 2000 connections at once.
+run headless "$bin/bench_headless" "${tcp_args[@]}"
 
 # Where the engine's time goes: instruction counts under callgrind, or
 # samples under perf when valgrind is missing.
@@ -84,7 +87,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,windows,serial,engine}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,windows,serial,engine}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"

@@ -1,0 +1,461 @@
+// quillan-slave as a black box: the built program (or the one $QUILLAN_SLAVE
+// names, such as an installed one) run with its options, against pymodbus,
+// mbpoll and libmodbus clients over loopback and socat pty pairs.
+#include <QtTest>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <modbus.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "Peers.h"
+
+namespace {
+
+QString slaveProgram()
+{
+    const QByteArray given = qgetenv("QUILLAN_SLAVE");
+    return given.isEmpty() ? QStringLiteral(QUILLAN_SLAVE_PROGRAM) : QString::fromLocal8Bit(given);
+}
+
+// One run of the program, ended by SIGTERM (then SIGKILL) by its PID.
+class SlaveRun {
+public:
+    ~SlaveRun()
+    {
+        if (p_.state() != QProcess::NotRunning) {
+            p_.kill();
+            p_.waitForFinished(2000);
+        }
+    }
+    // Starts it and waits for one "serving" line per transport.
+    bool start(const QStringList &args, int transports)
+    {
+        p_.start(slaveProgram(), args);
+        if (!p_.waitForStarted(5000))
+            return false;
+        return waitUntil([&] { return err().count("quillan-slave: serving ") >= transports || !running(); }, 10000) &&
+               running();
+    }
+    bool running() const { return p_.state() == QProcess::Running; }
+    // VmRSS of the running program, as /proc writes it ("3456 kB").
+    QString residentMemory() const
+    {
+        QFile f(QString("/proc/%1/status").arg(p_.processId()));
+        if (!f.open(QIODevice::ReadOnly))
+            return "?";
+        for (const QByteArray &l : f.readAll().split('\n'))
+            if (l.startsWith("VmRSS:"))
+                return QString::fromLatin1(l.mid(6).trimmed());
+        return "?";
+    }
+    // SIGTERM, then the exit status (-1: it did not end by itself).
+    int terminate()
+    {
+        p_.terminate();
+        if (!p_.waitForFinished(5000))
+            return -1;
+        return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
+    }
+    QString out()
+    {
+        out_ += QString::fromLocal8Bit(p_.readAllStandardOutput());
+        return out_;
+    }
+    QString err()
+    {
+        err_ += QString::fromLocal8Bit(p_.readAllStandardError());
+        return err_;
+    }
+
+private:
+    QProcess p_;
+    QString out_, err_;
+};
+
+struct Finished {
+    int status = -1;
+    QString out, err;
+};
+
+Finished runToEnd(const QStringList &args, int ms = 10000)
+{
+    QProcess p;
+    p.start(slaveProgram(), args);
+    Finished f;
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return f;
+    }
+    f.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    f.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    f.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return f;
+}
+
+// pymodbus (tests/peers/slave_client.py): the "COMMAND -> RESULT" lines.
+QStringList pymodbus(const QString &mode, const QString &where, const QStringList &commands)
+{
+    PeerProcess p;
+    if (!p.start(systemPython(), QStringList{testSourcePath("peers/slave_client.py"), mode, where, "1"} + commands))
+        return {"ERR no python"};
+    p.waitForFinished(30000);
+    QStringList results;
+    for (const QString &line : p.output().split('\n'))
+        if (line.contains(" -> "))
+            results << line.section(" -> ", 1).trimmed();
+    return results;
+}
+
+// mbpoll, one poll: the values it printed.
+QStringList mbpoll(const QStringList &args)
+{
+    PeerProcess p;
+    if (!p.start("mbpoll", QStringList{"-1", "-0"} + args))
+        return {"no mbpoll"};
+    p.waitForFinished(20000);
+    QStringList values;
+    static const QRegularExpression re("^\\[(\\d+)\\]:\\s+(-?\\d+)", QRegularExpression::MultilineOption);
+    for (auto it = re.globalMatch(p.output()); it.hasNext();)
+        values << it.next().captured(2);
+    return values;
+}
+
+// libmodbus over TCP or a serial device; each call one request.
+class Libmodbus {
+public:
+    explicit Libmodbus(modbus_t *ctx) : ctx_(ctx)
+    {
+        if (!ctx_)
+            return;
+        modbus_set_slave(ctx_, 1);
+        modbus_set_response_timeout(ctx_, 3, 0);
+        ok_ = modbus_connect(ctx_) == 0;
+    }
+    ~Libmodbus()
+    {
+        if (ctx_) {
+            modbus_close(ctx_);
+            modbus_free(ctx_);
+        }
+    }
+    bool ok() const { return ok_; }
+    modbus_t *ctx() { return ctx_; }
+
+private:
+    modbus_t *ctx_;
+    bool ok_ = false;
+};
+
+QRegularExpression summaryLine()
+{
+    return QRegularExpression("^quillan-slave: Req (\\d+)  Ans (\\d+)  Exc (\\d+)  Err (\\d+)  Ign (\\d+)  Drop (\\d+)$",
+                              QRegularExpression::MultilineOption);
+}
+
+}  // namespace
+
+class TestHeadlessSlave : public QObject {
+    Q_OBJECT
+private slots:
+    void badOptions_data();
+    void badOptions();
+    void noTransportShowsHelp();
+    void helpAndVersion();
+    void cannotOpen_data();
+    void cannotOpen();
+    void tcpClientsAndSigterm();
+    void transportsShareOneSetOfTables();
+    void delayedAnswersComeLateInOrder();
+    void twoThousandConnections();
+};
+
+void TestHeadlessSlave::badOptions_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("named");  // the option the one line must name
+    const QStringList tcp = {"--tcp", "1502"};
+    QTest::newRow("unknown option") << QStringList{"--tcp", "1502", "--verbose"} << "--verbose";
+    QTest::newRow("argument") << QStringList{"--tcp", "1502", "stray"} << "stray";
+    QTest::newRow("no value") << QStringList{"--tcp"} << "--tcp";
+    QTest::newRow("port too big") << QStringList{"--tcp", "70000"} << "--tcp 70000";
+    QTest::newRow("port not a number") << QStringList{"--tcp", "127.0.0.1:http"} << "--tcp";
+    QTest::newRow("host by name") << QStringList{"--tcp", "example.org:1502"} << "--tcp";
+    QTest::newRow("ipv6 without brackets") << QStringList{"--tcp", "::1:1502"} << "--tcp";
+    QTest::newRow("COM14") << QStringList{"--rtu", "COM14"} << "--rtu COM14";
+    QTest::newRow("same device twice") << QStringList{"--rtu", "COM1", "--ascii", "COM1"} << "--ascii COM1";
+    QTest::newRow("baud") << QStringList{"--rtu", "COM1", "--baud", "12345"} << "--baud 12345";
+    QTest::newRow("parity") << QStringList{"--rtu", "COM1", "--parity", "X"} << "--parity X";
+    QTest::newRow("data bits") << QStringList{"--rtu", "COM1", "--data-bits", "9"} << "--data-bits 9";
+    QTest::newRow("stop bits") << QStringList{"--rtu", "COM1", "--stop-bits", "3"} << "--stop-bits 3";
+    QTest::newRow("line settings without a line") << (tcp + QStringList{"--parity", "E"}) << "--parity";
+    QTest::newRow("unit list") << (tcp + QStringList{"--unit", "a"}) << "--unit a";
+    QTest::newRow("empty load") << (tcp + QStringList{"--load", ""}) << "--load";
+    QTest::newRow("delay") << (tcp + QStringList{"--delay", "10001"}) << "--delay 10001";
+    QTest::newRow("negative delay") << (tcp + QStringList{"--delay=-5"}) << "--delay -5";
+    QTest::newRow("drop every") << (tcp + QStringList{"--drop-every", "x"}) << "--drop-every x";
+    QTest::newRow("exception 05") << (tcp + QStringList{"--exception", "05"}) << "--exception 05";
+    QTest::newRow("corrupt without a line") << (tcp + QStringList{"--corrupt"}) << "--corrupt";
+    QTest::newRow("flag with a value") << (tcp + QStringList{"--log=yes"}) << "--log";
+    QTest::newRow("duration 0") << (tcp + QStringList{"--duration", "0"}) << "--duration 0";
+}
+
+void TestHeadlessSlave::badOptions()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, named);
+    const Finished f = runToEnd(args);
+    QCOMPARE(f.status, 2);
+    const QStringList lines = f.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].startsWith("quillan-slave: ") && lines[0].contains(named), qPrintable(lines[0]));
+    QVERIFY(f.out.isEmpty());
+}
+
+void TestHeadlessSlave::noTransportShowsHelp()
+{
+    const Finished f = runToEnd({"--log"});
+    QCOMPARE(f.status, 2);
+    QVERIFY(f.err.startsWith("Usage: quillan-slave [options]"));
+}
+
+void TestHeadlessSlave::helpAndVersion()
+{
+    const Finished help = runToEnd({"--help"});
+    QCOMPARE(help.status, 0);
+    for (const char *option : {"--tcp [HOST:]PORT", "--rtu DEVICE", "--ascii DEVICE", "--baud N", "--parity N|E|O",
+                               "--data-bits 7|8", "--stop-bits 1|2", "--unit LIST", "--load FILE.csv",
+                               "--save FILE.csv", "--delay MS", "--drop-every N", "--exception CODE", "--corrupt",
+                               "--log", "--duration S", "--help", "--version"})
+        QVERIFY2(help.out.contains(option), option);
+    const Finished version = runToEnd({"--version"});
+    QCOMPARE(version.status, 0);
+    QVERIFY2(QRegularExpression("^quillan-slave \\d+\\.\\d+\\.\\d+\\n$").match(version.out).hasMatch(),
+             qPrintable(version.out));
+}
+
+void TestHeadlessSlave::cannotOpen_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("port in use") << QStringList{"--tcp", "PORT"} << "--tcp 127.0.0.1:PORT: Address already in use";
+    QTest::newRow("address not here") << QStringList{"--tcp", "192.0.2.1:1502"}
+                                      << "--tcp 192.0.2.1:1502: Cannot assign requested address";
+    QTest::newRow("no device") << QStringList{"--rtu", "/nonexistent/tty"}
+                               << "--rtu /nonexistent/tty: No such file or directory";
+    QTest::newRow("not a terminal") << QStringList{"--ascii", "/dev/null"}
+                                    << "--ascii /dev/null: Inappropriate ioctl for device";
+}
+
+void TestHeadlessSlave::cannotOpen()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, reason);
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(taken.serverPort());
+    args.replaceInStrings("PORT", "127.0.0.1:" + port);
+    const Finished f = runToEnd(args);
+    QCOMPARE(f.status, 1);
+    QCOMPARE(f.err.trimmed(), "quillan-slave: " + reason.replace("PORT", port));
+}
+
+void TestHeadlessSlave::tcpClientsAndSigterm()
+{
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY2(slave.start({"--tcp", QString::number(port), "--log"}, 1), qPrintable(slave.err()));
+    const QString where = "127.0.0.1:" + QString::number(port);
+
+    QCOMPARE(pymodbus("tcp", where, {"wrs:10:1,65534,3", "wcs:5:1,0,1", "rh:10:3"}),
+             QStringList({"OK", "OK", "OK 1 65534 3"}));
+    QCOMPARE(mbpoll({"-t", "4", "-r", "10", "-c", "3", "-p", QString::number(port), "127.0.0.1"}),
+             QStringList({"1", "65534", "3"}));
+    {
+        Libmodbus mb(modbus_new_tcp("127.0.0.1", port));
+        QVERIFY(mb.ok());
+        uint8_t bits[3] = {};
+        QCOMPARE(modbus_read_bits(mb.ctx(), 5, 3, bits), 3);
+        QCOMPARE(QList<int>({bits[0], bits[1], bits[2]}), QList<int>({1, 0, 1}));
+        uint16_t reg = 0;
+        QCOMPARE(modbus_read_registers(mb.ctx(), 1024, 1, &reg), -1);  // beyond the table
+        QCOMPARE(errno, int(EMBXILADD));
+    }
+
+    QCOMPARE(slave.terminate(), 0);
+    const auto m = summaryLine().match(slave.err());
+    QVERIFY2(m.hasMatch(), qPrintable(slave.err()));
+    QCOMPARE(m.captured(1), QString("6"));  // pymodbus 3, mbpoll 1, libmodbus 2
+    QCOMPARE(m.captured(2), QString("6"));
+    QCOMPARE(m.captured(3), QString("1"));
+    // --log: one line per event, with the time to the millisecond and the peer.
+    const QStringList log = slave.out().split('\n', Qt::SkipEmptyParts);
+    static const QRegularExpression line(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (RX|TX|--) 127\\.0\\.0\\.1:\\d+ \\S");
+    for (const QString &l : log)
+        QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+    QCOMPARE(log.filter(QRegularExpression(" RX ")).size(), 6);
+    QCOMPARE(log.filter(QRegularExpression(" TX ")).size(), 6);
+    QCOMPARE(log.filter("Client Connect").size(), 3);
+    QVERIFY(log.filter(QRegularExpression(" TX 127\\.0\\.0\\.1:\\d+ 00 01 00 00 00 06 01 10 00 0A 00 03$")).size() == 1);
+}
+
+void TestHeadlessSlave::transportsShareOneSetOfTables()
+{
+    PtyPair rtu, ascii;
+    QVERIFY(rtu.ok() && ascii.ok());
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY2(slave.start({"--tcp", QString::number(port), "--rtu", rtu.a(), "--ascii", ascii.a()}, 3),
+             qPrintable(slave.err()));
+    {
+        Libmodbus tcp(modbus_new_tcp("127.0.0.1", port));
+        QVERIFY(tcp.ok());
+        QCOMPARE(modbus_write_register(tcp.ctx(), 7, 4321), 1);
+    }
+    // Written over TCP, read over RTU by pymodbus; written over ASCII, read
+    // over RTU by mbpoll and over TCP by libmodbus.
+    QCOMPARE(pymodbus("rtu", rtu.b(), {"rh:7:1"}), QStringList({"OK 4321"}));
+    QCOMPARE(pymodbus("ascii", ascii.b(), {"wr:8:99", "rh:7:2"}), QStringList({"OK", "OK 4321 99"}));
+    QCOMPARE(mbpoll({"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-t", "4", "-r", "8", rtu.b()}),
+             QStringList({"99"}));
+    {
+        Libmodbus mb(modbus_new_rtu(rtu.b().toLocal8Bit().constData(), 9600, 'N', 8, 1));
+        QVERIFY(mb.ok());
+        QCOMPARE(modbus_write_bit(mb.ctx(), 3, 1), 1);
+        Libmodbus tcp(modbus_new_tcp("127.0.0.1", port));
+        uint8_t bit = 0;
+        QCOMPARE(modbus_read_bits(tcp.ctx(), 3, 1, &bit), 1);
+        QCOMPARE(int(bit), 1);
+    }
+    QCOMPARE(slave.terminate(), 0);
+    QVERIFY2(slave.err().contains(QRegularExpression("Req 7  Ans 7  Exc 0  Err 0")), qPrintable(slave.err()));
+}
+
+void TestHeadlessSlave::delayedAnswersComeLateInOrder()
+{
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY(slave.start({"--tcp", QString::number(port), "--delay", "300"}, 1));
+    QTcpSocket c;
+    c.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(c.waitForConnected(3000));
+    // Three reads in one segment: each answered 300 ms after it came, all
+    // three together, in the order asked.
+    QByteArray three;
+    for (char t = 1; t <= 3; ++t)
+        three += QByteArray::fromHex("000000000006010300000001").replace(1, 1, QByteArray(1, t));
+    QElapsedTimer clock;
+    clock.start();
+    c.write(three);
+    QByteArray got;
+    while (got.size() < 33 && clock.elapsed() < 5000 && c.waitForReadyRead(5000))
+        got += c.readAll();
+    const qint64 ms = clock.elapsed();
+    QByteArray want;
+    for (char t = 1; t <= 3; ++t)
+        want += QByteArray::fromHex("0000000000050103020000").replace(1, 1, QByteArray(1, t));
+    QCOMPARE(got.toHex(), want.toHex());
+    QVERIFY2(ms >= 290 && ms < 1500, qPrintable(QString::number(ms)));
+    QCOMPARE(slave.terminate(), 0);
+}
+
+void TestHeadlessSlave::twoThousandConnections()
+{
+    constexpr int kClients = 2000, kRounds = 3;
+    // Both this test and the program (which inherits the limit) need a
+    // descriptor per connection.
+    rlimit rl{};
+    getrlimit(RLIMIT_NOFILE, &rl);
+    const rlim_t want = kClients + 200;
+    if (rl.rlim_cur < want) {
+        if (rl.rlim_max != RLIM_INFINITY && rl.rlim_max < want)
+            QFAIL(qPrintable(QString("the hard limit of open files (%1) is below %2").arg(rl.rlim_max).arg(want)));
+        rl.rlim_cur = want;
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &rl) == 0);
+    }
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY(slave.start({"--tcp", QString::number(port)}, 1));
+    {
+        Libmodbus mb(modbus_new_tcp("127.0.0.1", port));
+        uint16_t values[100];
+        for (int i = 0; i < 100; ++i)
+            values[i] = uint16_t(5000 + i);
+        QCOMPARE(modbus_write_registers(mb.ctx(), 0, 100, values), 100);
+    }
+
+    std::vector<pollfd> fds(kClients);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (auto &p : fds) {
+        p.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        QVERIFY(p.fd >= 0);
+        const int r = ::connect(p.fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        QVERIFY(r == 0 || errno == EINPROGRESS);
+    }
+    // Every client asks, in turn, for one register of its own and checks the
+    // answer; all are connected at once the whole time.
+    std::vector<int> done(kClients, 0);
+    std::vector<qint64> askedAt(kClients, -1);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 longest = 0;
+    int served = 0, wrong = 0;
+    auto ask = [&](int i) {
+        const int reg = i % 100;
+        const uint8_t req[] = {uint8_t(i >> 8), uint8_t(i), 0, 0, 0, 6, 1, 3, 0, uint8_t(reg), 0, 1};
+        if (::send(fds[size_t(i)].fd, req, sizeof req, MSG_NOSIGNAL) == ssize_t(sizeof req))
+            askedAt[size_t(i)] = clock.elapsed();
+    };
+    for (auto &p : fds)
+        p.events = POLLOUT;
+    while (served < kClients * kRounds && clock.elapsed() < 30000) {
+        if (poll(fds.data(), fds.size(), 1000) <= 0)
+            continue;
+        for (int i = 0; i < kClients; ++i) {
+            pollfd &p = fds[size_t(i)];
+            if ((p.revents & POLLOUT) && askedAt[size_t(i)] < 0) {
+                ask(i);
+                p.events = POLLIN;
+            } else if (p.revents & POLLIN) {
+                uint8_t b[64];
+                const ssize_t n = ::recv(p.fd, b, sizeof b, 0);
+                const int reg = i % 100;
+                const uint8_t want[] = {uint8_t(i >> 8), uint8_t(i), 0, 0, 0, 5, 1, 3, 2,
+                                        uint8_t((5000 + reg) >> 8), uint8_t(5000 + reg)};
+                if (n != ssize_t(sizeof want) || memcmp(b, want, sizeof want) != 0)
+                    ++wrong;
+                longest = std::max(longest, clock.elapsed() - askedAt[size_t(i)]);
+                ++served;
+                if (++done[size_t(i)] < kRounds)
+                    ask(i);
+                else
+                    p.events = 0;
+            } else if (p.revents & (POLLERR | POLLHUP)) {
+                ++wrong;
+                p.events = 0;
+            }
+        }
+    }
+    const QString rss = slave.residentMemory();
+    for (auto &p : fds)
+        ::close(p.fd);
+    qInfo("%d connections, %d requests served in %lld ms, longest wait %lld ms, program's resident memory %s",
+          kClients, served, clock.elapsed(), longest, qPrintable(rss));
+    QCOMPARE(wrong, 0);
+    QCOMPARE(served, kClients * kRounds);
+    QCOMPARE(slave.terminate(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestHeadlessSlave)
+#include "tst_headless_slave.moc"

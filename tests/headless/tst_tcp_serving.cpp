@@ -1,0 +1,264 @@
+// The TCP serving loop on its own, with a handler that echoes a fixed answer
+// and a clock the test moves by hand. Clients are plain non-blocking sockets
+// in the same thread; the test turns the loop with poll_once.
+#include <QtTest>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "Tcp_serving.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class HandClock : public TcpServingClock {
+public:
+    int64_t nowNs() const override { return now; }
+    int64_t now = 1000000000;
+};
+
+// Answers each request with "00 tt 00 00 00 03 01 83 02" carrying the
+// request's transaction number tt, held back by delayNs[unit id].
+class Recorder : public TcpServingHandler {
+public:
+    explicit Recorder(HandClock &c) : clock(c) {}
+    void serve(const TcpPeer &, const uint8_t *r, size_t n, TcpAnswer &a) override
+    {
+        ++served;
+        lastSize = n;
+        const uint8_t ans[] = {r[0], r[1], 0, 0, 0, 3, r[6], 0x83, 0x02};
+        a.assign(ans, sizeof ans);
+        if (r[6] == 9)
+            a.releaseNs = clock.now + 100000000;  // unit 9: 100 ms late
+    }
+    void connected(const TcpPeer &p) override { peers.push_back(QString::fromStdString(p.text)); }
+    void disconnected(const TcpPeer &) override { ++gone; }
+    void badLength(const TcpPeer &, unsigned length) override { bad.push_back(length); }
+
+    HandClock &clock;
+    long served = 0;
+    size_t lastSize = 0;
+    int gone = 0;
+    QStringList peers;
+    std::vector<unsigned> bad;
+};
+
+Bytes request(uint8_t transaction, uint8_t unit)
+{
+    return {0, transaction, 0, 0, 0, 6, unit, 3, 0, 0, 0, 1};
+}
+
+int connectTo(const char *host, uint16_t port, int family, int receiveBuffer = 0)
+{
+    const int fd = socket(family, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_storage ss{};
+    socklen_t len;
+    if (family == AF_INET) {
+        auto *a = reinterpret_cast<sockaddr_in *>(&ss);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(port);
+        inet_pton(AF_INET, host, &a->sin_addr);
+        len = sizeof *a;
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(&ss);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(port);
+        inet_pton(AF_INET6, host, &a->sin6_addr);
+        len = sizeof *a;
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    return fd;
+}
+
+void sendAll(int fd, const Bytes &b) { QCOMPARE(::send(fd, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
+
+// Turns the loop and collects what fd receives until want bytes came, the
+// connection ended (*ended) or ms passed.
+Bytes collect(TcpServing &s, int fd, size_t want, int ms, bool *ended = nullptr)
+{
+    Bytes got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < want && t.elapsed() < ms) {
+        s.poll_once(5);
+        uint8_t buf[65536];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0)
+            got.insert(got.end(), buf, buf + n);
+        else if (n == 0) {
+            if (ended)
+                *ended = true;
+            break;
+        }
+    }
+    return got;
+}
+
+}  // namespace
+
+class TestTcpServing : public QObject {
+    Q_OBJECT
+private slots:
+    void delayedAnswersKeepOrderAndBlockNoOne();
+    void clientThatDoesNotReadIsServedAsItReads();
+    void badLengthAfterRequestsClosesGracefully();
+    void peersOfDualStackListenerShowIpv4();
+};
+
+void TestTcpServing::delayedAnswersKeepOrderAndBlockNoOne()
+{
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServing s(rec, {}, clock);
+    const int l = s.listen("127.0.0.1", 0, nullptr);
+    QVERIFY(l >= 0);
+    const int a = connectTo("127.0.0.1", s.port(l), AF_INET), b = connectTo("127.0.0.1", s.port(l), AF_INET);
+    QVERIFY(a >= 0 && b >= 0);
+    // A: a late answer, then one due at once that must wait behind it.
+    Bytes both = request(1, 9);
+    const Bytes second = request(2, 1);
+    both.insert(both.end(), second.begin(), second.end());
+    sendAll(a, both);
+    sendAll(b, request(3, 1));
+    const Bytes bGot = collect(s, b, 9, 2000);
+    QCOMPARE(bGot.size(), size_t(9));
+    QCOMPARE(bGot[1], uint8_t(3));
+    QCOMPARE(collect(s, a, 9, 100).size(), size_t(0));  // the clock has not moved
+
+    clock.now += 100000000;
+    const Bytes aGot = collect(s, a, 18, 2000);
+    QCOMPARE(aGot.size(), size_t(18));
+    QCOMPARE(aGot[1], uint8_t(1));
+    QCOMPARE(aGot[10], uint8_t(2));
+    ::close(a);
+    ::close(b);
+}
+
+void TestTcpServing::clientThatDoesNotReadIsServedAsItReads()
+{
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServingLimits limits;
+    limits.output = 4096;
+    limits.socketSendBuffer = 8192;  // or the kernel would take in megabytes of answers first
+    TcpServing s(rec, limits, clock);
+    const int l = s.listen("127.0.0.1", 0, nullptr);
+    const int c = connectTo("127.0.0.1", s.port(l), AF_INET, 8192);
+    QVERIFY(c >= 0);
+
+    // 120 000 requests (1.4 MB) sent without reading a single answer.
+    const long total = 120000;
+    Bytes all;
+    for (long i = 0; i < total; ++i) {
+        const Bytes r = request(uint8_t(i), 1);
+        all.insert(all.end(), r.begin(), r.end());
+    }
+    size_t sent = 0;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        if (sent < all.size()) {
+            const ssize_t n = ::send(c, all.data() + sent, all.size() - sent, MSG_NOSIGNAL);
+            if (n > 0)
+                sent += size_t(n);
+        }
+        s.poll_once(2);
+    }
+    // Served only as far as the answers found room: far from all of them,
+    // and the rest waits in the kernel, not here.
+    const long servedWhileDeaf = rec.served;
+    QVERIFY2(servedWhileDeaf < total / 2, qPrintable(QString::number(servedWhileDeaf)));
+    for (int i = 0; i < 20; ++i)
+        s.poll_once(2);
+    QCOMPARE(rec.served, servedWhileDeaf);  // nothing more while it does not read
+
+    // Reading, it gets every answer, in order.
+    Bytes got;
+    t.restart();
+    while (got.size() < size_t(total) * 9 && t.elapsed() < 20000) {
+        if (sent < all.size()) {
+            const ssize_t n = ::send(c, all.data() + sent, all.size() - sent, MSG_NOSIGNAL);
+            if (n > 0)
+                sent += size_t(n);
+        }
+        s.poll_once(1);
+        uint8_t buf[65536];
+        const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+        if (n > 0)
+            got.insert(got.end(), buf, buf + n);
+    }
+    QCOMPARE(got.size(), size_t(total) * 9);
+    for (long i = 0; i < total; i += 997)
+        QCOMPARE(got[size_t(i) * 9 + 1], uint8_t(i));
+    ::close(c);
+}
+
+void TestTcpServing::badLengthAfterRequestsClosesGracefully()
+{
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServing s(rec, {}, clock);
+    const int l = s.listen("127.0.0.1", 0, nullptr);
+    const int c = connectTo("127.0.0.1", s.port(l), AF_INET);
+    QVERIFY(c >= 0);
+    // A request, a late one, then a header whose length field is 0x0400.
+    Bytes b = request(1, 1);
+    const Bytes late = request(2, 9);
+    const Bytes bad = {0, 3, 0, 0, 0x04, 0x00, 1, 3, 0, 0, 0, 1};
+    b.insert(b.end(), late.begin(), late.end());
+    b.insert(b.end(), bad.begin(), bad.end());
+    sendAll(c, b);
+    bool ended = false;
+    Bytes got = collect(s, c, 9, 2000, &ended);
+    QCOMPARE(got.size(), size_t(9));
+    QCOMPARE(rec.bad, std::vector<unsigned>{0x0400});
+    clock.now += 100000000;  // the late answer is still owed before the close
+    const Bytes rest = collect(s, c, 100, 2000, &ended);
+    QCOMPARE(rest.size(), size_t(9));
+    QCOMPARE(rest[1], uint8_t(2));
+    QVERIFY(ended);  // an orderly end (FIN), not a reset
+    ::close(c);
+    for (int i = 0; i < 20 && rec.gone == 0; ++i)
+        s.poll_once(5);
+    QCOMPARE(rec.gone, 1);
+    QCOMPARE(s.connectionCount(), size_t(0));
+}
+
+void TestTcpServing::peersOfDualStackListenerShowIpv4()
+{
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServing s(rec, {}, clock);
+    std::string reason;
+    const int l = s.listen("::", 0, &reason);
+    if (l < 0)
+        QSKIP(qPrintable("no IPv6 on this machine: " + QString::fromStdString(reason)));
+    const int v4 = connectTo("127.0.0.1", s.port(l), AF_INET);
+    const int v6 = connectTo("::1", s.port(l), AF_INET6);
+    QVERIFY(v4 >= 0);
+    for (int i = 0; i < 20 && rec.peers.size() < (v6 >= 0 ? 2 : 1); ++i)
+        s.poll_once(5);
+    QVERIFY(rec.peers.size() >= 1);
+    QVERIFY2(QRegularExpression("^127\\.0\\.0\\.1:\\d+$").match(rec.peers[0]).hasMatch(), qPrintable(rec.peers[0]));
+    if (v6 >= 0) {
+        QVERIFY2(QRegularExpression("^\\[::1\\]:\\d+$").match(rec.peers.value(1)).hasMatch(),
+                 qPrintable(rec.peers.value(1)));
+        ::close(v6);
+    }
+    ::close(v4);
+}
+
+QTEST_GUILESS_MAIN(TestTcpServing)
+#include "tst_tcp_serving.moc"
