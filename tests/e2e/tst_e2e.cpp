@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -455,6 +456,44 @@ private slots:
                      {SlaveRtu + int(t), MasterRtu + int(t)});
         qInfo("%s: register on the slave's grid %lld ms after the dialog, coil %lld ms; whole exchange %lld ms",
               QTest::currentDataTag(), regMs, coilMs, clock.elapsed());
+    }
+
+    // Long grids scrolled to their end keep their headings in view: a master
+    // laid out for 1920 coils and every grid of a slave.
+    void scrolledGridsKeepHeadings()
+    {
+        QWidget *slave = openFromMenu(kSlaveActions[Tcp], SlaveTcp);
+        QWidget *master = openFromMenu(kMasterActions[Tcp], MasterTcp);
+        connectPair(Tcp, master, slave);
+        if (QTest::currentTestFailed())
+            return;
+        read(master, 0, 1, 1920);
+        auto scrolled = [](StringGrid *g, const QStringList &headings) {
+            g->scrollToBottom();
+            QCoreApplication::processEvents();
+            QStringList shown;
+            for (int c = 0; c < g->colCount(); ++c)
+                shown << g->model()->headerData(c, Qt::Horizontal).toString();
+            QCOMPARE(shown, headings);
+            QVERIFY(g->horizontalHeader()->isVisible());
+            QVERIFY(g->rowAt(0) > 1);
+        };
+        const QStringList bits{"address", "bits-7", "bits-6", "bits-5", "bits-4",
+                               "bits-3",  "bits-2", "bits-1", "bits-0"};
+        toFront(master);
+        auto *grid = child<StringGrid>(master, "StringGrid1");
+        QCOMPARE(grid->rowCount(), 241);
+        scrolled(grid, bits);
+        toFront(slave);
+        auto *pages = child<QTabWidget>(slave, "PageControl1");
+        const QString tables[4] = {"Output Coil", "Input Relay", "Holding Register", "Input Register"};
+        for (int kind = 4; kind >= 1; --kind) {
+            pages->setCurrentIndex(kind - 1);
+            QStringList headings = kind <= 2 ? bits : QStringList{"", "Decimal", "Hex."};
+            headings[0] = tables[kind - 1];
+            scrolled(child<StringGrid>(slave, QString("StringGrid%1").arg(kind)), headings);
+        }
+        savePictures("scrolled", {SlaveTcp, MasterTcp});
     }
 
     // All six stations at once, each on its own port or socket: three masters
