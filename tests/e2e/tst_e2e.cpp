@@ -270,8 +270,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(Form1);
-        if (QStandardPaths::findExecutable("socat").isEmpty())
-            QSKIP("socat is not installed");
+        QVERIFY2(!QStandardPaths::findExecutable("socat").isEmpty(),
+                 "socat is not installed (scripts/install-deps.sh --test installs it)");
         set_message_box_sink([this](const std::string &text, const std::string &caption) {
             boxes_ << QString::fromStdString(caption + "|" + text);
         });
