@@ -212,8 +212,6 @@ QStringList Memo::lines() const
     return all.split(QLatin1Char('\n'));
 }
 
-QString number_mask(int digits) { return QString(qMax(digits, 1), QLatin1Char('0')) + QStringLiteral("; "); }
-
 long read_decimal_field(const QLineEdit *edit)
 {
     // A masked field is read with its blanks in place, as the stations expect

@@ -52,14 +52,14 @@ public:
     // whose registers are written hundreds of times a second thus paints
     // its grid once per refresh instead of once per request.
     static constexpr int kRepaintMs = 20;
-    // Repaints the changed cells now.
-    void repaintChanged();
 
 protected:
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QList<int> &roles = QList<int>()) override;
 
 private:
+    // Repaints the changed cells now.
+    void repaintChanged();
     // Shows the row-0 texts of columns first to last in the header.
     void showHeadings(int first, int last);
     // After rows or columns come or go: row 0 hidden, every heading shown.
@@ -106,10 +106,9 @@ private:
 // the masked edit the station code was written for:
 //  - the mask letters for digits are the other way round: in Qt '9' is a
 //    required digit and '0' an optional one (the designer's masks use '9' for
-//    optional); number_mask() gives the optional-digit mask the stations use;
+//    optional);
 //  - QLineEdit::text() leaves out the unfilled places, where a masked edit
 //    gives blanks; read_decimal_field() reads the field with its blanks.
-QString number_mask(int digits);  // digits optional digits, blank ' ' for empty places
 
 // A masked numeric field read as the stations read it: leading blanks skipped,
 // digits up to the first other character (a blank included), nothing gives 0

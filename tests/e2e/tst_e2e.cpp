@@ -30,6 +30,7 @@
 
 #include "Gui_services.h"
 #include "Modal.h"
+#include "Frame_panels.h"
 #include "Modbus_main.h"
 #include "Notices.h"
 #include "Peers.h"
@@ -142,13 +143,13 @@ class TestEndToEnd : public QObject {
             server->setListenPort(port);
             button(slave, "BitBtn1")->click();
             QVERIFY(server->serverOpen());
-            QCOMPARE(Form1->messageText(), QString("Modbus/TCP Server Open...."));
+            QCOMPARE(frame_message_text(Form1), QString("Modbus/TCP Server Open...."));
             child<QLineEdit>(master, "Edit1")->setText("127.0.0.1");
             child<QLineEdit>(master, "MaskEdit4")->setText(QString::number(port));
             button(master, "BitBtn3")->click();
             QVERIFY(waitUntil([&] { return button(master, "BitBtn4")->isEnabled(); }, 5000));
             QVERIFY(waitUntil([&] { return server->clientCount() == 1; }, 5000));
-            QCOMPARE(Form1->messageText(), QString("Connect To: 127.0.0.1 OK"));
+            QCOMPARE(frame_message_text(Form1), QString("Connect To: 127.0.0.1 OK"));
             return;
         }
         QVERIFY2(makePair(t), "socat made no pty pair");
@@ -159,10 +160,10 @@ class TestEndToEnd : public QObject {
                  t == Rtu ? QString("COM3 Port 9600 N 8 1") : QString("COM4 Port 9600 O 7 1"));
         button(slave, "BitBtn1")->click();
         QVERIFY(button(slave, "BitBtn2")->isEnabled());
-        QCOMPARE(Form1->messageText(), QString("Open COM%1 port OK ......").arg(kSlaveCom[t]));
+        QCOMPARE(frame_message_text(Form1), QString("Open COM%1 port OK ......").arg(kSlaveCom[t]));
         button(master, "BitBtn4")->click();
         QVERIFY(button(master, "BitBtn5")->isEnabled());
-        QCOMPARE(Form1->messageText(), QString("Open COM%1 port OK ......").arg(kMasterCom[t]));
+        QCOMPARE(frame_message_text(Form1), QString("Open COM%1 port OK ......").arg(kMasterCom[t]));
     }
 
     // A master is idle once its answer is in and (serial) its timer stopped.
@@ -344,7 +345,7 @@ private slots:
         Form1->resize(730, 505);
         QWidget *form = openFromMenu(action.toLatin1().constData(), kind);
         QCoreApplication::processEvents();
-        QWidget *area = Form1->mdiArea()->viewport();
+        QWidget *area = frame_mdi_area(Form1)->viewport();
         const QRect inside = area->rect();
         const QList<QWidget *> controls = form->findChildren<QWidget *>();
         for (QWidget *w : controls) {
