@@ -184,8 +184,6 @@ void TForm1::updateClock()
                                             int(Hour), int(Minute), int(Second)));
 }
 
-QString TForm1::clockText() const { return StatusPanel0->text(); }
-QString TForm1::messageText() const { return StatusPanel1->text(); }
 void TForm1::setMessageText(const QString &text) { StatusPanel1->setText(text); }
 
 // ---- station windows ------------------------------------------------------

@@ -53,11 +53,7 @@ public:
                                     int16_t *minute, int16_t *second, int16_t *msec, int16_t *dayofweek);
     static void setClockSource(ClockSource source);  // null: get_date_time
 
-    QString clockText() const;
-    QString messageText() const;
     void setMessageText(const QString &text);
-
-    QMdiArea *mdiArea() const { return MdiArea1; }
 
 public slots:
     void FormCreate();

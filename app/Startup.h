@@ -15,7 +15,7 @@ public:
     TApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
 
-    bool hasPendingException() const { return bool(pending_); }
+    // Throws the kept exception, if any, and forgets it.
     void rethrowPending();
 
 private:

@@ -49,10 +49,6 @@ public slots:
 public:
     ~TPort_DefDlg() override;
 
-    // The working copy the dialog edits (for tests).
-    const PortTable &workTable() const { return work_; }
-    int workUsedPort() const { return workUsed_; }
-
 private:
     PortTable work_{};
     int workUsed_ = 1;

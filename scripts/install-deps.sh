@@ -1,16 +1,38 @@
 #!/usr/bin/env bash
-# Installs every Debian package needed to build Quillan and run its tests.
-# Safe to run again: packages already present are left alone.
+# Installs the Debian packages Quillan needs. Safe to run again: packages
+# already present are left alone.
+#
+#   scripts/install-deps.sh          what building and running need (run.sh)
+#   scripts/install-deps.sh --test   that and the test tools (test.sh)
 set -euo pipefail
 
-PKGS=(
-  build-essential cmake ninja-build pkg-config
+# Building and running: compiler, CMake and Ninja, Qt 6 Widgets/Network (its
+# development package brings moc, the platform plugins and the OpenGL headers
+# Qt's CMake files ask for). dpkg-dev, for the Debian package, comes with
+# build-essential.
+RUN_PKGS=(
+  build-essential
+  cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  socat python3 python3-pymodbus python3-serial python3-serial-asyncio mbpoll libmodbus-dev
-  xvfb xauth x11-apps x11-utils imagemagick xdotool
+)
+
+# Tests, benchmarks and fuzzing, one group of packages a line.
+TEST_PKGS=(
+  socat
+  python3 python3-pymodbus python3-serial python3-serial-asyncio
+  mbpoll libmodbus-dev
+  xvfb xauth x11-apps x11-utils
+  imagemagick xdotool
   clang libclang-rt-14-dev
   lintian appstream desktop-file-utils help2man man-db  # tests only: the package test (e2e_deb) checks with these; running Quillan needs none
 )
+
+PKGS=("${RUN_PKGS[@]}")
+case "${1:-}" in
+  "") ;;
+  --test) PKGS+=("${TEST_PKGS[@]}") ;;
+  *) echo "usage: $0 [--test]" >&2; exit 2 ;;
+esac
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

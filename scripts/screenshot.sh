@@ -17,7 +17,7 @@ if [ ! -x "$bin" ]; then
   exit 1
 fi
 for tool in Xvfb import; do
-  command -v "$tool" >/dev/null || { echo "screenshot: $tool missing (scripts/install-deps.sh)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "screenshot: $tool missing (scripts/install-deps.sh --test)" >&2; exit 1; }
 done
 
 # A display number nobody uses.

@@ -5,7 +5,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILLAN_BUILD_DIR:-$here/build}"
-"$here/scripts/install-deps.sh"
+"$here/scripts/install-deps.sh" --test
 "$here/scripts/build.sh"
 # Windows are created offscreen when there is no display.
 if [ -z "${DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi

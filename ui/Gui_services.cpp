@@ -15,16 +15,70 @@ StringGrid::StringGrid(QWidget *parent) : QTableWidget(parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     verticalHeader()->setVisible(false);
-    horizontalHeader()->setVisible(false);
     verticalHeader()->setDefaultSectionSize(20);
-    horizontalHeader()->setDefaultSectionSize(64);
+    // The header stands in for row 0: it shows the headings as the cells
+    // did (left-aligned, never bold for the current column) and a click on
+    // it selects nothing.
+    QHeaderView *header = horizontalHeader();
+    header->setDefaultSectionSize(64);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setHighlightSections(false);
+    header->setSectionsClickable(false);
     repaint_ = new QTimer(this);
     repaint_->setSingleShot(true);
     connect(repaint_, &QTimer::timeout, this, &StringGrid::repaintChanged);
+    const QAbstractItemModel *m = model();
+    connect(m, &QAbstractItemModel::rowsInserted, this, &StringGrid::headingsChanged);
+    connect(m, &QAbstractItemModel::rowsRemoved, this, &StringGrid::headingsChanged);
+    connect(m, &QAbstractItemModel::columnsInserted, this, &StringGrid::headingsChanged);
+    connect(m, &QAbstractItemModel::columnsRemoved, this, &StringGrid::headingsChanged);
+    connect(m, &QAbstractItemModel::modelReset, this, &StringGrid::headingsChanged);
+}
+
+StringGrid::~StringGrid()
+{
+    // The table's model is deleted with the QTableWidget base, after this
+    // part is gone; it resets on the way and must not reach headingsChanged.
+    disconnect(model(), nullptr, this, nullptr);
+}
+
+void StringGrid::headingsChanged()
+{
+    // A row 0 that is new (the grid was empty) is shown until hidden again.
+    if (QTableWidget::rowCount() > 0 && !isRowHidden(0))
+        setRowHidden(0, true);
+    showHeadings(0, columnCount() - 1);
+}
+
+void StringGrid::showHeadings(int first, int last)
+{
+    for (int c = std::max(first, 0); c <= last && c < columnCount(); ++c) {
+        const QString text = cellText(c, 0);
+        // Every column gets a header item, an empty one too: without one the
+        // header would show its own column numbers.
+        QTableWidgetItem *heading = horizontalHeaderItem(c);
+        if (!heading) {
+            heading = new QTableWidgetItem(text);
+            setHorizontalHeaderItem(c, heading);
+        } else if (heading->text() != text) {
+            heading->setText(text);
+        }
+    }
+}
+
+void StringGrid::selectCell(int col, int row)
+{
+    if (row < 1) {
+        setCurrentCell(-1, -1);
+        return;
+    }
+    setCurrentCell(row, col);
 }
 
 void StringGrid::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
 {
+    if (topLeft.isValid() && topLeft.row() == 0)
+        showHeadings(topLeft.column(), bottomRight.column());
     if (topLeft != bottomRight || !topLeft.isValid() || changed_.size() >= 4096) {
         // A range (or a flood of single cells): the view repaints all of it.
         changed_.clear();
@@ -81,14 +135,17 @@ void StringGrid::widenColumnToText(int col)
         return;
     const QFontMetrics metrics(font());
     int widest = 0;
-    for (int r = 0; r < QTableWidget::rowCount(); ++r)
+    for (int r = 1; r < QTableWidget::rowCount(); ++r)
         if (const QTableWidgetItem *it = item(r, col))
             widest = std::max(widest, metrics.horizontalAdvance(it->text()));
     // The item delegate keeps a margin on either side of the text and the grid
     // line takes a pixel; text measured in whole pixels may still be a
     // fraction wider, so half a character is added.
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-    const int need = widest + 2 * margin + 1 + metrics.averageCharWidth() / 2;
+    int need = widest + 2 * margin + 1 + metrics.averageCharWidth() / 2;
+    // The heading is shown in the header, in the header's font and margins.
+    if (QTableWidget::rowCount() > 0 && !cellText(col, 0).isEmpty())
+        need = std::max(need, horizontalHeader()->sectionSizeHint(col) + metrics.averageCharWidth() / 2);
     if (columnWidth(col) < need)
         setColumnWidth(col, need);
 }
@@ -154,8 +211,6 @@ QStringList Memo::lines() const
         return {};
     return all.split(QLatin1Char('\n'));
 }
-
-QString number_mask(int digits) { return QString(qMax(digits, 1), QLatin1Char('0')) + QStringLiteral("; "); }
 
 long read_decimal_field(const QLineEdit *edit)
 {

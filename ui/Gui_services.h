@@ -1,7 +1,10 @@
 // Qt stand-ins for the controls every window uses.
 //
 // StringGrid: a QTableWidget addressed by (column, row) like the station code
-// expects, with cells created on first use. Memo: a read-only, fixed-width
+// expects, with cells created on first use. Row 0 holds the headings: it stays
+// in the model (cell(col, 0) reads and writes them) but is hidden, and its
+// texts are shown in the horizontal header, so they stay in view while the
+// data rows scroll and can never be selected. Memo: a read-only, fixed-width
 // QPlainTextEdit to which whole lines are appended.
 #pragma once
 
@@ -19,6 +22,7 @@ class StringGrid : public QTableWidget, public TextGrid {
     Q_OBJECT
 public:
     explicit StringGrid(QWidget *parent = nullptr);
+    ~StringGrid() override;
 
     int rowCount() const override { return QTableWidget::rowCount(); }
     int colCount() const override { return QTableWidget::columnCount(); }
@@ -32,7 +36,8 @@ public:
     // The selected cell, as the station code reads it (column, row).
     int selectedCol() const { return currentColumn(); }
     int selectedRow() const { return currentRow(); }
-    void selectCell(int col, int row) { setCurrentCell(row, col); }
+    // Selecting a heading (row 0) selects nothing: no cell is current.
+    void selectCell(int col, int row);
     // The grid's hint ("Double click to set value") shown on hover or not.
     void setHintText(const QString &hint) { hint_ = hint; }
     void showHint(bool on);
@@ -47,14 +52,19 @@ public:
     // whose registers are written hundreds of times a second thus paints
     // its grid once per refresh instead of once per request.
     static constexpr int kRepaintMs = 20;
-    // Repaints the changed cells now.
-    void repaintChanged();
 
 protected:
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QList<int> &roles = QList<int>()) override;
 
 private:
+    // Repaints the changed cells now.
+    void repaintChanged();
+    // Shows the row-0 texts of columns first to last in the header.
+    void showHeadings(int first, int last);
+    // After rows or columns come or go: row 0 hidden, every heading shown.
+    void headingsChanged();
+
     QString hint_;
     QSet<quint64> changed_;  // row << 32 | column of cells waiting for their repaint
     QTimer *repaint_;
@@ -96,10 +106,9 @@ private:
 // the masked edit the station code was written for:
 //  - the mask letters for digits are the other way round: in Qt '9' is a
 //    required digit and '0' an optional one (the designer's masks use '9' for
-//    optional); number_mask() gives the optional-digit mask the stations use;
+//    optional);
 //  - QLineEdit::text() leaves out the unfilled places, where a masked edit
 //    gives blanks; read_decimal_field() reads the field with its blanks.
-QString number_mask(int digits);  // digits optional digits, blank ' ' for empty places
 
 // A masked numeric field read as the stations read it: leading blanks skipped,
 // digits up to the first other character (a blank included), nothing gives 0

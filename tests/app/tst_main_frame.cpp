@@ -14,6 +14,7 @@
 
 #include "About_box.h"
 #include "Modal.h"
+#include "Frame_panels.h"
 #include "Modbus_main.h"
 #include "Notices.h"
 
@@ -74,7 +75,7 @@ class TestMainFrame : public QObject {
             TForm1::setStationFactory(k, {});
     }
     QAction *action(const char *name) { return frame_->findChild<QAction *>(name); }
-    QList<QMdiSubWindow *> subWindows() { return frame_->mdiArea()->subWindowList(); }
+    QList<QMdiSubWindow *> subWindows() { return frame_mdi_area(frame_.get())->subWindowList(); }
 
 private slots:
     void init()
@@ -156,8 +157,7 @@ private slots:
     {
         frame_->show();
         frame_->activateWindow();
-        if (!QTest::qWaitForWindowActive(frame_.get()))
-            QSKIP("the platform gives the frame no focus");
+        QVERIFY2(QTest::qWaitForWindowActive(frame_.get()), "the frame got no focus");
         const Qt::Key keys[6] = {Qt::Key_F4, Qt::Key_F5, Qt::Key_F6, Qt::Key_F7, Qt::Key_F8, Qt::Key_F9};
         for (int k = 0; k < 6; ++k) {
             QTest::keyClick(frame_.get(), keys[k]);
@@ -185,10 +185,10 @@ private slots:
         fake_fields[7] = 3;
         TForm1::setClockSource(fake_clock);
         frame_ = std::make_unique<TForm1>();  // shown at once, not a second later
-        QCOMPARE(frame_->clockText(), text);
+        QCOMPARE(frame_clock_text(frame_.get()), text);
         fake_fields[5] = int16_t((fields[5] + 1) % 60);
         frame_->Timer1Timer();
-        QVERIFY(frame_->clockText() != text);
+        QVERIFY(frame_clock_text(frame_.get()) != text);
     }
 
     // Fields the clock leaves alone read as zeros, never as the last tick's.
@@ -199,7 +199,7 @@ private slots:
         frame_->Timer1Timer();
         TForm1::setClockSource(silent_clock);
         frame_->Timer1Timer();
-        QCOMPARE(frame_->clockText(), QString("0000/00/00 00:00:00"));
+        QCOMPARE(frame_clock_text(frame_.get()), QString("0000/00/00 00:00:00"));
     }
 
     void realClockTicks()
@@ -209,14 +209,14 @@ private slots:
         QVERIFY(timer->isActive());
         QCOMPARE(timer->interval(), 1000);
         const QRegularExpression format("^\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}$");
-        const QString first = frame_->clockText();
+        const QString first = frame_clock_text(frame_.get());
         QVERIFY2(format.match(first).hasMatch(), qPrintable(first));
         QVERIFY(first != "0000/00/00 00:00:00");
         const QDateTime now = QDateTime::currentDateTime();
         const QDateTime shown = QDateTime::fromString(first, "yyyy/MM/dd HH:mm:ss");
         QVERIFY(qAbs(shown.secsTo(now)) <= 2);
-        QTRY_VERIFY_WITH_TIMEOUT(frame_->clockText() != first, 3000);
-        QVERIFY(format.match(frame_->clockText()).hasMatch());
+        QTRY_VERIFY_WITH_TIMEOUT(frame_clock_text(frame_.get()) != first, 3000);
+        QVERIFY(format.match(frame_clock_text(frame_.get())).hasMatch());
     }
 
     void statusPanels()
@@ -226,7 +226,7 @@ private slots:
         QVERIFY(p0 && p1);
         QCOMPARE(p0->minimumWidth(), 120);
         QCOMPARE(p1->minimumWidth(), 100);
-        QCOMPARE(frame_->messageText(), QString("Message"));
+        QCOMPARE(frame_message_text(frame_.get()), QString("Message"));
         frame_->setMessageText("Modbus/TCP Server Close.....");
         QCOMPARE(p1->text(), QString("Modbus/TCP Server Close....."));
     }
@@ -253,10 +253,10 @@ private slots:
         frame_->show();
         frame_->MasterRTU1Click();
         frame_->SlaveTCP1Click();
-        QCOMPARE(frame_->mdiArea()->activeSubWindow(), frame_->stationSubWindow(SlaveTcp));
+        QCOMPARE(frame_mdi_area(frame_.get())->activeSubWindow(), frame_->stationSubWindow(SlaveTcp));
         frame_->MasterRTU1Click();
-        QCOMPARE(frame_->mdiArea()->activeSubWindow(), frame_->stationSubWindow(MasterRtu));
-        QCOMPARE(frame_->mdiArea()->subWindowList(QMdiArea::StackingOrder).last(),
+        QCOMPARE(frame_mdi_area(frame_.get())->activeSubWindow(), frame_->stationSubWindow(MasterRtu));
+        QCOMPARE(frame_mdi_area(frame_.get())->subWindowList(QMdiArea::StackingOrder).last(),
                  frame_->stationSubWindow(MasterRtu));
         QCOMPARE(subWindows().size(), 2);
     }
@@ -273,7 +273,7 @@ private slots:
         QVERIFY(!sub->isMinimized());
         QVERIFY(!sub->isMaximized());
         QVERIFY(sub->isVisible());
-        QCOMPARE(frame_->mdiArea()->activeSubWindow(), sub);
+        QCOMPARE(frame_mdi_area(frame_.get())->activeSubWindow(), sub);
     }
 
     // Closed by its close box, a station clears its flag; the next choice
@@ -389,7 +389,7 @@ private slots:
             frame_->TileHorizontally1Click();
         else
             frame_->TileVertically1Click();
-        const QRect area = frame_->mdiArea()->viewport()->rect();
+        const QRect area = frame_mdi_area(frame_.get())->viewport()->rect();
         QList<QRect> rects;
         for (int k : {MasterRtu, MasterAscii, SlaveRtu}) {
             QMdiSubWindow *s = frame_->stationSubWindow(k);

@@ -99,9 +99,9 @@ private slots:
     void threeBoxesInARow()
     {
         QLineEdit device, address, count;
-        device.setInputMask(number_mask(3));
-        address.setInputMask(number_mask(4));
-        count.setInputMask(number_mask(4));
+        device.setInputMask(QString("000; "));
+        address.setInputMask(QString("0000; "));
+        count.setInputMask(QString("0000; "));
         address.setText("0");
         count.setText("0");
         BoxAnswerer op;
@@ -132,7 +132,7 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("cursor");    // where typing starts
         QTest::addColumn<long>("value");
-        const QString m5 = number_mask(5);
+        const QString m5 = QString("00000; ");
         QTest::newRow("empty masked") << m5 << "" << 0 << 0L;
         QTest::newRow("digits") << m5 << "40001" << 0 << 40001L;
         QTest::newRow("short") << m5 << "12" << 0 << 12L;

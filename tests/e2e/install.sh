@@ -15,7 +15,8 @@
 #     desktop entry, the manual pages; then installs them with dpkg into a
 #     scratch root, where every program answers --version without a display.
 #
-# Exits 77 (skipped) when a tool the step needs is missing. Everything
+# Fails when a tool the step needs is missing (all come with the packages of
+# scripts/install-deps.sh). Everything
 # started here is ended by its own PID; the temporary directories go.
 set -euo pipefail
 mode="$1"
@@ -36,7 +37,7 @@ finish() {
 trap finish EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
-need() { command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed"; exit 77; }; }
+need() { command -v "$1" >/dev/null || fail "$1 is not installed (scripts/install-deps.sh installs it)"; }
 
 # shellcheck source=xvfb.sh
 . "$(dirname "$0")/xvfb.sh"

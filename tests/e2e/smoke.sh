@@ -6,7 +6,8 @@
 #
 #   tests/e2e/smoke.sh <quillan binary> <directory for the pictures>
 #
-# Exits 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
+# Fails when Xvfb, xdotool or ImageMagick is missing: the test packages
+# (scripts/install-deps.sh --test) install them.
 # Everything started here is ended by its own PID.
 set -euo pipefail
 bin="$1"
@@ -14,8 +15,8 @@ out="$2"
 
 for tool in Xvfb xdpyinfo xdotool import convert; do
   if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/install-deps.sh)"
-    exit 77
+    echo "FAIL: $tool is not installed (scripts/install-deps.sh --test installs it)"
+    exit 1
   fi
 done
 [ -x "$bin" ] || { echo "FAIL: $bin not found"; exit 1; }

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -29,6 +30,7 @@
 
 #include "Gui_services.h"
 #include "Modal.h"
+#include "Frame_panels.h"
 #include "Modbus_main.h"
 #include "Notices.h"
 #include "Peers.h"
@@ -141,13 +143,13 @@ class TestEndToEnd : public QObject {
             server->setListenPort(port);
             button(slave, "BitBtn1")->click();
             QVERIFY(server->serverOpen());
-            QCOMPARE(Form1->messageText(), QString("Modbus/TCP Server Open...."));
+            QCOMPARE(frame_message_text(Form1), QString("Modbus/TCP Server Open...."));
             child<QLineEdit>(master, "Edit1")->setText("127.0.0.1");
             child<QLineEdit>(master, "MaskEdit4")->setText(QString::number(port));
             button(master, "BitBtn3")->click();
             QVERIFY(waitUntil([&] { return button(master, "BitBtn4")->isEnabled(); }, 5000));
             QVERIFY(waitUntil([&] { return server->clientCount() == 1; }, 5000));
-            QCOMPARE(Form1->messageText(), QString("Connect To: 127.0.0.1 OK"));
+            QCOMPARE(frame_message_text(Form1), QString("Connect To: 127.0.0.1 OK"));
             return;
         }
         QVERIFY2(makePair(t), "socat made no pty pair");
@@ -158,10 +160,10 @@ class TestEndToEnd : public QObject {
                  t == Rtu ? QString("COM3 Port 9600 N 8 1") : QString("COM4 Port 9600 O 7 1"));
         button(slave, "BitBtn1")->click();
         QVERIFY(button(slave, "BitBtn2")->isEnabled());
-        QCOMPARE(Form1->messageText(), QString("Open COM%1 port OK ......").arg(kSlaveCom[t]));
+        QCOMPARE(frame_message_text(Form1), QString("Open COM%1 port OK ......").arg(kSlaveCom[t]));
         button(master, "BitBtn4")->click();
         QVERIFY(button(master, "BitBtn5")->isEnabled());
-        QCOMPARE(Form1->messageText(), QString("Open COM%1 port OK ......").arg(kMasterCom[t]));
+        QCOMPARE(frame_message_text(Form1), QString("Open COM%1 port OK ......").arg(kMasterCom[t]));
     }
 
     // A master is idle once its answer is in and (serial) its timer stopped.
@@ -269,8 +271,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(Form1);
-        if (QStandardPaths::findExecutable("socat").isEmpty())
-            QSKIP("socat is not installed");
+        QVERIFY2(!QStandardPaths::findExecutable("socat").isEmpty(),
+                 "socat is not installed (scripts/install-deps.sh --test installs it)");
         set_message_box_sink([this](const std::string &text, const std::string &caption) {
             boxes_ << QString::fromStdString(caption + "|" + text);
         });
@@ -343,7 +345,7 @@ private slots:
         Form1->resize(730, 505);
         QWidget *form = openFromMenu(action.toLatin1().constData(), kind);
         QCoreApplication::processEvents();
-        QWidget *area = Form1->mdiArea()->viewport();
+        QWidget *area = frame_mdi_area(Form1)->viewport();
         const QRect inside = area->rect();
         const QList<QWidget *> controls = form->findChildren<QWidget *>();
         for (QWidget *w : controls) {
@@ -455,6 +457,44 @@ private slots:
                      {SlaveRtu + int(t), MasterRtu + int(t)});
         qInfo("%s: register on the slave's grid %lld ms after the dialog, coil %lld ms; whole exchange %lld ms",
               QTest::currentDataTag(), regMs, coilMs, clock.elapsed());
+    }
+
+    // Long grids scrolled to their end keep their headings in view: a master
+    // laid out for 1920 coils and every grid of a slave.
+    void scrolledGridsKeepHeadings()
+    {
+        QWidget *slave = openFromMenu(kSlaveActions[Tcp], SlaveTcp);
+        QWidget *master = openFromMenu(kMasterActions[Tcp], MasterTcp);
+        connectPair(Tcp, master, slave);
+        if (QTest::currentTestFailed())
+            return;
+        read(master, 0, 1, 1920);
+        auto scrolled = [](StringGrid *g, const QStringList &headings) {
+            g->scrollToBottom();
+            QCoreApplication::processEvents();
+            QStringList shown;
+            for (int c = 0; c < g->colCount(); ++c)
+                shown << g->model()->headerData(c, Qt::Horizontal).toString();
+            QCOMPARE(shown, headings);
+            QVERIFY(g->horizontalHeader()->isVisible());
+            QVERIFY(g->rowAt(0) > 1);
+        };
+        const QStringList bits{"address", "bits-7", "bits-6", "bits-5", "bits-4",
+                               "bits-3",  "bits-2", "bits-1", "bits-0"};
+        toFront(master);
+        auto *grid = child<StringGrid>(master, "StringGrid1");
+        QCOMPARE(grid->rowCount(), 241);
+        scrolled(grid, bits);
+        toFront(slave);
+        auto *pages = child<QTabWidget>(slave, "PageControl1");
+        const QString tables[4] = {"Output Coil", "Input Relay", "Holding Register", "Input Register"};
+        for (int kind = 4; kind >= 1; --kind) {
+            pages->setCurrentIndex(kind - 1);
+            QStringList headings = kind <= 2 ? bits : QStringList{"", "Decimal", "Hex."};
+            headings[0] = tables[kind - 1];
+            scrolled(child<StringGrid>(slave, QString("StringGrid%1").arg(kind)), headings);
+        }
+        savePictures("scrolled", {SlaveTcp, MasterTcp});
     }
 
     // All six stations at once, each on its own port or socket: three masters
