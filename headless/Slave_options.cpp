@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Fault_injection.h"
+
 #ifndef QUILLAN_VERSION
 #define QUILLAN_VERSION "0"
 #endif
@@ -94,13 +96,12 @@ std::string parse_serial(const std::string &v, SerialMode mode, SlaveOptions &o)
 
 std::string parse_units(const std::string &v, SlaveOptions &o)
 {
-    // The unit filter reads the list itself; here only what cannot be one.
+    // Read as the stations read their UnitIds field, with the same messages.
     if (v.size() > kSlaveOptionTextMax)
         return "the list is too long";
-    for (char c : v)
-        if (!(c >= '0' && c <= '9') && c != ',' && c != '-' && c != ' ')
-            return "a list of unit addresses and ranges, such as 1,5,10-20";
-    o.units = v;
+    std::string error;
+    if (!UnitFilter::parse(v, o.unitFilter, error))
+        return error;
     return {};
 }
 
@@ -232,8 +233,8 @@ const OptionRule kRules[] = {
     {.name = "--drop-every", .takesValue = true,
      .set = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
-         if (!whole_number(v, 0, 1000000000, n))
-             return "a whole number from 0 (never) to 1000000000";
+         if (!whole_number(v, 0, kFaultDropEveryMax, n))
+             return "a whole number from 0 (never) to " + std::to_string(kFaultDropEveryMax);
          o.dropEvery = int(n);
          return {};
      }},
@@ -345,14 +346,18 @@ std::string slave_help_text()
            "Tables and answers:\n"
            "  --unit LIST           answer only these unit addresses (as the stations' unit\n"
            "                        filter, such as 1,5,10-20); default all\n"
-           "  --load FILE.csv       initial tables (the stations' CSV format); all or nothing\n"
-           "  --save FILE.csv       write the tables there on exit\n"
+           "  --load FILE.csv       initial tables (the stations' CSV format: address,value\n"
+           "                        lines, 00001 coils, 10001 input relays, 30001 input\n"
+           "                        registers, 40001 holding registers); all or nothing:\n"
+           "                        a bad file is named by its first bad line\n"
+           "  --save FILE.csv       write the tables there on exit, every answered write\n"
+           "                        included (the old file is replaced whole)\n"
            "  --delay MS --drop-every N --exception CODE --corrupt\n"
            "                        fault injection, as in the stations: answers MS\n"
            "                        milliseconds late (0 to 10000); no answer to every N-th\n"
-           "                        request; every request answered with exception CODE\n"
-           "                        (01, 02, 03, 04, 06 or 0B); serial answers with their\n"
-           "                        checksum inverted\n"
+           "                        request (0 to 65535); every request answered with\n"
+           "                        exception CODE (01, 02, 03, 04, 06 or 0B); serial\n"
+           "                        answers with their checksum inverted\n"
            "\n"
            "Running:\n"
            "  --log                 one line per event on stdout, with the traffic\n"
@@ -363,6 +368,8 @@ std::string slave_help_text()
            "\n"
            "SIGINT and SIGTERM end it cleanly: the tables are saved (--save), a line of\n"
            "the counters goes to stderr, and the exit status is 0.\n"
-           "Exit status: 0 when ended by a signal or --duration, 1 when a port or device\n"
-           "cannot be opened, 2 for a bad option or value, or no transport.\n";
+           "Exit status: 0 when ended by a signal or --duration; 1 when a port or device\n"
+           "cannot be opened, or the tables could not be saved on exit; 2 for a bad option\n"
+           "or value (a --load file that cannot be read or holds a bad line, a --save\n"
+           "file in a directory that cannot be written), or no transport.\n";
 }

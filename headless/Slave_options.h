@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Unit_filter.h"
+
 struct TcpEndpoint {
     std::string host;  // numeric IPv4 or IPv6 address
     uint16_t port = 0; // 0: a free port the system picks
@@ -37,7 +39,7 @@ struct SlaveOptions {
     std::optional<int> dataBits;
     std::optional<int> stopBits;
 
-    std::optional<std::string> units;  // the unit filter's text, as given
+    UnitFilter unitFilter;  // --unit, read; all units when not given
     std::string loadFile;
     std::string saveFile;
 

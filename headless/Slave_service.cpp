@@ -11,35 +11,37 @@ bool starts_with(const std::string &s, const char *prefix)
     return prefix && s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// Is the answer an exception answer (function code with 0x80 set)?
-bool is_exception(SlaveFraming framing, const std::vector<uint8_t> &r)
+Traffic_framing traffic_framing(SlaveFraming framing)
 {
     switch (framing) {
-    case SlaveFraming::Tcp: return r.size() > 7 && (r[7] & 0x80);
-    case SlaveFraming::Rtu: return r.size() > 1 && (r[1] & 0x80);
-    case SlaveFraming::Ascii: return r.size() > 3 && r[3] >= '8';  // ":01" then the code's high digit
+    case SlaveFraming::Rtu: return Traffic_framing::Rtu;
+    case SlaveFraming::Ascii: return Traffic_framing::Ascii;
+    case SlaveFraming::Tcp: break;
     }
-    return false;
+    return Traffic_framing::Tcp;
+}
+
+TrafficSource tcp_source(const TcpPeer &peer)
+{
+    return {.framing = Traffic_framing::Tcp, .peer = tcp_peer_endpoint(peer.text), .device = {}};
 }
 
 }  // namespace
 
-std::string slave_counts_text(const SlaveCounts &c)
-{
-    return strformat("Req %llu  Ans %llu  Exc %llu  Err %llu  Ign %llu  Drop %llu", (unsigned long long)c.req,
-                     (unsigned long long)c.ans, (unsigned long long)c.exc, (unsigned long long)c.err,
-                     (unsigned long long)c.ign, (unsigned long long)c.drop);
-}
-
 SlaveService::SlaveService(const SlaveOptions &options, TrafficLog &log, TcpServingClock &clock)
-    : options_(options), log_(log), clock_(clock)
+    : log_(log), clock_(clock)
 {
+    bench_.units = options.unitFilter;
+    bench_.faults = {.delayMs = options.delayMs,
+                     .dropEvery = unsigned(options.dropEvery),
+                     .exceptionCode = uint8_t(options.forcedException),
+                     .corruptChecksum = options.corrupt};
 }
 
-SlaveCounts SlaveService::counts() const
+SlaveStats SlaveService::stats() const
 {
     std::lock_guard<std::mutex> lock(mu_);
-    return counts_;
+    return bench_.stats;
 }
 
 SlaveTables SlaveService::tables() const
@@ -48,77 +50,80 @@ SlaveTables SlaveService::tables() const
     return tables_;
 }
 
-int64_t SlaveService::releaseTime() const
+void SlaveService::setTables(const SlaveTables &tables)
 {
-    return options_.delayMs > 0 ? clock_.nowNs() + int64_t(options_.delayMs) * 1000000 : 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    tables_ = tables;
 }
 
-SlaveReply SlaveService::run(const SlaveProfile &profile, const std::string &peer, const uint8_t *request, size_t n,
-                             bool serial)
+int64_t SlaveService::releaseTime(int delayMs) const
 {
-    // Seam: the unit filter, the dropped and forced answers and the corrupted
-    // checksum of the stations' test bench wrap this call once they are in;
-    // main() refuses those options until then.
-    SlaveReply reply;
+    return delayMs > 0 ? clock_.nowNs() + int64_t(delayMs) * 1000000 : 0;
+}
+
+SlaveBenchReply SlaveService::run(const SlaveProfile &profile, const TrafficSource &from, const uint8_t *request,
+                                  size_t n)
+{
+    SlaveBenchReply out;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        reply = serve_slave_request(profile, tables_, request, n);
-        ++counts_.req;
-        if (reply.sent()) {
-            ++counts_.ans;
-            if (is_exception(profile.framing, reply.response))
-                ++counts_.exc;
-        } else if (serial) {
-            ++counts_.err;  // a serial request goes unanswered only when its frame is bad
-        }
+        out = bench_.serve(profile, tables_, request, n);
     }
     if (log_.on()) {
-        const bool text = profile.framing == SlaveFraming::Ascii;
-        log_.frame("RX", peer, request, n, text);
-        // The engine's lines, less the frames the RX and TX lines show.
-        for (const SlaveEvent &e : reply.events)
+        log_.frame(Traffic_direction::Rx, from, request, n);
+        // The memos' lines, less those that show the frames: the RX and TX
+        // lines show them with their decoding.
+        for (SlaveEvent &e : out.reply.events)
             if (e.type == SlaveEvent::Log && !starts_with(e.text, profile.queryCaption) &&
                 !starts_with(e.text, profile.responseCaption) && !starts_with(e.text, profile.exceptionCaption))
-                log_.event(peer, e.text);
-        if (reply.sent()) {
-            if (options_.delayMs > 0)
-                log_.event(peer, strformat("Delayed %d ms", options_.delayMs));
-            log_.frame("TX", peer, reply.response.data(), reply.response.size(), text);
-        }
+                log_.event(from, std::move(e.text));
+        if (out.reply.sent())
+            log_.frame(Traffic_direction::Tx, from, out.reply.response.data(), out.reply.response.size());
     }
-    return reply;
+    return out;
 }
 
 void SlaveService::serve(const TcpPeer &peer, const uint8_t *request, size_t n, TcpAnswer &answer)
 {
-    const SlaveReply reply = run(kSlaveTcpProfile, peer.text, request, n, false);
-    if (!reply.sent())
+    const TrafficSource from = log_.on() ? tcp_source(peer) : TrafficSource{};
+    const SlaveBenchReply out = run(kSlaveTcpProfile, from, request, n);
+    if (!out.reply.sent())
         return;
-    answer.assign(reply.response.data(), reply.response.size());
-    answer.releaseNs = releaseTime();
+    answer.assign(out.reply.response.data(), out.reply.response.size());
+    answer.releaseNs = releaseTime(out.delayMs);
 }
 
-void SlaveService::connected(const TcpPeer &peer) { log_.event(peer.text, "Client Connect"); }
+void SlaveService::connected(const TcpPeer &peer)
+{
+    if (log_.on())
+        log_.event(tcp_source(peer), "Client Connect");
+}
 
-void SlaveService::disconnected(const TcpPeer &peer) { log_.event(peer.text, "Client DisConnect"); }
+void SlaveService::disconnected(const TcpPeer &peer)
+{
+    if (log_.on())
+        log_.event(tcp_source(peer), "Client DisConnect");
+}
 
 void SlaveService::badLength(const TcpPeer &peer, unsigned length)
 {
     {
         std::lock_guard<std::mutex> lock(mu_);
-        ++counts_.err;
+        ++bench_.stats.err;
     }
-    log_.event(peer.text, strformat("Mod Slave TCP length field error len=%u, connection closed", length));
+    if (log_.on())
+        log_.event(tcp_source(peer), strformat("Mod Slave TCP length field error len=%u, connection closed", length));
 }
 
 SlaveService::SerialAnswer SlaveService::serveSerial(const SlaveProfile &profile, const std::string &device,
                                                      const uint8_t *request, size_t n)
 {
-    SlaveReply reply = run(profile, device, request, n, true);
+    const TrafficSource from{.framing = traffic_framing(profile.framing), .peer = {}, .device = device};
+    SlaveBenchReply out = run(profile, from, request, n);
     SerialAnswer a;
-    if (reply.sent()) {
-        a.bytes = std::move(reply.response);
-        a.releaseNs = releaseTime();
+    if (out.reply.sent()) {
+        a.bytes = std::move(out.reply.response);
+        a.releaseNs = releaseTime(out.delayMs);
     }
     return a;
 }
@@ -130,7 +135,9 @@ void SlaveService::serialNote(const std::string &device, const std::string &text
     // error" for the same request, which is not counted again.
     if (text != "Time out error") {
         std::lock_guard<std::mutex> lock(mu_);
-        ++counts_.err;
+        ++bench_.stats.err;
     }
-    log_.event(device, text);
+    // An event line shows no frame, so the framing it is formatted in does
+    // not matter; the device says which line it came from.
+    log_.event({.framing = Traffic_framing::Rtu, .peer = {}, .device = device}, text);
 }

@@ -1,8 +1,12 @@
 // The one set of slave tables that every transport of quillan-slave serves,
-// through the stations' own engine, with the counters and the traffic log.
+// through the stations' serving entry point (unit filter, engine, injected
+// faults, counters), with the traffic log.
 //
 // TCP requests come from the serving loop's thread, serial requests from one
-// thread per serial line; a lock keeps each request whole against the others.
+// thread per serial line. One lock covers the tables and the bench, so each
+// request is served whole against the others, a write over one transport is
+// read back whole over another, and the counters and the drop count are the
+// process's, whatever transport a request came by.
 #pragma once
 
 #include <cstdint>
@@ -10,23 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "Slave_bench.h"
 #include "Slave_engine.h"
 #include "Slave_options.h"
+#include "Slave_stats.h"
 #include "Slave_tables.h"
 #include "Tcp_serving.h"
 #include "Traffic_log.h"
-
-// What happened, as the stations count it.
-struct SlaveCounts {
-    uint64_t req = 0;   // requests received
-    uint64_t ans = 0;   // answers sent
-    uint64_t exc = 0;   // exception answers
-    uint64_t err = 0;   // checksum, LRC or framing errors
-    uint64_t ign = 0;   // requests for a unit the filter leaves out
-    uint64_t drop = 0;  // answers withheld on purpose
-};
-// "Req N  Ans N  Exc N  Err N  Ign N  Drop N"
-std::string slave_counts_text(const SlaveCounts &c);
 
 class SlaveService : public TcpServingHandler {
 public:
@@ -47,19 +41,19 @@ public:
     // A receiver's own line (a request too long, a time-out).
     void serialNote(const std::string &device, const std::string &text);
 
-    SlaveCounts counts() const;
+    SlaveStats stats() const;
+    // A copy taken under the lock: whole against every request.
     SlaveTables tables() const;
+    void setTables(const SlaveTables &tables);
 
 private:
-    // The engine under the lock, counted; the reply's texts logged.
-    SlaveReply run(const SlaveProfile &profile, const std::string &peer, const uint8_t *request, size_t n,
-                   bool serial);
-    int64_t releaseTime() const;
+    // The bench under the lock; the reply's lines logged after it.
+    SlaveBenchReply run(const SlaveProfile &profile, const TrafficSource &from, const uint8_t *request, size_t n);
+    int64_t releaseTime(int delayMs) const;
 
-    const SlaveOptions &options_;
     TrafficLog &log_;
     TcpServingClock &clock_;
     mutable std::mutex mu_;
     SlaveTables tables_;
-    SlaveCounts counts_;
+    SlaveBench bench_;
 };

@@ -1,85 +1,76 @@
 #include "Traffic_log.h"
 
-#include <ctime>
+#include <algorithm>
+#include <charconv>
 
-namespace {
+#include "Traffic_time.h"
 
-// Bytes a log line never grows beyond, whatever a client sends.
-constexpr size_t kPendingMax = 1 << 20;
-
-}  // namespace
-
-void TrafficLog::stamp()
+Traffic_endpoint tcp_peer_endpoint(std::string_view text)
 {
-    timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm local;
-    localtime_r(&ts.tv_sec, &local);
-    char b[64];
-    std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d.%03ld ", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, ts.tv_nsec / 1000000);
-    pending_ += b;
-}
-
-void TrafficLog::frame(const char *direction, const std::string &peer, const uint8_t *bytes, size_t n, bool asText)
-{
-    if (!out_)
-        return;
-    static const char digits[] = "0123456789ABCDEF";
-    std::lock_guard<std::mutex> lock(mu_);
-    stamp();
-    pending_ += direction;
-    pending_ += ' ';
-    pending_ += peer;
-    if (asText)
-        pending_ += ' ';
-    for (size_t i = 0; i < n; ++i) {
-        if (asText) {
-            // The ':' ... text without its CR LF; anything unprintable as '.'.
-            if (bytes[i] != '\r' && bytes[i] != '\n')
-                pending_ += bytes[i] >= 0x20 && bytes[i] < 0x7F ? char(bytes[i]) : '.';
-        } else {
-            pending_ += ' ';
-            pending_ += digits[bytes[i] >> 4];
-            pending_ += digits[bytes[i] & 0x0F];
-        }
+    std::string_view host, port;
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find("]:");
+        if (close == std::string_view::npos)
+            return {};
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const size_t colon = text.rfind(':');
+        if (colon == std::string_view::npos)
+            return {};
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
     }
-    pending_ += '\n';
-    spill();
+    unsigned p = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), p);
+    if (ec != std::errc() || end != port.data() + port.size() || p > 65535)
+        return {};
+    return Traffic_endpoint::parse(host, uint16_t(p)).value_or(Traffic_endpoint{});
 }
 
-void TrafficLog::spill()
+TrafficLog::TrafficLog(FILE *out)
+    : out_(out), rtu_(Traffic_framing::Rtu, Traffic_side::Slave, {}, 1),
+      ascii_(Traffic_framing::Ascii, Traffic_side::Slave, {}, 1),
+      tcp_(Traffic_framing::Tcp, Traffic_side::Slave, {}, 1)
 {
-    if (pending_.size() > kPendingMax) {
-        std::fwrite(pending_.data(), 1, pending_.size(), out_);
-        pending_.clear();
-    }
 }
 
-void TrafficLog::event(const std::string &peer, const std::string &text)
-{
-    if (!out_)
-        return;
-    std::lock_guard<std::mutex> lock(mu_);
-    stamp();
-    pending_ += "-- ";
-    pending_ += peer;
-    pending_ += ' ';
-    for (char c : text)
-        if (c != '\r' && c != '\n')
-            pending_ += c;
-    pending_ += '\n';
-    spill();
-}
-
-void TrafficLog::flush()
+void TrafficLog::frame(Traffic_direction direction, const TrafficSource &from, const uint8_t *bytes, size_t n)
 {
     if (!out_)
         return;
-    std::lock_guard<std::mutex> lock(mu_);
-    if (pending_.empty())
+    Traffic_event e;
+    e.direction = direction;
+    e.length = uint32_t(n);
+    e.data.assign(reinterpret_cast<const char *>(bytes), std::min(n, Traffic_history::kMaxData));
+    e.text = from.device;
+    write(from, std::move(e));
+}
+
+void TrafficLog::event(const TrafficSource &from, std::string text)
+{
+    if (!out_)
         return;
-    std::fwrite(pending_.data(), 1, pending_.size(), out_);
+    Traffic_event e;
+    e.direction = Traffic_direction::Event;
+    // One line per event whatever the text holds.
+    std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+    e.text = std::move(text);
+    if (!from.device.empty())
+        e.text += "; " + from.device;
+    write(from, std::move(e));
+}
+
+void TrafficLog::write(const TrafficSource &from, Traffic_event &&e)
+{
+    e.time_ms = wall_clock_ms();
+    e.peer = from.peer;
+    const Traffic_history &format = from.framing == Traffic_framing::Rtu     ? rtu_
+                                    : from.framing == Traffic_framing::Ascii ? ascii_
+                                                                             : tcp_;
+    std::string line = format.line(e);
+    line += '\n';
+    std::lock_guard<std::mutex> lock(mu_);
+    std::fwrite(line.data(), 1, line.size(), out_);
     std::fflush(out_);
-    pending_.clear();
 }

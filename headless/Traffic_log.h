@@ -1,35 +1,52 @@
-// --log: one line per event on stdout, in the traffic history's layout:
-//   2026-12-08 14:03:07.125 RX 127.0.0.1:40512 00 01 00 00 00 06 01 03 00 00 00 0A
-//   2026-12-08 14:03:07.125 TX 127.0.0.1:40512 00 01 00 00 00 17 01 03 14 ...
+// --log: one line per event on stdout, laid out by the traffic history's own
+// formatter, so a rig's log reads like a station's saved history:
+//   2026-12-08 14:03:07.125 RX 127.0.0.1:40512 00 01 00 00 00 06 01 03 00 00 00 0A  tid 1 unit 1 fn 3 addr 0 count 10
 //   2026-12-08 14:03:07.126 -- 127.0.0.1:40512 Client DisConnect
-// RX a frame received, TX a frame written, -- an event. The peer is the
-// client's address for TCP and the device for a serial line. ASCII frames are
-// written as their text. Lines are collected and written once per round of
-// the serving loop (flush), not once per line.
+// RX a frame received, TX a frame written, -- an event. TCP lines carry the
+// client's address. A serial line has no peer in the history's layout, so
+// several lines served at once are told apart by the device, added as the
+// entry's text: "...  unit 1 fn 3 addr 0 count 10; /dev/pts/3" and
+// "-- Ignored: unit 5; /dev/pts/3".
+//
+// Each line is written and flushed on its own, so a reader following the
+// output (a test, `tail -f`, a pipe) sees an event as soon as it happened.
+// Lines from the TCP thread and the serial threads never mix.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
+
+#include "Traffic_endpoint.h"
+#include "Traffic_history.h"
+
+// Where a line comes from: a TCP client, or a serial device.
+struct TrafficSource {
+    Traffic_framing framing = Traffic_framing::Tcp;
+    Traffic_endpoint peer{};  // TCP only
+    std::string device{};     // serial only
+};
+
+// A TCP peer as the serving loop names it ("127.0.0.1:40512",
+// "[::1]:40512"); an empty endpoint for text that is no address and port.
+Traffic_endpoint tcp_peer_endpoint(std::string_view text);
 
 class TrafficLog {
 public:
     // nullptr: logging is off and every call returns at once.
-    explicit TrafficLog(FILE *out) : out_(out) {}
+    explicit TrafficLog(FILE *out);
 
     bool on() const { return out_ != nullptr; }
-    void frame(const char *direction, const std::string &peer, const uint8_t *bytes, size_t n, bool asText);
-    void event(const std::string &peer, const std::string &text);
-    // Writes what was collected.
-    void flush();
+    void frame(Traffic_direction direction, const TrafficSource &from, const uint8_t *bytes, size_t n);
+    void event(const TrafficSource &from, std::string text);
 
 private:
-    void stamp();
-    // Writes early when a flood outgrows the collection.
-    void spill();
+    void write(const TrafficSource &from, Traffic_event &&e);
 
     FILE *out_;
     std::mutex mu_;
-    std::string pending_;
+    // Formatters only: nothing is kept in them.
+    Traffic_history rtu_, ascii_, tcp_;
 };

@@ -20,6 +20,7 @@
 #include "Serial_serving.h"
 #include "Slave_options.h"
 #include "Slave_service.h"
+#include "Table_csv.h"
 #include "Tcp_serving.h"
 #include "Traffic_log.h"
 
@@ -31,23 +32,14 @@ int fail(int status, const std::string &text)
     return status;
 }
 
-// Seam: the options that need the stations' unit filter, fault injection and
-// table files are accepted and checked by the parser, and wired here once
-// those units are in. Until then they are refused rather than ignored.
-std::string not_yet_wired(const SlaveOptions &o)
+// A --save file is written only on exit: a directory it cannot be written in
+// is found out now, not after the run whose tables it was to keep.
+std::string save_problem(const std::string &path)
 {
-    if (o.units && !o.units->empty())
-        return "--unit";
-    if (!o.loadFile.empty())
-        return "--load";
-    if (!o.saveFile.empty())
-        return "--save";
-    if (o.dropEvery > 0)
-        return "--drop-every";
-    if (o.forcedException != 0)
-        return "--exception";
-    if (o.corrupt)
-        return "--corrupt";
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (access(dir.c_str(), W_OK | X_OK) != 0)
+        return "cannot write in " + dir + ": " + std::strerror(errno);
     return {};
 }
 
@@ -70,6 +62,24 @@ std::string endpoint_text(const std::string &host, uint16_t port)
     return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+// Stops serving, then saves: every serial line is stopped and every
+// connection closed before the tables are copied, so each write that was
+// answered is in the file and nothing can change them after the copy. The
+// line of counters goes to stderr; a save that fails is told and makes the
+// status 1.
+int finish(SlaveService &service, TcpServing &serving, std::vector<std::unique_ptr<SerialServing>> &lines,
+           const SlaveOptions &o, int status)
+{
+    for (auto &line : lines)
+        line->stop();
+    serving.closeAll();
+    std::fprintf(stderr, "quillan-slave: %s\n", service.stats().label().c_str());
+    if (!o.saveFile.empty())
+        if (const std::string problem = save_tables_csv_file(o.saveFile, service.tables()); !problem.empty())
+            return fail(1, "--save: " + problem);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -83,8 +93,16 @@ int main(int argc, char **argv)
     case SlaveCommand::Serve: break;
     }
     const SlaveOptions &o = cmd.options;
-    if (const std::string option = not_yet_wired(o); !option.empty())
-        return fail(2, option + ": not available in this build yet");
+    // Table files are values of their options: a problem with one is a bad
+    // value (status 2), found before anything is opened. Loading is all or
+    // nothing; a bad file is named by its first bad line.
+    SlaveTables initial;
+    if (!o.loadFile.empty())
+        if (const std::string problem = load_tables_csv_file(o.loadFile, initial); !problem.empty())
+            return fail(2, "--load: " + problem);
+    if (!o.saveFile.empty())
+        if (const std::string problem = save_problem(o.saveFile); !problem.empty())
+            return fail(2, "--save: " + problem);
 
     // A client or a log reader that goes away must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
@@ -102,6 +120,7 @@ int main(int argc, char **argv)
 
     TrafficLog log(o.log ? stdout : nullptr);
     SlaveService service(o, log);
+    service.setTables(initial);
     TcpServing serving(service);
     if (!serving.ok())
         return fail(1, serving.error());
@@ -162,15 +181,12 @@ int main(int argc, char **argv)
                 break;
             timeout = int((left + 999) / 1000);
         }
-        if (serving.poll_once(timeout) < 0)
-            return fail(1, "epoll_wait: " + std::string(std::strerror(errno)));
-        log.flush();
+        if (serving.poll_once(timeout) < 0) {
+            const int e = errno;
+            finish(service, serving, lines, o, 1);
+            return fail(1, "epoll_wait: " + std::string(std::strerror(e)));
+        }
     }
 
-    for (auto &line : lines)
-        line->stop();
-    serving.closeAll();
-    log.flush();
-    std::fprintf(stderr, "quillan-slave: %s\n", slave_counts_text(service.counts()).c_str());
-    return 0;
+    return finish(service, serving, lines, o, 0);
 }

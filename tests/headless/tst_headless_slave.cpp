@@ -63,6 +63,14 @@ public:
             return -1;
         return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
     }
+    // SIGTERM only; finished() waits for the end.
+    void signalTerm() { p_.terminate(); }
+    int finished()
+    {
+        if (!p_.waitForFinished(5000))
+            return -1;
+        return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
+    }
     QString out()
     {
         out_ += QString::fromLocal8Bit(p_.readAllStandardOutput());
@@ -154,6 +162,30 @@ private:
     bool ok_ = false;
 };
 
+// One read of holding register 0 as unit: "OK", "EXC n", "TIMEOUT", "BADCRC",
+// or libmodbus's text for anything else.
+QString readOnce(modbus_t *ctx, int unit)
+{
+    modbus_set_slave(ctx, unit);
+    uint16_t value = 0;
+    if (modbus_read_registers(ctx, 0, 1, &value) == 1)
+        return "OK";
+    const int e = errno;
+    if (e > MODBUS_ENOBASE && e <= EMBXGTAR)
+        return QString("EXC %1").arg(e - MODBUS_ENOBASE);
+    if (e == ETIMEDOUT)
+        return "TIMEOUT";
+    if (e == EMBBADCRC)
+        return "BADCRC";
+    return modbus_strerror(e);
+}
+
+QString readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString("(no file)");
+}
+
 QRegularExpression summaryLine()
 {
     return QRegularExpression("^quillan-slave: Req (\\d+)  Ans (\\d+)  Exc (\\d+)  Err (\\d+)  Ign (\\d+)  Drop (\\d+)$",
@@ -175,6 +207,14 @@ private slots:
     void transportsShareOneSetOfTables();
     void delayedAnswersComeLateInOrder();
     void twoThousandConnections();
+    void faultsAndUnitFilter_data();
+    void faultsAndUnitFilter();
+    void faultsSeenByPymodbus_data();
+    void faultsSeenByPymodbus();
+    void badTableFiles_data();
+    void badTableFiles();
+    void loadAndSaveRoundTrip();
+    void sigtermWithSaveLosesNothingAnswered();
 };
 
 void TestHeadlessSlave::badOptions_data()
@@ -304,7 +344,7 @@ void TestHeadlessSlave::tcpClientsAndSigterm()
     QCOMPARE(log.filter(QRegularExpression(" RX ")).size(), 6);
     QCOMPARE(log.filter(QRegularExpression(" TX ")).size(), 6);
     QCOMPARE(log.filter("Client Connect").size(), 3);
-    QVERIFY(log.filter(QRegularExpression(" TX 127\\.0\\.0\\.1:\\d+ 00 01 00 00 00 06 01 10 00 0A 00 03$")).size() == 1);
+    QVERIFY(log.filter(QRegularExpression(" TX 127\\.0\\.0\\.1:\\d+ 00 01 00 00 00 06 01 10 00 0A 00 03  tid 1 unit 1 fn 16 ")).size() == 1);
 }
 
 void TestHeadlessSlave::transportsShareOneSetOfTables()
@@ -455,6 +495,194 @@ void TestHeadlessSlave::twoThousandConnections()
     QCOMPARE(wrong, 0);
     QCOMPARE(served, kClients * kRounds);
     QCOMPARE(slave.terminate(), 0);
+}
+
+void TestHeadlessSlave::faultsAndUnitFilter_data()
+{
+    QTest::addColumn<QString>("transport");  // tcp or rtu (libmodbus over a pty pair)
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("steps");  // "UNIT RESULT": one read of holding register 0 each
+    QTest::addColumn<QString>("logged");     // a line --log must hold
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("tcp drop every 2nd") << "tcp" << QStringList{"--drop-every", "2"}
+                                        << QStringList{"1 OK", "1 TIMEOUT", "1 OK", "1 TIMEOUT"}
+                                        << "Dropped (every 2nd)" << "Req 4  Ans 2  Exc 0  Err 0  Ign 0  Drop 2";
+    QTest::newRow("tcp exception 04") << "tcp" << QStringList{"--exception", "04"} << QStringList{"1 EXC 4", "7 EXC 4"}
+                                      << "Forced exception 04" << "Req 2  Ans 2  Exc 2  Err 0  Ign 0  Drop 0";
+    QTest::newRow("tcp unit filter") << "tcp" << QStringList{"--unit", "1, 5-6"}
+                                     << QStringList{"9 EXC 11", "5 OK", "0 EXC 11"} << "Ignored: unit 9"
+                                     << "Req 3  Ans 3  Exc 2  Err 0  Ign 2  Drop 0";
+    QTest::newRow("rtu unit filter") << "rtu" << QStringList{"--unit", "1"} << QStringList{"9 TIMEOUT", "1 OK"}
+                                     << "Ignored: unit 9" << "Req 2  Ans 1  Exc 0  Err 0  Ign 1  Drop 0";
+    QTest::newRow("rtu drop every 3rd") << "rtu" << QStringList{"--drop-every", "3"}
+                                        << QStringList{"1 OK", "1 OK", "1 TIMEOUT", "1 OK"} << "Dropped (every 3rd)"
+                                        << "Req 4  Ans 3  Exc 0  Err 0  Ign 0  Drop 1";
+    QTest::newRow("rtu corrupt") << "rtu" << QStringList{"--corrupt"} << QStringList{"1 BADCRC", "1 BADCRC"}
+                                 << "Checksum corrupted" << "Req 2  Ans 2  Exc 0  Err 0  Ign 0  Drop 0";
+    QTest::newRow("rtu exception 02 delayed") << "rtu" << QStringList{"--exception", "2", "--delay", "300"}
+                                              << QStringList{"1 EXC 2"} << "Delayed 300 ms"
+                                              << "Req 1  Ans 1  Exc 1  Err 0  Ign 0  Drop 0";
+}
+
+void TestHeadlessSlave::faultsAndUnitFilter()
+{
+    QFETCH(QString, transport);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, logged);
+    QFETCH(QString, summary);
+    PtyPair pty;
+    const quint16 port = freeLoopbackPort();
+    if (transport == "rtu")
+        QVERIFY(pty.ok());
+    const QStringList where = transport == "tcp" ? QStringList{"--tcp", QString::number(port)}
+                                                 : QStringList{"--rtu", pty.a()};
+    SlaveRun slave;
+    QVERIFY2(slave.start(where + args + QStringList{"--log"}, 1), qPrintable(slave.err()));
+    {
+        Libmodbus mb(transport == "tcp" ? modbus_new_tcp("127.0.0.1", port)
+                                        : modbus_new_rtu(pty.b().toLocal8Bit().constData(), 9600, 'N', 8, 1));
+        QVERIFY(mb.ok());
+        modbus_set_response_timeout(mb.ctx(), 1, 0);
+        QElapsedTimer clock;
+        clock.start();
+        QStringList got;
+        for (const QString &step : steps)
+            got << step.section(' ', 0, 0) + " " + readOnce(mb.ctx(), step.section(' ', 0, 0).toInt());
+        QCOMPARE(got, steps);
+        if (args.contains("--delay"))
+            QVERIFY2(clock.elapsed() >= 290, qPrintable(QString::number(clock.elapsed())));
+    }
+    QCOMPARE(slave.terminate(), 0);
+    QVERIFY2(slave.out().contains(logged), qPrintable(slave.out()));
+    QVERIFY2(slave.err().contains("quillan-slave: " + summary + "\n"), qPrintable(slave.err()));
+}
+
+void TestHeadlessSlave::faultsSeenByPymodbus_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("result");  // the start of pymodbus's result
+    QTest::newRow("tcp exception 06") << "tcp" << QStringList{"--exception", "06"} << "EXC 6";
+    QTest::newRow("ascii exception 0B") << "ascii" << QStringList{"--exception", "0b"} << "EXC 11";
+    QTest::newRow("ascii corrupt") << "ascii" << QStringList{"--corrupt"} << "ERR";
+}
+
+void TestHeadlessSlave::faultsSeenByPymodbus()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, args);
+    QFETCH(QString, result);
+    PtyPair pty;
+    const quint16 port = freeLoopbackPort();
+    const bool tcp = mode == "tcp";
+    QVERIFY(tcp || pty.ok());
+    SlaveRun slave;
+    QVERIFY(slave.start((tcp ? QStringList{"--tcp", QString::number(port)} : QStringList{"--ascii", pty.a()}) + args, 1));
+    const QStringList got = pymodbus(mode, tcp ? "127.0.0.1:" + QString::number(port) : pty.b(), {"rh:0:2"});
+    QCOMPARE(got.size(), 1);
+    QVERIFY2(got[0].startsWith(result), qPrintable(got[0]));
+    QCOMPARE(slave.terminate(), 0);
+}
+
+void TestHeadlessSlave::badTableFiles_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("content");  // of DIR/t.csv; empty: no file
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");  // after "quillan-slave: "; DIR stands for the directory
+    QTest::newRow("address twice") << "--load" << "40001,5\n40001,6\n# ok\n40002,70000\n" << "DIR/t.csv"
+                                   << "--load: DIR/t.csv: line 2: 40001,6: address given twice (line 1)";
+    QTest::newRow("value out of range") << "--load" << "address,value\r\n40001,70000\r\n" << "DIR/t.csv"
+                                        << "--load: DIR/t.csv: line 2: 40001,70000: value out of range";
+    QTest::newRow("missing file") << "--load" << "" << "DIR/none.csv"
+                                  << "--load: cannot open DIR/none.csv: No such file or directory";
+    QTest::newRow("save in no directory") << "--save" << "" << "DIR/none/t.csv"
+                                          << "--save: cannot write in DIR/none: No such file or directory";
+}
+
+void TestHeadlessSlave::badTableFiles()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, content);
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    if (!content.isEmpty()) {
+        QFile f(dir.path() + "/t.csv");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content.toUtf8());
+    }
+    const Finished f = runToEnd({"--tcp", QString::number(freeLoopbackPort()), option, file.replace("DIR", dir.path())});
+    QCOMPARE(f.status, 2);
+    QCOMPARE(f.err, "quillan-slave: " + message.replace("DIR", dir.path()) + "\n");
+}
+
+void TestHeadlessSlave::loadAndSaveRoundTrip()
+{
+    QTemporaryDir dir;
+    const QString in = dir.path() + "/in.csv", out = dir.path() + "/out.csv";
+    {
+        QFile f(in);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("00002,1\n10003,1\n30004,-2\n40005,65535\n41024,7\n");
+    }
+    PtyPair rtu;
+    QVERIFY(rtu.ok());
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY(slave.start({"--tcp", QString::number(port), "--rtu", rtu.a(), "--load", in, "--save", out}, 2));
+    {
+        Libmodbus mb(modbus_new_tcp("127.0.0.1", port));
+        QVERIFY(mb.ok());
+        uint8_t bits[2] = {};
+        uint16_t regs[2] = {};
+        QCOMPARE(modbus_read_bits(mb.ctx(), 0, 2, bits), 2);
+        QCOMPARE(QList<int>({bits[0], bits[1]}), QList<int>({0, 1}));
+        QCOMPARE(modbus_read_input_bits(mb.ctx(), 2, 1, bits), 1);
+        QCOMPARE(int(bits[0]), 1);
+        QCOMPARE(modbus_read_input_registers(mb.ctx(), 3, 1, regs), 1);
+        QCOMPARE(int(regs[0]), 65534);
+        QCOMPARE(modbus_read_registers(mb.ctx(), 4, 1, regs), 1);
+        QCOMPARE(int(regs[0]), 65535);
+        QCOMPARE(modbus_write_register(mb.ctx(), 0, 100), 1);
+    }
+    QCOMPARE(pymodbus("rtu", rtu.b(), {"wc:1:0", "wr:1023:0"}), QStringList({"OK", "OK"}));
+    QCOMPARE(slave.terminate(), 0);
+    QCOMPARE(readFile(out), QString("10003,1\n30004,-2\n40001,100\n40005,-1\n"));
+}
+
+void TestHeadlessSlave::sigtermWithSaveLosesNothingAnswered()
+{
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/out.csv";
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY(slave.start({"--tcp", QString::number(port), "--save", out}, 1));
+    // Writes go on while SIGTERM arrives; every one the program answered
+    // must be in the file, whichever came last.
+    std::vector<int> answered(1024, 0);
+    int writes = 0;
+    {
+        Libmodbus mb(modbus_new_tcp("127.0.0.1", port));
+        QVERIFY(mb.ok());
+        modbus_set_response_timeout(mb.ctx(), 1, 0);
+        for (; writes < 20000; ++writes) {
+            if (writes == 300)
+                slave.signalTerm();
+            const int value = writes + 1;
+            if (modbus_write_register(mb.ctx(), writes % 1024, uint16_t(value)) != 1)
+                break;
+            answered[size_t(writes % 1024)] = value;
+        }
+    }
+    QVERIFY2(writes >= 300 && writes < 20000, qPrintable(QString::number(writes)));
+    QCOMPARE(slave.finished(), 0);
+    QString want;
+    for (int a = 0; a < 1024; ++a)
+        if (answered[size_t(a)])
+            want += QString("%1,%2\n").arg(40001 + a).arg(int16_t(answered[size_t(a)]));
+    QCOMPARE(readFile(out), want);
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessSlave)
