@@ -45,7 +45,10 @@ CORVANE_API int32_t bitwt(uint32_t *word, int16_t lo, int16_t hi, int16_t value)
  * names one. seropen takes the device for exclusive use; a port number outside
  * 0..13 is refused by seropen (with its box) and fails quietly elsewhere.
  * serrecv waits at most about 3 ms for a byte, serread and serloc never wait,
- * serwrite waits at most n + 2 ms, serclose takes 100 ms. */
+ * serwrite waits at most n + 2 ms, serclose takes 100 ms. serfd gives the
+ * descriptor of an open port (or -1), so that a caller can wait for input on
+ * it (poll, an event loop's notifier) instead of polling serloc; the caller
+ * only watches it and never reads, writes, changes or closes it itself. */
 CORVANE_API int32_t seropen(int32_t port, int32_t baud, char parity, int32_t databits,
                             int32_t stopbits, int32_t handshake);          /* 1 ok, 0 failed */
 CORVANE_API int32_t serclose(int32_t port);                                /* 1 ok, 0 not open */
@@ -55,6 +58,7 @@ CORVANE_API int16_t serrecv(int32_t port);                                 /* by
 CORVANE_API int32_t serread(int32_t port, void *buf, int32_t size);       /* bytes read */
 CORVANE_API void serflush(int32_t port);
 CORVANE_API int32_t serloc(int32_t port);                                  /* bytes queued */
+CORVANE_API int32_t serfd(int32_t port);                                   /* descriptor or -1 */
 CORVANE_API int32_t tsleep(int32_t ms);
 CORVANE_API int32_t get_date_time(int16_t *year, int16_t *month, int16_t *day, int16_t *hour,
                                   int16_t *minute, int16_t *second, int16_t *msec,

@@ -177,6 +177,11 @@ int32_t serloc(int32_t port)
     return n < 0 ? 0 : n;
 }
 
+int32_t serfd(int32_t port)
+{
+    return open_fd(port);
+}
+
 /* ---- time --------------------------------------------------------------- */
 
 int32_t tsleep(int32_t ms)

@@ -21,6 +21,7 @@ protected:
     AnswerCheck checkAnswer() override { return receiver_.checkAnswer(); }
     void showAnswer() override;
     std::string overflowText() const override;
+    FastReceiving &fastReceiver() override { return receiver_; }
 
 private:
     char query_[512] = {0};

@@ -1,14 +1,160 @@
 #include "Master_receive.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Master_station.h"
 #include "Strformat.h"
 #include "corvane.h"
 
+namespace {
+
+constexpr int32_t kDayMs = 86400000;
+
+// Milliseconds from `from` to `to` on the clock of the day, across midnight.
+int32_t ms_between(int32_t from, int32_t to)
+{
+    return ((to - from) % kDayMs + kDayMs) % kDayMs;
+}
+
+// One look reads at most this many chunks, so that a line that never stops
+// cannot hold the window in one look; what is left wakes it again at once.
+constexpr int kChunk = 128;
+constexpr int kChunksPerLook = 8;
+
+}  // namespace
+
+int32_t ms_of_day(const ClockFields &c)
+{
+    return ((int32_t(c.hour) * 60 + c.minute) * 60 + c.second) * 1000 + c.msec;
+}
+
+int32_t rtu_silence_ms(int32_t baud, int32_t dataBits, char parity, int32_t stopBits)
+{
+    if (baud <= 0)
+        return 2;
+    // Start bit, data bits, parity bit when there is one, stop bits.
+    const int64_t bits = 1 + (dataBits == 7 ? 7 : 8) + (parity == 'O' || parity == 'E' ? 1 : 0) + (stopBits == 2 ? 2 : 1);
+    const int64_t ms = (35 * bits * 1000 + 10LL * baud - 1) / (10LL * baud);  // 3.5 characters, rounded up
+    return int32_t(std::max<int64_t>(2, ms));
+}
+
+int32_t rtu_answer_length(const uint8_t *request, int32_t n)
+{
+    if (!request || n < 8)
+        return 0;
+    const int32_t count = request[4] << 8 | request[5];
+    switch (request[1]) {
+    case 1:
+    case 2:
+        return 5 + (count + 7) / 8;
+    case 3:
+    case 4:
+        return 5 + 2 * count;
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+void RtuReceiver::expect(const uint8_t *request, int32_t n, int32_t silenceMs)
+{
+    expected_ = rtu_answer_length(request, n);
+    silenceMs_ = std::max(2, silenceMs);
+}
+
+bool RtuReceiver::crcHolds(int32_t n) const
+{
+    if (n < 4)
+        return false;
+    uint8_t calc[2];
+    CRC_check(buf_, n - 2, calc);
+    return calc[0] == buf_[n - 2] && calc[1] == buf_[n - 1];
+}
+
+// An exception answer (5 bytes) or the regular answer's length, each closed
+// by a CRC that holds. Anything else (a longer answer, a broken CRC) waits for
+// the silence and is checked as a whole, as without fast receive.
+bool RtuReceiver::complete() const
+{
+    if (fill_ == 5 && (buf_[1] & 0x80) && crcHolds(5))
+        return true;
+    return expected_ > 0 && fill_ == expected_ && crcHolds(fill_);
+}
+
+ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port)
+{
+    const int32_t now = ms_of_day(clock_);
+    taken_ = 0;
+    nextLook_ = 0;
+    switch (state_) {
+    case Start:
+        fill_ = 0;
+        std::memset(buf_, 0, sizeof buf_);
+        polls_ = 0;
+        startMs_ = now;
+        state_ = WaitFirst;
+        [[fallthrough]];
+    case WaitFirst:
+    case Receive: {
+        uint8_t chunk[kChunk];
+        for (int i = 0; i < kChunksPerLook; ++i) {
+            const int32_t n = link.read(port, chunk, kChunk);
+            if (n <= 0)
+                break;
+            if (fill_ + n > kBufferSize) {  // never beyond the buffer: drop the answer
+                state_ = Start;
+                return ReceiveEvent::Overflow;
+            }
+            std::memcpy(buf_ + fill_, chunk, size_t(n));
+            fill_ += n;
+            taken_ += n;
+        }
+        if (taken_ > 0) {
+            lastMs_ = now;
+            state_ = Receive;
+            if (complete()) {
+                state_ = Finish;
+                return ReceiveEvent::Check;
+            }
+        }
+        if (state_ == WaitFirst) {
+            const int32_t waited = ms_between(startMs_, now);
+            if (waited >= kTimeOutMs) {
+                state_ = Start;
+                return ReceiveEvent::TimeOut;
+            }
+            nextLook_ = kTimeOutMs - waited;
+            return ReceiveEvent::None;
+        }
+        // The clock counts whole milliseconds: one more makes sure the line
+        // was really quiet for the full silence.
+        const int32_t quiet = ms_between(lastMs_, now);
+        if (quiet > silenceMs_) {
+            state_ = Finish;
+            return ReceiveEvent::Check;
+        }
+        nextLook_ = silenceMs_ + 1 - quiet;
+        return ReceiveEvent::None;
+    }
+    case Finish:
+        state_ = Start;
+        return ReceiveEvent::Finish;
+    default:  // a state of the ticking machine: start over
+        state_ = Start;
+        return ReceiveEvent::None;
+    }
+}
+
 ReceiveEvent RtuReceiver::tick(SerialLink &link, int32_t port)
 {
     link.now(clock_);
+    if (fast_)
+        return look(link, port);
     const int16_t now = int16_t(clock_.second * 100 + clock_.msec / 10);
     switch (state_) {
     case Start:
@@ -77,9 +223,75 @@ AnswerCheck RtuReceiver::checkAnswer() const
     return out;
 }
 
+ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port)
+{
+    const int32_t now = ms_of_day(clock_);
+    taken_ = 0;
+    nextLook_ = 0;
+    switch (state_) {
+    case Start:
+        fill_ = 0;
+        std::memset(buf_, 0, sizeof buf_);
+        polls_ = 0;
+        startMs_ = lastMs_ = now;
+        state_ = WaitColon;
+        [[fallthrough]];
+    case WaitColon:
+    case Receive: {
+        char chunk[kChunk];
+        for (int i = 0; i < kChunksPerLook; ++i) {
+            const int32_t n = link.read(port, chunk, kChunk);
+            if (n <= 0)
+                break;
+            taken_ += n;
+            for (int32_t k = 0; k < n; ++k) {
+                const char c = chunk[k];
+                if (state_ == WaitColon) {  // anything before the colon is dropped
+                    if (c == ':') {
+                        fill_ = 0;
+                        buf_[fill_++] = ':';
+                        lastMs_ = now;
+                        state_ = Receive;
+                    }
+                    continue;
+                }
+                if (fill_ >= kBufferSize) {  // no LF within the buffer: drop the line
+                    state_ = Start;
+                    return ReceiveEvent::Overflow;
+                }
+                buf_[fill_++] = c;
+                lastMs_ = now;
+                if (c == 10) {  // what follows the LF belongs to no answer
+                    buf_[fill_] = 0;
+                    state_ = Finish;
+                    return ReceiveEvent::Check;
+                }
+            }
+        }
+        // Characters dropped before the colon do not hold the exchange open:
+        // the second runs from the request until a frame has begun.
+        const int32_t waited = ms_between(lastMs_, now);
+        if (waited >= kTimeOutMs) {
+            state_ = Start;
+            return ReceiveEvent::TimeOut;
+        }
+        nextLook_ = kTimeOutMs - waited;
+        return ReceiveEvent::None;
+    }
+    case Finish:
+        state_ = Start;
+        return ReceiveEvent::Finish;
+    default:  // a state of the ticking machine: start over
+        state_ = Start;
+        return ReceiveEvent::None;
+    }
+}
+
 ReceiveEvent AsciiReceiver::tick(SerialLink &link, int32_t port)
 {
     link.now(clock_);
+    if (fast_)
+        return look(link, port);
     switch (state_) {
     case Start:
         fill_ = 0;

@@ -2,6 +2,11 @@
 // one byte (RTU) or one character (ASCII) taken from the port per step.
 // Free of widgets: the window runs tick() from its timer and acts on the
 // event it returns (log and decode, report, stop the timer).
+//
+// With fast receive on (from the next restart), a step is a look instead:
+// it takes every byte already waiting and ends the answer as soon as it can
+// tell it is complete, and the machine says when it wants its next look if
+// no byte wakes the window first (nextLookMs).
 #pragma once
 
 #include <cstdint>
@@ -25,15 +30,54 @@ struct AnswerCheck {
     std::string error;
 };
 
-class RtuReceiver {
+// What the window asks of a receive machine for fast receive.
+class FastReceiving {
+public:
+    // One second without a byte ends an exchange that waits for an answer.
+    static constexpr int32_t kTimeOutMs = 1000;
+
+    // Applies from the next restart, so an exchange runs in one mode only.
+    void setFast(bool on) { wantFast_ = on; }
+    bool fast() const { return fast_; }
+    // The request that just went out and the RTU end-of-answer silence, for
+    // knowing early that an answer is complete. ASCII answers end at their LF.
+    virtual void expect(const uint8_t *request, int32_t n, int32_t silenceMs) = 0;
+    // Milliseconds until the machine wants to look again if no byte arrives.
+    int32_t nextLookMs() const { return nextLook_; }
+    // Bytes taken from the port at the last look.
+    int32_t lastTaken() const { return taken_; }
+
+protected:
+    ~FastReceiving() = default;
+    bool wantFast_ = false, fast_ = false;
+    int32_t nextLook_ = 0;
+    int32_t taken_ = 0;
+    int32_t startMs_ = 0, lastMs_ = 0;  // ms within the day
+};
+
+// The RTU end-of-answer silence: 3.5 character times at the line's settings,
+// rounded up, and at least 2 ms.
+int32_t rtu_silence_ms(int32_t baud, int32_t dataBits, char parity, int32_t stopBits);
+// The length of a regular answer to an RTU request (reads 5 + byte count,
+// writes 8), or 0 when the request is not one whose answer length is known.
+int32_t rtu_answer_length(const uint8_t *request, int32_t n);
+// Milliseconds within the day of a clock reading.
+int32_t ms_of_day(const ClockFields &c);
+
+class RtuReceiver : public FastReceiving {
 public:
     enum State { Start = 0, WaitFirst = 10, Receive = 20, Check = 30, TimeOut = 990, Finish = 1000 };
     static constexpr int kBufferSize = 512;
     static constexpr int kEmptyPolls = 100;
 
     // A new request went out: the next tick starts afresh.
-    void restart() { state_ = Start; }
+    void restart()
+    {
+        state_ = Start;
+        fast_ = wantFast_;
+    }
     ReceiveEvent tick(SerialLink &link, int32_t port);
+    void expect(const uint8_t *request, int32_t n, int32_t silenceMs) override;
 
     // The end-of-answer gap in milliseconds (100).
     void setGap(int ms) { gap_ = ms; }
@@ -47,7 +91,13 @@ public:
     AnswerCheck checkAnswer() const;
 
 private:
+    ReceiveEvent look(SerialLink &link, int32_t port);
+    bool crcHolds(int32_t n) const;
+    bool complete() const;
+
     int state_ = Start;
+    int32_t expected_ = 0;   // the regular answer's length, 0 unknown
+    int32_t silenceMs_ = 2;  // fast receive's end-of-answer silence
     uint8_t buf_[kBufferSize] = {0};
     int32_t fill_ = 0;
     int polls_ = 0;
@@ -56,14 +106,19 @@ private:
     ClockFields clock_;
 };
 
-class AsciiReceiver {
+class AsciiReceiver : public FastReceiving {
 public:
     enum State { Start = 0, WaitColon = 10, Receive = 20, Check = 30, TimeOut = 990, Finish = 1000 };
     static constexpr int kBufferSize = 512;
     static constexpr int kEmptyPolls = 100;
 
-    void restart() { state_ = Start; }
+    void restart()
+    {
+        state_ = Start;
+        fast_ = wantFast_;
+    }
     ReceiveEvent tick(SerialLink &link, int32_t port);
+    void expect(const uint8_t *, int32_t, int32_t) override {}
 
     int state() const { return state_; }
     // The frame from ":" to LF; a NUL follows it.
@@ -77,6 +132,8 @@ public:
     AnswerCheck checkAnswer();
 
 private:
+    ReceiveEvent look(SerialLink &link, int32_t port);
+
     int state_ = Start;
     char buf_[kBufferSize + 1] = {0};
     int32_t fill_ = 0;

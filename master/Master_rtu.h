@@ -22,6 +22,7 @@ protected:
     AnswerCheck checkAnswer() override { return receiver_.checkAnswer(); }
     void showAnswer() override;
     std::string overflowText() const override;
+    FastReceiving &fastReceiver() override { return receiver_; }
     // "1 2" in a field is 12 here: the mask's blanks are passed over.
     long readRequestField(const QLineEdit *field) const override { return read_decimal_field_ignoring_blanks(field); }
 

@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <algorithm>
 
 SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits,
                                        int countPlaces, StationKind kind, QWidget *parent)
@@ -31,6 +33,8 @@ SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &he
     connect(BitBtn4, &QPushButton::clicked, this, &SerialMasterWindow::BitBtn4Click);
     connect(BitBtn5, &QPushButton::clicked, this, &SerialMasterWindow::BitBtn5Click);
     connect(Timer1, &QTimer::timeout, this, &SerialMasterWindow::Timer1Timer);
+    // After the step: fast receive sets when the next look is due.
+    connect(Timer1, &QTimer::timeout, this, &SerialMasterWindow::scheduleFastLook);
 }
 
 void SerialMasterWindow::setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits)
@@ -82,6 +86,10 @@ void SerialMasterWindow::BitBtn5Click()
 void SerialMasterWindow::sendRequest(const void *bytes, int32_t n)
 {
     link_->write(ports_.usedPort, bytes, n);  // the count written is not checked
+    if (fast_) {
+        startFastReceive(bytes, n);
+        return;
+    }
     Timer1->setInterval(10);
     Timer1->start();
     restartReceive();
@@ -90,6 +98,7 @@ void SerialMasterWindow::sendRequest(const void *bytes, int32_t n)
 void SerialMasterWindow::FormClose()
 {
     Timer1->stop();
+    stopWatchingPort();
     station_closed(kind_);
     if (portOpen())
         link_->close(ports_.usedPort);
@@ -99,7 +108,10 @@ void SerialMasterWindow::FormClose()
 SerialMasterWindow::~SerialMasterWindow()
 {
     // A window destroyed without being closed (its frame going first) still
-    // gives its port back, so that the next station can open it.
+    // gives its port back, so that the next station can open it. The watch
+    // on the port's descriptor goes first.
+    delete portWatch_;
+    portWatch_ = nullptr;
     if (!released_ && portOpen())
         link_->close(ports_.usedPort);
 }
@@ -137,4 +149,75 @@ void SerialMasterWindow::Timer1Timer()
     case ReceiveEvent::None:
         break;
     }
+}
+
+// ---- fast receive --------------------------------------------------------
+
+namespace {
+// Without a descriptor to wake on, the window looks this often.
+constexpr int kFallbackLookMs = 2;
+}  // namespace
+
+void SerialMasterWindow::setFastReceive(bool on)
+{
+    fast_ = on;
+    fastReceiver().setFast(on);
+}
+
+void SerialMasterWindow::startFastReceive(const void *request, int32_t n)
+{
+    const PortSetting &s = ports_.current;
+    fastReceiver().expect(static_cast<const uint8_t *>(request), n,
+                          rtu_silence_ms(s.Baud, s.DataBitCount, s.ParityLetter, s.StopBitCount));
+    restartReceive();
+    const int fd = link_->descriptor(ports_.usedPort);
+    if (portWatch_ && portWatch_->socket() != fd) {
+        delete portWatch_;
+        portWatch_ = nullptr;
+    }
+    if (fd >= 0 && !portWatch_) {
+        portWatch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(portWatch_, &QSocketNotifier::activated, this, &SerialMasterWindow::portReadable);
+    }
+    if (portWatch_)
+        portWatch_->setEnabled(true);
+    Timer1->start(0);  // the first look at once: the answer may be there already
+}
+
+void SerialMasterWindow::scheduleFastLook()
+{
+    // The mode is the receive machine's, fixed for the exchange: one begun on
+    // the 10 ms tick runs on it to its end.
+    if (!fastReceiver().fast())
+        return;
+    if (!Timer1->isActive()) {  // the exchange is over
+        stopWatchingPort();
+        return;
+    }
+    int32_t next = fastReceiver().nextLookMs();
+    if (!(portWatch_ && portWatch_->isEnabled()))
+        next = std::min(next, int32_t(kFallbackLookMs));
+    Timer1->start(int(std::max(0, next)));
+}
+
+void SerialMasterWindow::portReadable()
+{
+    // A port closed meanwhile (its descriptor may even belong to another
+    // device by now) or an exchange already over: nothing to take.
+    if (!Timer1->isActive() || link_->descriptor(ports_.usedPort) != portWatch_->socket()) {
+        stopWatchingPort();
+        return;
+    }
+    Timer1Timer();
+    // A line that hangs up stays readable with nothing to read: look on the
+    // timer for the rest of the exchange instead of waking without end.
+    if (Timer1->isActive() && fastReceiver().lastTaken() == 0 && portWatch_)
+        portWatch_->setEnabled(false);
+    scheduleFastLook();
+}
+
+void SerialMasterWindow::stopWatchingPort()
+{
+    if (portWatch_)
+        portWatch_->setEnabled(false);
 }

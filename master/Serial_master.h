@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+class QSocketNotifier;
+
 #include "Master_receive.h"
 #include "Master_window.h"
 #include "Notices.h"
@@ -19,6 +21,11 @@ public:
     ~SerialMasterWindow() override;
     // The port and clock to use; nullptr returns to the link library.
     void setLink(SerialLink *link) { link_ = link ? link : &default_serial_link(); }
+
+    // Fast receive: every waiting byte at each look, the answer ended as soon
+    // as it is complete. Applies from the next request; off is the 10 ms tick.
+    virtual void setFastReceive(bool on);
+    bool fastReceive() const { return fast_; }
 
 public slots:
     void BitBtn3Click();  // "Port Define"
@@ -46,6 +53,8 @@ protected:
     virtual AnswerCheck checkAnswer() = 0;
     virtual void showAnswer() = 0;
     virtual std::string overflowText() const = 0;
+    // The station's receive machine, for fast receive.
+    virtual FastReceiving &fastReceiver() = 0;
 
     QPushButton *BitBtn3, *BitBtn4, *BitBtn5;
     QLabel *Label1;
@@ -54,6 +63,17 @@ protected:
     StationPorts ports_;
 
 private:
+    // Fast receive: Timer1 stays active while an exchange is in flight, as
+    // with the tick, but runs single looks when the machine wants them; the
+    // port's descriptor wakes the window as bytes arrive.
+    void startFastReceive(const void *request, int32_t n);
+    void scheduleFastLook();
+    void portReadable();
+    void stopWatchingPort();
+
+    bool fast_ = false;
+    QSocketNotifier *portWatch_ = nullptr;
+
     StationKind kind_;
     bool released_ = false;  // the port went with FormClose
 };

@@ -14,6 +14,12 @@ int32_t SerialLink::write(int32_t port, const void *buf, int32_t n) { return ser
 
 int16_t SerialLink::recv(int32_t port) { return serrecv(port); }
 
+int32_t SerialLink::read(int32_t port, void *buf, int32_t size) { return serread(port, buf, size); }
+
+int32_t SerialLink::pending(int32_t port) { return serloc(port); }
+
+int32_t SerialLink::descriptor(int32_t port) { return serfd(port); }
+
 void SerialLink::now(ClockFields &c)
 {
     get_date_time(&c.year, &c.month, &c.day, &c.hour, &c.minute, &c.second, &c.msec, &c.dayofweek);

@@ -16,6 +16,13 @@ public:
     virtual int32_t close(int32_t port);
     virtual int32_t write(int32_t port, const void *buf, int32_t n);
     virtual int16_t recv(int32_t port);
+    // Takes at most size bytes that are already waiting; never waits. The count taken.
+    virtual int32_t read(int32_t port, void *buf, int32_t size);
+    // The number of bytes waiting at the port.
+    virtual int32_t pending(int32_t port);
+    // A descriptor that turns readable when bytes arrive, or -1 when the line
+    // has none to offer (the caller then looks on a timer instead).
+    virtual int32_t descriptor(int32_t port);
     virtual void now(ClockFields &clock);
 };
 

@@ -3,8 +3,8 @@
 # $QUILLAN_BENCH_DIR), runs them all and prints one table of the figures,
 # with the machine they were taken on. Not part of the test suite.
 #
-#   scripts/bench.sh           full runs (about six minutes)
-#   scripts/bench.sh --quick   fewer and shorter runs (about a minute and a half)
+#   scripts/bench.sh           full runs (about seven minutes)
+#   scripts/bench.sh --quick   fewer and shorter runs (about two minutes)
 #
 # Everything stays on this machine: TCP only on 127.0.0.1, serial lines on
 # socat pty pairs. Every load runs for a fixed, short time.
@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_windows bench_serial bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless)
+targets=(bench_engine bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -24,9 +24,9 @@ mkdir -p "$out"
 bin="$build/bench"
 
 if [ "$quick" = 1 ]; then
-  tcp_args=(--seconds 1.5 --repeats 1); win_args=(--runs 3); ser_args=(--runs 1); prof_n=500
+  tcp_args=(--seconds 1.5 --repeats 1); win_args=(--runs 3); ser_args=(--runs 1); fast_args=(--runs 3); prof_n=500
 else
-  tcp_args=(--seconds 3 --repeats 3); win_args=(--runs 7); ser_args=(--runs 5); prof_n=2000
+  tcp_args=(--seconds 3 --repeats 3); win_args=(--runs 7); ser_args=(--runs 5); fast_args=(--runs 9); prof_n=2000
 fi
 
 status=0
@@ -44,6 +44,7 @@ load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 run engine "$bin/bench_engine"
 run windows "$bin/bench_windows" "${win_args[@]}"
 run serial "$bin/bench_serial" "${ser_args[@]}"
+run serial_fast "$bin/bench_serial_fast" "${fast_args[@]}"
 run slave_tcp "$bin/bench_slave_tcp" "${tcp_args[@]}"
 # quillan-slave against the libmodbus reference and pymodbus's server, the
 # same load generator for all three; then 2000 connections at once.
@@ -87,7 +88,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,headless,windows,serial,engine}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,windows,serial,serial_fast,engine}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"

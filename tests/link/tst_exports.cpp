@@ -50,6 +50,7 @@ void TestExports::exportsExactlyTheInterface()
                                     "serread",
                                     "serflush",
                                     "serloc",
+                                    "serfd",
                                     "tsleep",
                                     "get_date_time",
                                     "set_date_time",

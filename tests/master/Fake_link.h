@@ -21,6 +21,7 @@ public:
     int opens = 0, closes = 0;
     bool isOpen = false;
     int openedPort = 0;
+    int reads = 0;  // calls of read()
     std::vector<QByteArray> written;
 
     // Queues bytes that arrive at the port at time `at` (default: now).
@@ -59,6 +60,28 @@ public:
         queue_.pop_front();
         return b;
     }
+    // Everything that has arrived by now, at most size bytes, as the
+    // library's non-waiting read gives it.
+    int32_t read(int32_t, void *buf, int32_t size) override
+    {
+        int32_t n = 0;
+        auto *out = static_cast<uint8_t *>(buf);
+        while (n < size && !queue_.empty() && queue_.front().at <= ms) {
+            out[n++] = queue_.front().byte;
+            queue_.pop_front();
+        }
+        ++reads;
+        return n;
+    }
+    int32_t pending(int32_t) override
+    {
+        int32_t n = 0;
+        for (const Arrival &a : queue_)
+            n += a.at <= ms ? 1 : 0;
+        return n;
+    }
+    // No descriptor: a station looks on its timer.
+    int32_t descriptor(int32_t) override { return -1; }
     void now(ClockFields &c) override
     {
         const long inDay = ms % 86400000L;
