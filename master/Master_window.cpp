@@ -8,6 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -17,8 +20,8 @@
 namespace {
 
 // The grid and the traffic history share the window's lower part as two
-// pages, the grid's first and shown: the request fields, buttons and memos
-// above keep their places and sizes.
+// pages, the grid's first and shown: the request fields and buttons above
+// keep their places.
 QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<TrafficPanel> &panel,
                              Station_traffic &traffic)
 {
@@ -28,6 +31,19 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     panel = std::make_unique<TrafficPanel>(&traffic.history());
     pages->addTab(panel.get(), "Traffic");
     pages->setCurrentIndex(0);
+    // The tab bar takes a row from the grid; at the window's starting size
+    // the memos above give it back, and the grid still shows its first rows
+    // whole (and the traffic view as many lines).
+    constexpr int kRowsShown = 5;
+    pages->setMinimumHeight(pages->tabBar()->sizeHint().height() + 2 * pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
+                            kRowsShown * grid->verticalHeader()->defaultSectionSize() + 4);
+    // The traffic buttons sit beside the tabs, shown with the Traffic page
+    // only: the window is short of height, and the view gets their row.
+    QWidget *buttons = panel->buttonRow();
+    pages->setCornerWidget(buttons, Qt::TopRightCorner);
+    buttons->hide();
+    QObject::connect(pages, &QTabWidget::currentChanged, buttons,
+                     [buttons, pages](int index) { buttons->setVisible(index == 1 && pages->count() > 1); });
     return pages;
 }
 

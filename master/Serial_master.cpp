@@ -134,7 +134,7 @@ void SerialMasterWindow::Timer1Timer()
     case ReceiveEvent::TimeOut:
         Timer1->stop();  // no tick while the box is open
         Memo2->add(std::string("Time out error"));
-        traffic_.event("time-out: no answer");
+        traffic_.event("time-out, no answer");
         show_message_box("RS232C comm. time out error", "Zentavor");
         break;
     case ReceiveEvent::Finish:

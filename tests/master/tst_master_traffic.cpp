@@ -2,6 +2,7 @@
 // line records its port, requests, answers with their response time, a CRC
 // error and a time-out, and saves them as CSV and capture from its panel.
 #include <QFile>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -55,6 +56,10 @@ void TestMasterTraffic::exchangesLandInTheHistory()
             invoke(form, "Timer1Timer");
         }
     };
+    auto *pages = child<QTabWidget>(form, "MasterPages");
+    QCOMPARE(pages->count(), 2);
+    QCOMPARE(pages->tabText(0) + "|" + pages->tabText(1), QString("Data|Traffic"));
+    QCOMPARE(pages->currentWidget(), grid(form));
     invoke(form, "BitBtn4Click");
     setRequest(form, 2, 1, 1, 1);
     const struct {
@@ -75,7 +80,7 @@ void TestMasterTraffic::exchangesLandInTheHistory()
         "^RX 01 03 02 00 2A 39 9C  unit 1 fn 3 bytes 2 bad CRC in \\d+ ms$",
         "^-- CRC error: received 39 9C, computed 39 9B$",
         "^TX 01 03 00 00 00 01 84 0A  unit 1 fn 3 addr 0 count 1$",
-        "^-- time-out: no answer$",
+        "^-- time-out, no answer$",
     };
     const QStringList lines = viewLines(form);
     QCOMPARE(lines.size(), int(std::size(expected)));
