@@ -5,10 +5,10 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QHeaderView>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -34,9 +34,10 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     // The tab bar takes a row from the grid; at the window's starting size
     // the memos above give it back, and the grid still shows its first rows
     // whole (and the traffic view as many lines).
-    constexpr int kRowsShown = 5;
-    pages->setMinimumHeight(pages->tabBar()->sizeHint().height() + 2 * pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
-                            kRowsShown * grid->verticalHeader()->defaultSectionSize() + 4);
+    constexpr int kRowsShown = 5;  // the header row and four values
+    const int frames = 2 * pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2 * grid->frameWidth();
+    pages->setMinimumHeight(pages->tabBar()->sizeHint().height() + frames +
+                            kRowsShown * grid->verticalHeader()->defaultSectionSize());
     // The traffic buttons sit beside the tabs, shown with the Traffic page
     // only: the window is short of height, and the view gets their row.
     QWidget *buttons = panel->buttonRow();
