@@ -18,7 +18,12 @@ protected:
     void SendQuery() override;
     void restartReceive() override { receiver_.restart(); }
     ReceiveEvent tickReceiver() override { return receiver_.tick(*link_, ports_.usedPort); }
-    AnswerCheck checkAnswer() override { return receiver_.checkAnswer(); }
+    AnswerCheck checkAnswer() override
+    {
+        // Recorded as received: the check upper-cases the text in place.
+        traffic_.rx(receiver_.data(), size_t(receiver_.length()));
+        return receiver_.checkAnswer();
+    }
     void showAnswer() override;
     std::string overflowText() const override;
     FastReceiving &fastReceiver() override { return receiver_; }

@@ -19,7 +19,11 @@ protected:
     void SendQuery() override;
     void restartReceive() override { receiver_.restart(); }
     ReceiveEvent tickReceiver() override { return receiver_.tick(*link_, ports_.usedPort); }
-    AnswerCheck checkAnswer() override { return receiver_.checkAnswer(); }
+    AnswerCheck checkAnswer() override
+    {
+        traffic_.rx(receiver_.data(), size_t(receiver_.length()));
+        return receiver_.checkAnswer();
+    }
     void showAnswer() override;
     std::string overflowText() const override;
     FastReceiving &fastReceiver() override { return receiver_; }

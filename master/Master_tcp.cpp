@@ -14,6 +14,7 @@
 #include "Notices.h"
 #include "Strformat.h"
 #include "Query.h"
+#include "Traffic_socket.h"
 
 int socket_error_number(QAbstractSocket::SocketError error)
 {
@@ -67,7 +68,8 @@ std::string drop_cut_answer(TcpFramer &framer, const char *why)
 }  // namespace
 
 TMSTCP_Form::TMSTCP_Form(QWidget *parent)
-    : MasterWindow("Modbus/TCP master type protocol", "Modbus/TCP Master Utility Program", kTcpLimits, 4, parent)
+    : MasterWindow("Modbus/TCP master type protocol", "Modbus/TCP Master Utility Program", kTcpLimits, 4,
+                   Traffic_framing::Tcp, parent)
 {
     setObjectName("MSTCP_Form");
     Edit1 = new QLineEdit("127.0.0.1", this);
@@ -126,12 +128,14 @@ void TMSTCP_Form::BitBtn3Click()
     BitBtn3->setEnabled(false);
     framer_.clear();
     cutNote_.clear();
+    traffic_.set_link({.peer = Traffic_endpoint::parse(host_.toStdString(), quint16(port_)).value_or(Traffic_endpoint{})});
     ClientSocket1->connectToHost(host_, quint16(port_));
 }
 
 void TMSTCP_Form::ClientSocket1Connect()
 {
     show_status_message("Connect To: " + ClientSocket1->peerName().toStdString() + " OK");
+    traffic_.connected(traffic_link(*ClientSocket1));
     BitBtn3->setEnabled(false);
     BitBtn4->setEnabled(true);
 }
@@ -154,6 +158,7 @@ void TMSTCP_Form::ClientSocket1Disconnect()
     host_.clear();
     port_ = 0;
     dropCutAnswer("connection closed");
+    traffic_.disconnected();
 }
 
 void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
@@ -174,6 +179,7 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     host_.clear();
     port_ = 0;
     dropCutAnswer("connection closed");
+    traffic_.disconnected(text);
     show_message_box(text);
 }
 
@@ -191,6 +197,8 @@ void TMSTCP_Form::dropCutAnswer(const char *why)
     const std::string line = drop_cut_answer(framer_, why);
     if (!line.empty())
         Memo2->add(line);
+    if (!line.empty())
+        traffic_.event(line);
 }
 
 void TMSTCP_Form::SendQuery()
@@ -201,9 +209,12 @@ void TMSTCP_Form::SendQuery()
     cutNote_ = drop_cut_answer(framer_, "new request sent");
     if (!cutNote_.empty())
         Memo2->add(cutNote_);
+    if (!cutNote_.empty())
+        traffic_.event(cutNote_);
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));
     ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
+    traffic_.tx(query_, size_t(length_));
 }
 
 void TMSTCP_Form::ClientSocket1Read()
@@ -233,9 +244,11 @@ void TMSTCP_Form::ClientSocket1Read()
         first = false;
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
+            traffic_.event(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
             break;
         }
         length_ = int32_t(frame.size());
+        traffic_.rx(frame.data(), frame.size());
         Memo2->add(hex_line("Response message: ", frame.data(), length_));
         show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col, write_.value);
         offerGrid(false);

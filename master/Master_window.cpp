@@ -5,13 +5,50 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "Notices.h"
 #include "Set_Data.h"
+
+namespace {
+
+// The grid and the traffic history share the window's lower part as two
+// pages, the grid's first and shown: the request fields and buttons above
+// keep their places.
+QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<TrafficPanel> &panel,
+                             Station_traffic &traffic)
+{
+    auto *pages = new QTabWidget(window);
+    pages->setObjectName("MasterPages");
+    pages->addTab(grid, "Data");
+    panel = std::make_unique<TrafficPanel>(&traffic.history());
+    pages->addTab(panel.get(), "Traffic");
+    pages->setCurrentIndex(0);
+    // The tab bar takes a row from the grid; at the window's starting size
+    // the memos above give it back, and the grid still shows its first rows
+    // whole (and the traffic view as many lines).
+    constexpr int kRowsShown = 5;  // the header row and four values
+    const int frames = 2 * pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2 * grid->frameWidth();
+    pages->setMinimumHeight(pages->tabBar()->sizeHint().height() + frames +
+                            kRowsShown * grid->verticalHeader()->defaultSectionSize());
+    // The traffic buttons sit beside the tabs, shown with the Traffic page
+    // only: the window is short of height, and the view gets their row.
+    QWidget *buttons = panel->buttonRow();
+    pages->setCornerWidget(buttons, Qt::TopRightCorner);
+    buttons->hide();
+    QObject::connect(pages, &QTabWidget::currentChanged, buttons,
+                     [buttons, pages](int index) { buttons->setVisible(index == 1 && pages->count() > 1); });
+    return pages;
+}
+
+}  // namespace
 
 void add_labelled(QHBoxLayout *row, const QString &label, QWidget *control)
 {
@@ -35,8 +72,8 @@ QLineEdit *make_number_field(QWidget *parent, const char *name, int places, cons
 }
 
 MasterWindow::MasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
-                           QWidget *parent)
-    : QWidget(parent), limits_(limits)
+                           Traffic_framing framing, QWidget *parent)
+    : QWidget(parent), traffic_(framing, Traffic_side::Master), limits_(limits)
 {
     setAttribute(Qt::WA_DeleteOnClose);  // the window is freed when closed
     setWindowTitle(caption);
@@ -102,7 +139,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     all->addLayout(buttons);
     all->addWidget(Memo1);
     all->addWidget(Memo2);
-    all->addWidget(StringGrid1, 1);
+    all->addWidget(data_and_traffic(this, StringGrid1, trafficPanel_, traffic_), 1);
 
     connect(BitBtn1, &QPushButton::clicked, this, &MasterWindow::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &MasterWindow::BitBtn2Click);

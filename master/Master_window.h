@@ -11,8 +11,12 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <memory>
+
 #include "Gui_services.h"
 #include "Master_station.h"
+#include "Station_traffic.h"
+#include "Traffic_panel.h"
 
 class QHBoxLayout;
 
@@ -27,9 +31,10 @@ public slots:
     void StringGrid1DblClick();
 
 protected:
-    // countPlaces: digit places of the count field.
+    // countPlaces: digit places of the count field; framing: the station's,
+    // for its traffic history.
     MasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
-                 QWidget *parent);
+                 Traffic_framing framing, QWidget *parent);
 
     // The row under the header where the station puts its port controls.
     QHBoxLayout *portRow() const { return portRow_; }
@@ -69,6 +74,11 @@ protected:
 
     MasterRequest request_;
     MasterWrite write_;
+    // Declared before its panel, which goes first (the history must outlive
+    // the panel, and the window's widgets are destroyed only after its
+    // members).
+    Station_traffic traffic_;
+    std::unique_ptr<TrafficPanel> trafficPanel_;
 
 private:
     CountLimits limits_;

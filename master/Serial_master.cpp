@@ -9,7 +9,9 @@
 
 SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits,
                                        int countPlaces, StationKind kind, QWidget *parent)
-    : MasterWindow(caption, header, limits, countPlaces, parent), link_(&default_serial_link()), kind_(kind)
+    : MasterWindow(caption, header, limits, countPlaces,
+                   kind == MasterAscii ? Traffic_framing::Ascii : Traffic_framing::Rtu, parent),
+      link_(&default_serial_link()), kind_(kind)
 {
     BitBtn3 = new QPushButton("Port Define", this);
     BitBtn3->setObjectName("BitBtn3");
@@ -65,6 +67,7 @@ void SerialMasterWindow::BitBtn4Click()
     const PortSetting &s = ports_.current;
     if (link_->open(ports_.usedPort, s.Baud, s.ParityLetter, s.DataBitCount, s.StopBitCount, 0) == 1) {
         show_status_message(strformat("Open COM%d port OK ......", ports_.usedPort));
+        traffic_.event(strformat("COM%d opened", ports_.usedPort));
         BitBtn4->setEnabled(false);
         BitBtn5->setEnabled(true);
     } else {
@@ -76,6 +79,7 @@ void SerialMasterWindow::BitBtn5Click()
 {
     if (link_->close(ports_.usedPort) == 1) {
         show_status_message(strformat("Close COM%d port OK ......", ports_.usedPort));
+        traffic_.event(strformat("COM%d closed", ports_.usedPort));
         BitBtn4->setEnabled(true);
         BitBtn5->setEnabled(false);
     } else {
@@ -86,6 +90,7 @@ void SerialMasterWindow::BitBtn5Click()
 void SerialMasterWindow::sendRequest(const void *bytes, int32_t n)
 {
     link_->write(ports_.usedPort, bytes, n);  // the count written is not checked
+    traffic_.tx(bytes, n > 0 ? size_t(n) : 0);
     if (fast_) {
         startFastReceive(bytes, n);
         return;
@@ -136,10 +141,12 @@ void SerialMasterWindow::Timer1Timer()
         // The Memo2 line tells the operator what happened.
         Timer1->stop();
         Memo2->add(overflowText());
+        traffic_.event(overflowText());
         break;
     case ReceiveEvent::TimeOut:
         Timer1->stop();  // no tick while the box is open
         Memo2->add(std::string("Time out error"));
+        traffic_.event("time-out, no answer");
         show_message_box("RS232C comm. time out error", "Zentavor");
         break;
     case ReceiveEvent::Finish:

@@ -12,6 +12,7 @@
 #include "Notices.h"
 #include "Strformat.h"
 #include "Set_Value.h"
+#include "Traffic_panel.h"
 
 namespace {
 
@@ -28,6 +29,16 @@ StringGrid *make_grid(QWidget *page, const char *name, int cols)
     return grid;
 }
 
+Traffic_framing traffic_framing(SlaveFraming framing)
+{
+    switch (framing) {
+    case SlaveFraming::Rtu: return Traffic_framing::Rtu;
+    case SlaveFraming::Ascii: return Traffic_framing::Ascii;
+    case SlaveFraming::Tcp: return Traffic_framing::Tcp;
+    }
+    return Traffic_framing::Rtu;
+}
+
 QWidget *make_page(QTabWidget *pages, const char *name, const char *caption)
 {
     auto *page = new QWidget;
@@ -39,7 +50,7 @@ QWidget *make_page(QTabWidget *pages, const char *name, const char *caption)
 }  // namespace
 
 SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p, QWidget *parent)
-    : QWidget(parent), profile(p)
+    : QWidget(parent), profile(p), traffic(traffic_framing(p.framing), Traffic_side::Slave)
 {
     setWindowTitle(caption);
 
@@ -88,6 +99,9 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     StringGrid2 = make_grid(TabSheet2, "StringGrid2", 9);
     StringGrid3 = make_grid(TabSheet3, "StringGrid3", 3);
     StringGrid4 = make_grid(TabSheet4, "StringGrid4", 3);
+    trafficPanel_ = std::make_unique<TrafficPanel>(&traffic.history());
+    trafficPanel_->setObjectName("TabSheet5");
+    PageControl1->addTab(trafficPanel_.get(), "Traffic");
     PageControl1->setCurrentIndex(0);
     top->addWidget(PageControl1, 1);
 
@@ -108,6 +122,8 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     connect(StringGrid3, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid3DblClick);
     connect(StringGrid4, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid4DblClick);
 }
+
+SlaveStationForm::~SlaveStationForm() = default;
 
 QPushButton *SlaveStationForm::addButton(const char *name, const QString &text)
 {
@@ -250,6 +266,7 @@ void SerialSlaveForm::BitBtn1Click()
     const int port = ports.usedPort;
     if (link_->open(port, c.Baud, c.ParityLetter, c.DataBitCount, c.StopBitCount, 0) == 1) {
         show_status_message(strformat("Open COM%d port OK ......", port));
+        traffic.event(strformat("COM%d opened", port));
         BitBtn1->setEnabled(false);
         BitBtn2->setEnabled(true);
         Timer1->start();
@@ -263,6 +280,7 @@ void SerialSlaveForm::BitBtn2Click()
     const int port = ports.usedPort;
     if (link_->close(port) == 1) {
         show_status_message(strformat("Close COM%d port OK ......", port));
+        traffic.event(strformat("COM%d closed", port));
         BitBtn1->setEnabled(true);
         BitBtn2->setEnabled(false);
         Timer1->stop();
@@ -296,7 +314,9 @@ void SerialSlaveForm::closeEvent(QCloseEvent *event)
 
 void SerialSlaveForm::serveSerial(const uint8_t *request, int32_t length)
 {
+    traffic.rx(request, size_t(length < 0 ? 0 : length));
     serve(request, size_t(length < 0 ? 0 : length), [this](const std::vector<uint8_t> &response) {
         link_->write(ports.usedPort, response.data(), int32_t(response.size()));
+        traffic.tx(response.data(), response.size());
     });
 }

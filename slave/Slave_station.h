@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "Serial_link.h"
 #include "Slave_engine.h"
 #include "Slave_tables.h"
+#include "Station_traffic.h"
 
 class QFrame;
 class QHBoxLayout;
@@ -23,11 +25,13 @@ class QTabWidget;
 class QTimer;
 class Memo;
 class StringGrid;
+class TrafficPanel;
 
 class SlaveStationForm : public QWidget {
     Q_OBJECT
 public:
     SlaveStationForm(const QString &caption, const SlaveProfile &profile, QWidget *parent);
+    ~SlaveStationForm() override;
 
     // Bit accessors of the window's tables.
     uint16_t ReadInputRelay(uint16_t n) const { return tables.ReadInputRelay(n); }
@@ -45,6 +49,7 @@ public:
 
     SlaveTables tables;
     const SlaveProfile &profile;
+    Station_traffic traffic;  // shown on the page "Traffic"
 
     QLabel *Panel3;
     QFrame *Panel1;
@@ -70,6 +75,8 @@ private:
     void editBit(StringGrid *grid, int kind);
     void editRegister(StringGrid *grid, int kind);
     QHBoxLayout *panel1Layout_;
+    // Goes before the history it shows (declared after it).
+    std::unique_ptr<TrafficPanel> trafficPanel_;
 };
 
 // The Slave RTU and Slave ASCII stations: a port on the link library, opened

@@ -10,6 +10,7 @@
 #include "Gui_services.h"
 #include "Notices.h"
 #include "Strformat.h"
+#include "Traffic_socket.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ void TSLTCP_Form::BitBtn1Click()
     BitBtn1->setEnabled(false);
     BitBtn2->setEnabled(true);
     show_status_message("Modbus/TCP Server Open....");
+    traffic.event(strformat("server listening on port %d", listenPort_));
     Memo1->add(QStringLiteral("Modbus/TCP Server Open...."));
 }
 
@@ -80,6 +82,7 @@ void TSLTCP_Form::BitBtn2Click()
     BitBtn1->setEnabled(true);
     BitBtn2->setEnabled(false);
     show_status_message("Modbus/TCP Server Close.....");
+    traffic.event("server closed");
     Memo1->add(QStringLiteral("Modbus/TCP Server Close....."));
 }
 
@@ -101,7 +104,7 @@ void TSLTCP_Form::dropClients()
 void TSLTCP_Form::acceptClients()
 {
     while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
-        clients_.emplace(s, Client{TcpFramer(), remoteHost(s)});
+        clients_.emplace(s, Client{.framer = TcpFramer(), .host = remoteHost(s), .link = traffic_link(*s)});
         // What a client sends is taken from the network only as fast as it
         // takes its answers (see ServerSocket1ClientRead).
         s->setReadBufferSize(kClientReadBuffer);
@@ -124,6 +127,7 @@ void TSLTCP_Form::ServerSocket1ClientConnect(QTcpSocket *socket)
 {
     const auto it = clients_.find(socket);
     Memo1->add((it != clients_.end() ? it->second.host : remoteHost(socket)) + QStringLiteral("Client Connect"));
+    traffic.event("connected", it != clients_.end() ? it->second.link : traffic_link(*socket));
 }
 
 void TSLTCP_Form::ServerSocket1ClientDisconnect(QTcpSocket *socket)
@@ -132,15 +136,17 @@ void TSLTCP_Form::ServerSocket1ClientDisconnect(QTcpSocket *socket)
     if (it == clients_.end())
         return;
     const QString host = it->second.host;
+    traffic.event("disconnected", it->second.link);
     clients_.erase(it);
     Memo1->add(host + QStringLiteral("Client DisConnect"));
     socket->disconnect(this);
     socket->deleteLater();
 }
 
-void TSLTCP_Form::ServerSocket1ClientError(QTcpSocket *, int errorCode)
+void TSLTCP_Form::ServerSocket1ClientError(QTcpSocket *socket, int errorCode)
 {
     const std::string text = strformat("TCP Server Client error rtc=%d", errorCode);
+    traffic.event(text, clients_.count(socket) ? clients_.at(socket).link : Traffic_link{});
     memoAdd(Memo1, text);
     show_message_box(text, "Quillan");
 }
@@ -171,12 +177,15 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         }
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
+            traffic.event(strformat("length field error len=%u, connection closed", badLength), it->second.link);
             it->second.closing = true;
             closeAfterAnswers(socket);
             return;
         }
-        serve(request.data(), request.size(), [socket](const std::vector<uint8_t> &response) {
+        traffic.rx(request.data(), request.size(), it->second.link);
+        serve(request.data(), request.size(), [this, socket, link = it->second.link](const std::vector<uint8_t> &response) {
             socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
+            traffic.tx(response.data(), response.size(), link);
         });
     }
 }

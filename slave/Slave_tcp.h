@@ -60,6 +60,7 @@ private:
         TcpFramer framer;
         QString host;  // as the connect line named it
         bool closing = false;  // nothing more it sends is served
+        Traffic_link link{};   // its ends, as the traffic history names them
     };
 
     int listenPort_ = 502;

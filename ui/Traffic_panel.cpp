@@ -168,9 +168,10 @@ TrafficPanel::TrafficPanel(Traffic_history *history, QWidget *parent)
     view_->addAction(copy);
     view_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    save_ = new QPushButton(QStringLiteral("Save traffic\u2026"), this);
+    buttonRow_ = new QWidget(this);
+    save_ = new QPushButton(QStringLiteral("Save traffic\u2026"), buttonRow_);
     save_->setObjectName(QStringLiteral("SaveTraffic"));
-    clear_ = new QPushButton(QStringLiteral("Clear"), this);
+    clear_ = new QPushButton(QStringLiteral("Clear"), buttonRow_);
     clear_->setObjectName(QStringLiteral("ClearTraffic"));
     connect(save_, &QPushButton::clicked, this, &TrafficPanel::save);
     connect(clear_, &QPushButton::clicked, this, [this] {
@@ -178,14 +179,15 @@ TrafficPanel::TrafficPanel(Traffic_history *history, QWidget *parent)
         refresh();
     });
 
-    auto *buttons = new QHBoxLayout;
+    auto *buttons = new QHBoxLayout(buttonRow_);
+    buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addStretch(1);
     buttons->addWidget(save_);
     buttons->addWidget(clear_);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_, 1);
-    layout->addLayout(buttons);
+    layout->addWidget(buttonRow_);
 
     refresh_ = new QTimer(this);
     refresh_->setSingleShot(true);

@@ -38,6 +38,9 @@ public:
     ~TrafficPanel() override;
 
     QTableView *view() const { return view_; }
+    // The row of the two buttons, below the view. A window short of height
+    // may place it elsewhere (beside its tab bar): it keeps working there.
+    QWidget *buttonRow() const { return buttonRow_; }
     // Shows what is waiting now.
     void refresh();
     // What "Save traffic…" does: asks for a name, then saveTo().
@@ -59,6 +62,7 @@ private:
     QTableView *view_;
     QPushButton *save_;
     QPushButton *clear_;
+    QWidget *buttonRow_;
     QTimer *refresh_;
     QElapsedTimer sinceRefresh_;
     int charWidth_ = 8;  // of the view's fixed-width font

@@ -108,7 +108,9 @@ private slots:
         std::unique_ptr<SlaveStationForm> f(makeStation(which));
         QCOMPARE(f->windowTitle(), caption);
         QCOMPARE(f->Panel3->text(), caption);
-        QCOMPARE(f->PageControl1->count(), 4);
+        QCOMPARE(f->PageControl1->count(), 5);  // the four tables, then the traffic history
+        QCOMPARE(f->PageControl1->tabText(4), QString("Traffic"));
+        QCOMPARE(f->PageControl1->widget(4)->objectName(), QString("TabSheet5"));
         QCOMPARE(f->PageControl1->currentIndex(), 0);
         const QStringList tabs{"Output Coil", "Input Relay", "Output Register", "Input Register"};
         for (int i = 0; i < 4; ++i) {

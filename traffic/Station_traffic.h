@@ -1,0 +1,64 @@
+// What a station window records in its traffic history, each in one call at
+// the place it happens: a frame written (tx), a frame received (rx) and
+// anything else (event). The station's framing and side are fixed at
+// construction, so the call sites pass bytes only.
+//
+// Recording stays cheap on the serving path: no text is made for a frame
+// (the history formats its lines when they are read). Two things are worked
+// out here so that no window has to:
+//  - a master's answer carries its response time, the time since the last
+//    request written, on the steady clock;
+//  - a serial frame received whose CRC or LRC does not match is followed by
+//    a "--" line saying so.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "Traffic_history.h"
+
+// The two ends of a TCP connection; empty on serial lines.
+struct Traffic_link {
+    Traffic_endpoint local{};
+    Traffic_endpoint peer{};
+};
+
+class Station_traffic {
+public:
+    using Steady_clock = std::function<int64_t()>;  // ms, never going back
+
+    Station_traffic(Traffic_framing framing, Traffic_side side, Traffic_history::Clock wall = {},
+                    Steady_clock steady = {}, size_t capacity = Traffic_history::kCapacity);
+
+    Traffic_history &history() { return history_; }
+    const Traffic_history &history() const { return history_; }
+
+    // The connection the calls without a link name: a master's one
+    // connection. connected() also records "connected", disconnected() the
+    // reason (by default "disconnected") and forgets the connection.
+    void set_link(const Traffic_link &link) { link_ = link; }
+    const Traffic_link &link() const { return link_; }
+    void connected(const Traffic_link &link);
+    void disconnected(std::string why = "disconnected");
+
+    void tx(const void *data, size_t n) { tx(data, n, link_); }
+    void tx(const void *data, size_t n, const Traffic_link &link);
+    void rx(const void *data, size_t n) { rx(data, n, link_); }
+    void rx(const void *data, size_t n, const Traffic_link &link);
+    void event(std::string text) { event(std::move(text), link_); }
+    void event(std::string text, const Traffic_link &link, std::string_view data = {});
+
+private:
+    Traffic_history history_;
+    Steady_clock steady_;
+    Traffic_link link_;
+    int64_t requestAt_ = -1;  // master: when the last request went out
+};
+
+// Why a serial frame fails its check, "CRC error: received 12 34, computed
+// C5 CD" or "LRC error: ...", or empty when it passes (and for TCP, which
+// carries no checksum). A frame too short to hold its checksum fails.
+std::string checksum_fault(Traffic_framing framing, const uint8_t *data, size_t n);
