@@ -101,7 +101,7 @@ void TSLTCP_Form::dropClients()
 void TSLTCP_Form::acceptClients()
 {
     while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
-        clients_.emplace(s, Client{TcpFramer(), remoteHost(s)});
+        clients_.emplace(s, Client{.framer = TcpFramer(), .host = remoteHost(s), .closing = false, .later = {}});
         // What a client sends is taken from the network only as fast as it
         // takes its answers (see ServerSocket1ClientRead).
         s->setReadBufferSize(kClientReadBuffer);
@@ -158,7 +158,9 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         auto it = clients_.find(socket);
         if (it == clients_.end())
             return;
-        if (it->second.closing || socket->bytesToWrite() > kAnswerBacklog)
+        // A full queue of delayed answers holds the client back the same
+        // way; sendDueAnswers resumes it.
+        if (it->second.closing || socket->bytesToWrite() > kAnswerBacklog || it->second.later.full())
             return;
         unsigned badLength = 0;
         const TcpFramer::Status st = it->second.framer.next(request, &badLength);
@@ -171,14 +173,47 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         }
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
+            ++bench.stats.err;
+            statsChanged();
             it->second.closing = true;
-            closeAfterAnswers(socket);
+            // Delayed answers still due go first; sendDueAnswers closes then.
+            if (it->second.later.empty())
+                closeAfterAnswers(socket);
             return;
         }
-        serve(request.data(), request.size(), [socket](const std::vector<uint8_t> &response) {
-            socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
-        });
+        serve(
+            request.data(), request.size(),
+            [socket](const std::vector<uint8_t> &response) {
+                socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
+            },
+            &it->second.later);
     }
+}
+
+void TSLTCP_Form::sendDueAnswers()
+{
+    // Sending may end a connection (and forget its client): work from a copy.
+    std::vector<QTcpSocket *> waiting;
+    for (auto &c : clients_)
+        if (!c.second.later.empty())
+            waiting.push_back(c.first);
+    const int64_t now = nowMs();
+    for (QTcpSocket *s : waiting) {
+        auto it = clients_.find(s);
+        if (it == clients_.end())
+            continue;
+        for (const std::vector<uint8_t> &answer : it->second.later.takeDue(now))
+            s->write(reinterpret_cast<const char *>(answer.data()), qint64(answer.size()));
+        if (!it->second.later.empty())
+            continue;
+        if (it->second.closing)
+            closeAfterAnswers(s);
+        else
+            ServerSocket1ClientRead(s);  // requests held back by a full queue, if any
+    }
+    for (auto &c : clients_)
+        if (!c.second.later.empty())
+            armAnswerTimer(c.second.later.nextDue());
 }
 
 void TSLTCP_Form::closeAfterAnswers(QTcpSocket *socket)

@@ -39,6 +39,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void FormClose();
+    void sendDueAnswers() override;
 
 private:
     void acceptClients();
@@ -60,6 +61,8 @@ private:
         TcpFramer framer;
         QString host;  // as the connect line named it
         bool closing = false;  // nothing more it sends is served
+        // Its answers delayed on purpose, in the order of its requests.
+        AnswerQueue later;
     };
 
     int listenPort_ = 502;
