@@ -84,35 +84,47 @@ BenchStrip::BenchStrip(bool withChecksum, QWidget *parent) : QFrame(parent)
     SaveTables->setObjectName("SaveTables");
     SaveTables->setToolTip("Writes the four tables' non-zero entries to a CSV file");
 
+    // Push buttons as wide as their texts: the strip has three of them in a
+    // row beside the counters.
+    for (QPushButton *b : {ResetStats, LoadTables, SaveTables})
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
+    for (QPushButton *b : {ResetStats, LoadTables, SaveTables})
+        b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+
+    // Three rows: what decides whether and when an answer goes, what it
+    // carries and how registers are shown, and what happened.
     auto *rows = new QVBoxLayout(this);
     rows->setContentsMargins(6, 2, 6, 2);
     rows->setSpacing(2);
-    auto *faults = new QHBoxLayout;
-    faults->addWidget(caption("Units", UnitIds, this));
-    faults->addWidget(UnitIds, 1);
-    faults->addSpacing(6);
-    faults->addWidget(caption("Delay", DelayMs, this));
-    faults->addWidget(DelayMs);
-    faults->addSpacing(6);
-    faults->addWidget(caption("Drop every", DropEvery, this));
-    faults->addWidget(DropEvery);
-    faults->addSpacing(6);
-    faults->addWidget(caption("Exception", ForceException, this));
-    faults->addWidget(ForceException);
+    auto *timing = new QHBoxLayout;
+    timing->addWidget(caption("Units", UnitIds, this));
+    timing->addWidget(UnitIds, 1);
+    timing->addSpacing(8);
+    timing->addWidget(caption("Delay", DelayMs, this));
+    timing->addWidget(DelayMs);
+    timing->addSpacing(8);
+    timing->addWidget(caption("Drop every", DropEvery, this));
+    timing->addWidget(DropEvery);
     if (CorruptBox) {
-        faults->addSpacing(6);
-        faults->addWidget(CorruptBox);
+        timing->addSpacing(8);
+        timing->addWidget(CorruptBox);
     }
-    rows->addLayout(faults);
+    rows->addLayout(timing);
 
-    auto *view = new QHBoxLayout;
-    view->addWidget(caption("Format", FormatBox, this));
-    view->addWidget(FormatBox);
-    view->addSpacing(12);
-    view->addWidget(StatsLabel, 1);
-    view->addWidget(ResetStats);
-    view->addSpacing(12);
-    view->addWidget(LoadTables);
-    view->addWidget(SaveTables);
-    rows->addLayout(view);
+    auto *content = new QHBoxLayout;
+    content->addWidget(caption("Exception", ForceException, this));
+    content->addWidget(ForceException);
+    content->addSpacing(8);
+    content->addWidget(caption("Format", FormatBox, this));
+    content->addWidget(FormatBox);
+    content->addStretch(1);
+    rows->addLayout(content);
+
+    auto *counts = new QHBoxLayout;
+    counts->addWidget(StatsLabel, 1);
+    counts->addWidget(ResetStats);
+    counts->addSpacing(16);
+    counts->addWidget(LoadTables);
+    counts->addWidget(SaveTables);
+    rows->addLayout(counts);
 }

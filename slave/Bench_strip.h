@@ -1,7 +1,7 @@
-// The slave stations' test-bench strip, two rows between the buttons and the
-// memos: the unit filter and the injected faults on the first, the register
-// display format, the counters and the table files on the second. It only
-// holds the controls; the station reads and wires them.
+// The slave stations' test-bench strip, three rows between the buttons and
+// the memos: the unit filter, delay, drop and corrupted checksum; the forced
+// exception and the register display format; the counters and the table
+// files. It only holds the controls; the station reads and wires them.
 #pragma once
 
 #include <QFrame>

@@ -53,3 +53,28 @@ void show_register_group(TextGrid &grid, int kind, ValueFormat format, const uin
         grid.setCell(1, start + i + 1, texts[size_t(i)]);
     show_hex(grid, table[n], n);
 }
+
+const char *widest_register_text(ValueFormat format)
+{
+    switch (format) {
+    case ValueFormat::Signed: return "-32768";
+    case ValueFormat::Unsigned: return "65535";
+    case ValueFormat::Hex: return "0xFFFF";
+    case ValueFormat::Binary: return "0000000000000000";
+    case ValueFormat::LongABCD:
+    case ValueFormat::LongCDAB:
+    case ValueFormat::LongBADC:
+    case ValueFormat::LongDCBA: return "-2147483648";
+    case ValueFormat::UnsignedLongABCD:
+    case ValueFormat::UnsignedLongCDAB:
+    case ValueFormat::UnsignedLongBADC:
+    case ValueFormat::UnsignedLongDCBA: return "4294967295";
+    case ValueFormat::FloatABCD:
+    case ValueFormat::FloatCDAB:
+    case ValueFormat::FloatBADC:
+    case ValueFormat::FloatDCBA: return "-1.1754942e-38";
+    case ValueFormat::DoubleABCDEFGH:
+    case ValueFormat::DoubleHGFEDCBA: return "-2.2250738585072014e-308";
+    }
+    return "-32768";
+}

@@ -16,5 +16,8 @@ class TextGrid;
 
 // The value column's heading and every row of it, with the "Hex." column.
 void show_register_values(TextGrid &grid, int kind, ValueFormat format, const uint16_t *table);
+// A text as wide as the widest value the format shows, to size the value
+// column by.
+const char *widest_register_text(ValueFormat format);
 // After register n changed: the value column of its group and its "Hex." cell.
 void show_register_group(TextGrid &grid, int kind, ValueFormat format, const uint16_t *table, uint16_t n);

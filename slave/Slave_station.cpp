@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -136,6 +137,7 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     connect(StringGrid3, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid3DblClick);
     connect(StringGrid4, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid4DblClick);
 
+    valueColumnWidth_ = StringGrid3->columnWidth(1);
     clock_.start();
     answerTimer_ = new QTimer(this);
     answerTimer_->setSingleShot(true);
@@ -299,8 +301,19 @@ void SlaveStationForm::setRegisterFormat(int index)
         g->setUpdatesEnabled(false);
     show_register_values(*StringGrid3, KindHoldingRegister, format_, tables.holdingRegisters);
     show_register_values(*StringGrid4, KindInputRegister, format_, tables.inputRegisters);
-    for (StringGrid *g : {StringGrid3, StringGrid4})
+    for (StringGrid *g : {StringGrid3, StringGrid4}) {
+        // Wide enough for any value of the format and its heading; the
+        // grids' own width again in Signed.
+        if (format_ == ValueFormat::Signed) {
+            g->setColumnWidth(1, valueColumnWidth_);
+        } else {
+            const QFontMetrics fm = g->fontMetrics();
+            const int text = std::max(fm.horizontalAdvance(QString::fromLatin1(widest_register_text(format_))),
+                                      fm.horizontalAdvance(QString::fromLatin1(value_format_text(format_))));
+            g->setColumnWidth(1, std::max(valueColumnWidth_, text + 16));
+        }
         g->setUpdatesEnabled(true);
+    }
 }
 
 void SlaveStationForm::showAllEntries()

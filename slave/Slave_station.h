@@ -122,6 +122,7 @@ private:
     void showAllEntries();
     QHBoxLayout *panel1Layout_;
     ValueFormat format_ = ValueFormat::Signed;
+    int valueColumnWidth_ = 0;  // the value column's own width, in Signed
     QString refusedUnits_;  // the last list refused, so it is not refused twice
     QElapsedTimer clock_;
     QTimer *answerTimer_;
