@@ -90,9 +90,6 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     panel1Layout_->setContentsMargins(6, 2, 6, 2);
     top->addWidget(Panel1);
 
-    OptionStrip = new BenchStrip(p.framing != SlaveFraming::Tcp, this);
-    top->addWidget(OptionStrip);
-
     Panel2 = new QFrame(this);
     Panel2->setObjectName("Panel2");
     Panel2->setFixedHeight(98);
@@ -136,6 +133,12 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     connect(StringGrid2, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid2DblClick);
     connect(StringGrid3, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid3DblClick);
     connect(StringGrid4, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid4DblClick);
+
+    // Made last, so that it comes last in the focus chain: the window takes
+    // the focus where it did without the strip, and keys typed into a new
+    // window never land in the unit filter. It stands below Panel1.
+    OptionStrip = new BenchStrip(p.framing != SlaveFraming::Tcp, this);
+    top->insertWidget(top->indexOf(Panel1) + 1, OptionStrip);
 
     valueColumnWidth_ = StringGrid3->columnWidth(1);
     clock_.start();
