@@ -16,7 +16,7 @@ void TSLASC_Form::Timer1Timer()
     SerialReceiverHooks hooks;
     hooks.process = [this](const uint8_t *, int32_t) { ProcessRequest(); };
     hooks.logMemo1 = [this](const std::string &text) {
-        memoAdd(Memo1, text);
+        receiveError(text);
         traffic.event(text);
     };
     rx.tick(link(), ports.usedPort, hooks);

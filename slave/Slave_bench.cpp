@@ -168,12 +168,14 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTabl
             out.reply = forced ? query_header(profile, request, n) : serve_slave_request(profile, tables, request, n);
             withhold(out.reply);
             log(out.reply, 2, "Broadcast: not answered");
+            out.notes.emplace_back("Broadcast: not answered");
             return out;
         }
         if (!units.allows(f.unit)) {
             ++stats.ign;
             out.reply = query_header(profile, request, n);
-            log(out.reply, 1, strformat("Ignored: unit %u", unsigned(f.unit)));
+            out.notes.push_back(strformat("Ignored: unit %u", unsigned(f.unit)));
+            log(out.reply, 1, out.notes.back());
             if (framing == SlaveFraming::Tcp) {
                 const int fn = slave_request_function(framing, request, n);
                 send_exception(profile, out.reply,
@@ -200,8 +202,10 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTabl
     } else if (fault.corrupted) {
         relog_answer(framing, out.reply, engineAnswer);
     }
-    for (std::string &line : fault.lines)
+    for (std::string &line : fault.lines) {
+        out.notes.push_back(line);
         log(out.reply, 2, std::move(line));
+    }
     out.delayMs = fault.delayMs;
     if (!fault.dropped)
         count(framing, out.reply);

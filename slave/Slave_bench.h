@@ -41,6 +41,9 @@ struct SlaveBenchReply {
     // The Send event goes out this much later; the caller keeps answers in
     // order and must not block while it waits.
     int delayMs = 0;
+    // The lines of what the filter and the injected faults did (also logged
+    // in the reply), for the traffic history.
+    std::vector<std::string> notes;
 };
 
 class SlaveBench {

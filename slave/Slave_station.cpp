@@ -1,17 +1,27 @@
 #include "Slave_station.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "Bench_strip.h"
 #include "Gui_services.h"
 #include "Notices.h"
-#include "Strformat.h"
+#include "Register_view.h"
+#include "Set_Format_Value.h"
 #include "Set_Value.h"
+#include "Strformat.h"
+#include "Table_csv.h"
 #include "Traffic_panel.h"
 
 namespace {
@@ -47,7 +57,23 @@ QWidget *make_page(QTabWidget *pages, const char *name, const char *caption)
     return page;
 }
 
+TableFileAsker g_tableFileAsker;
+
+QString ask_table_file(QWidget *parent, bool save)
+{
+    const QString filter = QStringLiteral("CSV files (*.csv);;All files (*)");
+    if (save) {
+        QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Save tables"), QString(), filter);
+        if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
+            name += QStringLiteral(".csv");
+        return name;
+    }
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Load tables"), QString(), filter);
+}
+
 }  // namespace
+
+void set_table_file_asker(TableFileAsker asker) { g_tableFileAsker = std::move(asker); }
 
 SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p, QWidget *parent)
     : QWidget(parent), profile(p), traffic(traffic_framing(p.framing), Traffic_side::Slave)
@@ -121,6 +147,39 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     connect(StringGrid2, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid2DblClick);
     connect(StringGrid3, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid3DblClick);
     connect(StringGrid4, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::StringGrid4DblClick);
+
+    // Made last, so that it comes last in the focus chain: the window takes
+    // the focus where it did without the strip, and keys typed into a new
+    // window never land in the unit filter. It stands below Panel1.
+    OptionStrip = new BenchStrip(p.framing != SlaveFraming::Tcp, this);
+    top->insertWidget(top->indexOf(Panel1) + 1, OptionStrip);
+
+    valueColumnWidth_ = StringGrid3->columnWidth(1);
+    clock_.start();
+    answerTimer_ = new QTimer(this);
+    answerTimer_->setSingleShot(true);
+    answerTimer_->setTimerType(Qt::PreciseTimer);
+    connect(answerTimer_, &QTimer::timeout, this, [this] { sendDueAnswers(); });
+    statsTimer_ = new QTimer(this);
+    statsTimer_->setSingleShot(true);
+    statsTimer_->setInterval(kStatsRefreshMs);
+    connect(statsTimer_, &QTimer::timeout, this, &SlaveStationForm::refreshStats);
+
+    BenchStrip *o = OptionStrip;
+    connect(o->UnitIds, &QLineEdit::editingFinished, this, &SlaveStationForm::UnitIdsEditingFinished);
+    connect(o->DelayMs, &QSpinBox::valueChanged, this, &SlaveStationForm::applyFaultOptions);
+    connect(o->DropEvery, &QSpinBox::valueChanged, this, [this] {
+        // "Every N-th" counts from the moment N is set.
+        bench.faultState = FaultState{};
+        applyFaultOptions();
+    });
+    connect(o->ForceException, &QComboBox::currentIndexChanged, this, &SlaveStationForm::applyFaultOptions);
+    if (o->CorruptBox)
+        connect(o->CorruptBox, &QCheckBox::toggled, this, &SlaveStationForm::applyFaultOptions);
+    connect(o->FormatBox, &QComboBox::currentIndexChanged, this, &SlaveStationForm::setRegisterFormat);
+    connect(o->ResetStats, &QPushButton::clicked, this, &SlaveStationForm::ResetStatsClick);
+    connect(o->LoadTables, &QPushButton::clicked, this, &SlaveStationForm::LoadTablesClick);
+    connect(o->SaveTables, &QPushButton::clicked, this, &SlaveStationForm::SaveTablesClick);
 }
 
 SlaveStationForm::~SlaveStationForm() = default;
@@ -139,8 +198,18 @@ void SlaveStationForm::refreshEntry(int kind, uint16_t n)
     switch (kind) {
     case KindCoil: show_bit_cell(*StringGrid1, kind, tables.bitByte(kind, n), n); break;
     case KindInputRelay: show_bit_cell(*StringGrid2, kind, tables.bitByte(kind, n), n); break;
-    case KindHoldingRegister: show_register_row(*StringGrid3, kind, tables.reg(kind, n), n); break;
-    case KindInputRegister: show_register_row(*StringGrid4, kind, tables.reg(kind, n), n); break;
+    case KindHoldingRegister:
+        if (format_ == ValueFormat::Signed)
+            show_register_row(*StringGrid3, kind, tables.reg(kind, n), n);
+        else
+            show_register_group(*StringGrid3, kind, format_, tables.holdingRegisters, n);
+        break;
+    case KindInputRegister:
+        if (format_ == ValueFormat::Signed)
+            show_register_row(*StringGrid4, kind, tables.reg(kind, n), n);
+        else
+            show_register_group(*StringGrid4, kind, format_, tables.inputRegisters, n);
+        break;
     default: break;
     }
 }
@@ -153,9 +222,14 @@ void SlaveStationForm::memoAdd(Memo *memo, const std::string &text)
 }
 
 void SlaveStationForm::serve(const uint8_t *request, size_t n,
-                             const std::function<void(const std::vector<uint8_t> &)> &send)
+                             const std::function<void(const std::vector<uint8_t> &)> &send, AnswerQueue *later,
+                             const Traffic_link *link)
 {
-    const SlaveReply reply = serve_slave_request(profile, tables, request, n);
+    const SlaveBenchReply out = bench.serve(profile, tables, request, n);
+    const SlaveReply &reply = out.reply;
+    // What the filter and the injected faults did is an event of the history.
+    for (const std::string &note : out.notes)
+        traffic.event(note, link ? *link : traffic.link());
     for (const SlaveEvent &e : reply.events) {
         switch (e.type) {
         case SlaveEvent::ClearMemos:
@@ -165,11 +239,153 @@ void SlaveStationForm::serve(const uint8_t *request, size_t n,
         case SlaveEvent::Log: memoAdd(e.memo == 1 ? Memo1 : Memo2, e.text); break;
         case SlaveEvent::Changed: refreshEntry(e.kind, e.index); break;
         case SlaveEvent::Send:
-            if (send)
+            if (!send)
+                break;
+            if (later && (out.delayMs > 0 || !later->empty())) {
+                // Delayed, or behind a delayed answer: it goes from the queue.
+                if (later->push(nowMs() + out.delayMs, reply.response))
+                    armAnswerTimer(later->nextDue());
+                else
+                    memoAdd(Memo2, strformat("Not answered: %zu answers already wait", later->size()));
+            } else {
                 send(reply.response);
+            }
             break;
         }
     }
+    statsChanged();
+}
+
+void SlaveStationForm::armAnswerTimer(int64_t dueMs)
+{
+    if (answerTimer_->isActive() && answerDue_ <= dueMs)
+        return;
+    answerDue_ = dueMs;
+    answerTimer_->start(int(std::max<int64_t>(0, dueMs - nowMs())));
+}
+
+void SlaveStationForm::statsChanged()
+{
+    if (!statsTimer_->isActive())
+        statsTimer_->start();
+}
+
+void SlaveStationForm::refreshStats()
+{
+    statsTimer_->stop();
+    OptionStrip->StatsLabel->setText(QString::fromStdString(bench.stats.label()));
+}
+
+// ---- the test-bench strip ------------------------------------------------------
+
+void SlaveStationForm::UnitIdsEditingFinished()
+{
+    const QString text = OptionStrip->UnitIds->text();
+    UnitFilter filter;
+    std::string error;
+    if (!UnitFilter::parse(text.toStdString(), filter, error)) {
+        // editingFinished comes again when the box takes the focus: one box
+        // per list. The typed text stays for the operator to correct.
+        if (text != refusedUnits_) {
+            refusedUnits_ = text;
+            show_message_box("Unit addresses not changed: " + error, "Quillan");
+        }
+        return;
+    }
+    refusedUnits_.clear();
+    bench.units = filter;
+    OptionStrip->UnitIds->setText(QString::fromStdString(filter.text()));
+}
+
+void SlaveStationForm::applyFaultOptions()
+{
+    const BenchStrip *o = OptionStrip;
+    FaultOptions f;
+    f.delayMs = o->DelayMs->value();
+    f.dropEvery = unsigned(o->DropEvery->value());
+    f.exceptionCode = uint8_t(o->ForceException->currentData().toInt());
+    f.corruptChecksum = o->CorruptBox && o->CorruptBox->isChecked();
+    bench.faults = f;
+}
+
+void SlaveStationForm::ResetStatsClick()
+{
+    bench.stats.reset();
+    refreshStats();
+}
+
+void SlaveStationForm::setRegisterFormat(int index)
+{
+    ValueFormat format;
+    if (!value_format_from_index(index, format) || format == format_)
+        return;
+    format_ = format;
+    for (StringGrid *g : {StringGrid3, StringGrid4})
+        g->setUpdatesEnabled(false);
+    show_register_values(*StringGrid3, KindHoldingRegister, format_, tables.holdingRegisters);
+    show_register_values(*StringGrid4, KindInputRegister, format_, tables.inputRegisters);
+    for (StringGrid *g : {StringGrid3, StringGrid4}) {
+        // Wide enough for any value of the format and its heading; the
+        // grids' own width again in Signed.
+        if (format_ == ValueFormat::Signed) {
+            g->setColumnWidth(1, valueColumnWidth_);
+        } else {
+            const QFontMetrics fm = g->fontMetrics();
+            const int text = std::max(fm.horizontalAdvance(QString::fromLatin1(widest_register_text(format_))),
+                                      fm.horizontalAdvance(QString::fromLatin1(value_format_text(format_))));
+            g->setColumnWidth(1, std::max(valueColumnWidth_, text + 16));
+        }
+        g->setUpdatesEnabled(true);
+    }
+}
+
+void SlaveStationForm::showAllEntries()
+{
+    for (StringGrid *g : {StringGrid1, StringGrid2, StringGrid3, StringGrid4})
+        g->setUpdatesEnabled(false);
+    for (int n = 0; n < kSlaveEntries; ++n) {
+        show_bit_cell(*StringGrid1, KindCoil, tables.coils[n / 8], uint16_t(n));
+        show_bit_cell(*StringGrid2, KindInputRelay, tables.inputRelays[n / 8], uint16_t(n));
+    }
+    show_register_values(*StringGrid3, KindHoldingRegister, format_, tables.holdingRegisters);
+    show_register_values(*StringGrid4, KindInputRegister, format_, tables.inputRegisters);
+    for (StringGrid *g : {StringGrid1, StringGrid2, StringGrid3, StringGrid4})
+        g->setUpdatesEnabled(true);
+}
+
+bool SlaveStationForm::loadTables(const QString &path)
+{
+    const std::string problem = load_tables_csv_file(path.toStdString(), tables);
+    if (!problem.empty()) {
+        show_message_box("Tables not loaded: " + problem, "Quillan");
+        return false;
+    }
+    showAllEntries();
+    return true;
+}
+
+bool SlaveStationForm::saveTables(const QString &path)
+{
+    const std::string problem = save_tables_csv_file(path.toStdString(), tables);
+    if (!problem.empty()) {
+        show_message_box("Tables not saved: " + problem, "Quillan");
+        return false;
+    }
+    return true;
+}
+
+void SlaveStationForm::LoadTablesClick()
+{
+    const QString name = g_tableFileAsker ? g_tableFileAsker(this, false) : ask_table_file(this, false);
+    if (!name.isEmpty())
+        loadTables(name);
+}
+
+void SlaveStationForm::SaveTablesClick()
+{
+    const QString name = g_tableFileAsker ? g_tableFileAsker(this, true) : ask_table_file(this, true);
+    if (!name.isEmpty())
+        saveTables(name);
 }
 
 // ---- editing by hand ---------------------------------------------------------
@@ -198,6 +414,10 @@ void SlaveStationForm::editRegister(StringGrid *grid, int kind)
     if (row <= 0 || col <= 0 || row > kSlaveEntries || col > 2)
         return;
     const uint16_t n = uint16_t(row - 1);
+    if (col == 1 && format_ != ValueFormat::Signed) {
+        editFormatted(kind, n);
+        return;
+    }
     uint16_t value = tables.reg(kind, n);
     const uint16_t mode = col == 1 ? 0 : 1;
     if (set_value_dialog()->EditTableValue(int16_t(kind), n, mode, value) != 0)
@@ -207,6 +427,28 @@ void SlaveStationForm::editRegister(StringGrid *grid, int kind)
     else
         tables.inputRegisters[n] = value;
     refreshEntry(kind, n);
+}
+
+void SlaveStationForm::editFormatted(int kind, uint16_t n)
+{
+    const int start = value_group_start(format_, n);
+    const int width = value_format_width(format_);
+    uint16_t *table = kind == KindHoldingRegister ? tables.holdingRegisters : tables.inputRegisters;
+    if (start + width > kSlaveEntries)
+        return;  // a group cut short by the table's end holds no value
+    uint16_t current[4] = {};
+    std::copy(table + start, table + start + width, current);
+    TSet_FormatValueDlg dialog(this);
+    EncodedValue value;
+    if (dialog.EditFormattedValue(int16_t(kind), uint16_t(start), format_,
+                                  std::span<const uint16_t>(current, size_t(width)), value) != 0)
+        return;
+    // All registers of the value in one step, between two requests: no
+    // request can read half of the new value.
+    for (int i = 0; i < value.count && start + i < kSlaveEntries; ++i)
+        table[start + i] = value.words[size_t(i)];
+    for (int i = 0; i < value.count; ++i)
+        refreshEntry(kind, uint16_t(start + i));
 }
 
 void SlaveStationForm::StringGrid1DblClick() { editBit(StringGrid1, KindCoil); }
@@ -284,6 +526,7 @@ void SerialSlaveForm::BitBtn2Click()
         BitBtn1->setEnabled(true);
         BitBtn2->setEnabled(false);
         Timer1->stop();
+        later_.clear();  // answers to a line that is closed
     } else {
         show_status_message(strformat("Close COM%d port error !!!!!", port));
     }
@@ -302,6 +545,7 @@ void SerialSlaveForm::FormClose()
     station_closed(stationKind_);
     if (serverOpen()) {
         Timer1->stop();
+        later_.clear();
         link_->close(ports.usedPort);
     }
 }
@@ -315,8 +559,29 @@ void SerialSlaveForm::closeEvent(QCloseEvent *event)
 void SerialSlaveForm::serveSerial(const uint8_t *request, int32_t length)
 {
     traffic.rx(request, size_t(length < 0 ? 0 : length));
-    serve(request, size_t(length < 0 ? 0 : length), [this](const std::vector<uint8_t> &response) {
-        link_->write(ports.usedPort, response.data(), int32_t(response.size()));
-        traffic.tx(response.data(), response.size());
-    });
+    serve(
+        request, size_t(length < 0 ? 0 : length),
+        [this](const std::vector<uint8_t> &response) {
+            link_->write(ports.usedPort, response.data(), int32_t(response.size()));
+            traffic.tx(response.data(), response.size());
+        },
+        &later_);
+}
+
+void SerialSlaveForm::receiveError(const std::string &text)
+{
+    memoAdd(Memo1, text);
+    ++bench.stats.err;
+    statsChanged();
+}
+
+void SerialSlaveForm::sendDueAnswers()
+{
+    for (const std::vector<uint8_t> &answer : later_.takeDue(nowMs()))
+        if (serverOpen()) {
+            link_->write(ports.usedPort, answer.data(), int32_t(answer.size()));
+            traffic.tx(answer.data(), answer.size());
+        }
+    if (!later_.empty())
+        armAnswerTimer(later_.nextDue());
 }

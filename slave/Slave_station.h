@@ -5,18 +5,24 @@
 // port label, port table and 5 ms receive timer.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QString>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Answer_queue.h"
 #include "Port_Def.h"
 #include "Serial_link.h"
+#include "Slave_bench.h"
 #include "Slave_engine.h"
 #include "Slave_tables.h"
 #include "Station_traffic.h"
+#include "Value_format.h"
 
+class BenchStrip;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
@@ -26,6 +32,12 @@ class QTimer;
 class Memo;
 class StringGrid;
 class TrafficPanel;
+
+// Asks the operator for the tables file to load from (save false) or save to;
+// empty when cancelled. The program asks with a file dialog; tests install
+// an answer.
+using TableFileAsker = std::function<QString(QWidget *parent, bool save)>;
+void set_table_file_asker(TableFileAsker asker);  // empty: the file dialog
 
 class SlaveStationForm : public QWidget {
     Q_OBJECT
@@ -41,18 +53,25 @@ public:
 
     // Shows table entry n of kind 1..4 in its grid as the table holds it.
     void refreshEntry(int kind, uint16_t n);
-    // Serves one complete request and replays the result on the memos and
-    // grids; send is called with the response where it goes out.
-    void serve(const uint8_t *request, size_t n, const std::function<void(const std::vector<uint8_t> &)> &send);
+    // Serves one complete request through the test bench and replays the
+    // result on the memos and grids; send is called with the response where
+    // it goes out. An answer delayed on purpose, or one that must wait for
+    // answers delayed before it, goes into later (when given) and out
+    // through sendDueAnswers(); without later it goes at once.
+    void serve(const uint8_t *request, size_t n, const std::function<void(const std::vector<uint8_t> &)> &send,
+               AnswerQueue *later = nullptr, const Traffic_link *link = nullptr);
     // A line for a memo; a CR LF inside it ends a line as in the traffic logs.
     static void memoAdd(Memo *memo, const std::string &text);
 
     SlaveTables tables;
     const SlaveProfile &profile;
     Station_traffic traffic;  // shown on the page "Traffic"
+    // Unit filter, injected faults and counters around the serving engine.
+    SlaveBench bench;
 
     QLabel *Panel3;
     QFrame *Panel1;
+    BenchStrip *OptionStrip;
     QFrame *Panel2;
     Memo *Memo1;
     Memo *Memo2;
@@ -65,8 +84,36 @@ public slots:
     void StringGrid2DblClick();
     void StringGrid3DblClick();
     void StringGrid4DblClick();
+    // The test-bench strip's actions.
+    void UnitIdsEditingFinished();
+    void ResetStatsClick();
+    void LoadTablesClick();
+    void SaveTablesClick();
+
+public:
+    // The register pages' display format (FormatBox).
+    ValueFormat registerFormat() const { return format_; }
+    // Replaces the tables with a CSV file's, or tells in a box why not and
+    // changes nothing. True when loaded.
+    bool loadTables(const QString &path);
+    // Writes the tables to a CSV file; a failure is told in a box.
+    bool saveTables(const QString &path);
+    // Shows the counters now (they are shown at most every kStatsRefreshMs).
+    void refreshStats();
+    static constexpr int kStatsRefreshMs = 100;
 
 protected:
+    // Milliseconds of the station's monotonic clock, the time base of the
+    // delayed answers.
+    int64_t nowMs() const { return clock_.elapsed(); }
+    // sendDueAnswers() runs at dueMs at the latest.
+    void armAnswerTimer(int64_t dueMs);
+    // Sends what is due in the station's answer queues and arms the timer
+    // for the next.
+    virtual void sendDueAnswers() {}
+    // The counters changed; their label follows shortly.
+    void statsChanged();
+
     QHBoxLayout *panel1Layout() const { return panel1Layout_; }
     // A purple-texted button in Panel1.
     QPushButton *addButton(const char *name, const QString &text);
@@ -74,9 +121,20 @@ protected:
 private:
     void editBit(StringGrid *grid, int kind);
     void editRegister(StringGrid *grid, int kind);
+    void editFormatted(int kind, uint16_t n);
+    void applyFaultOptions();
+    void setRegisterFormat(int index);
+    void showAllEntries();
     QHBoxLayout *panel1Layout_;
     // Goes before the history it shows (declared after it).
     std::unique_ptr<TrafficPanel> trafficPanel_;
+    ValueFormat format_ = ValueFormat::Signed;
+    int valueColumnWidth_ = 0;  // the value column's own width, in Signed
+    QString refusedUnits_;  // the last list refused, so it is not refused twice
+    QElapsedTimer clock_;
+    QTimer *answerTimer_;
+    int64_t answerDue_ = 0;
+    QTimer *statsTimer_;
 };
 
 // The Slave RTU and Slave ASCII stations: a port on the link library, opened
@@ -114,8 +172,13 @@ protected:
     void FormClose();
     // Serves a request collected by the receiver and writes the response.
     void serveSerial(const uint8_t *request, int32_t length);
+    // A request the receiver could not frame (overrun, unfinished, time-out).
+    void receiveError(const std::string &text);
+    void sendDueAnswers() override;
 
 private:
+    // Answers delayed on purpose, in the order of their requests.
+    AnswerQueue later_;
     SerialLink *link_;
     int stationKind_;
     bool closed_ = false;

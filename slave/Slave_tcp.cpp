@@ -104,7 +104,8 @@ void TSLTCP_Form::dropClients()
 void TSLTCP_Form::acceptClients()
 {
     while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
-        clients_.emplace(s, Client{.framer = TcpFramer(), .host = remoteHost(s), .link = traffic_link(*s)});
+        clients_.emplace(s, Client{.framer = TcpFramer(), .host = remoteHost(s), .closing = false,
+                                   .link = traffic_link(*s), .later = {}});
         // What a client sends is taken from the network only as fast as it
         // takes its answers (see ServerSocket1ClientRead).
         s->setReadBufferSize(kClientReadBuffer);
@@ -164,7 +165,9 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         auto it = clients_.find(socket);
         if (it == clients_.end())
             return;
-        if (it->second.closing || socket->bytesToWrite() > kAnswerBacklog)
+        // A full queue of delayed answers holds the client back the same
+        // way; sendDueAnswers resumes it.
+        if (it->second.closing || socket->bytesToWrite() > kAnswerBacklog || it->second.later.full())
             return;
         unsigned badLength = 0;
         const TcpFramer::Status st = it->second.framer.next(request, &badLength);
@@ -178,16 +181,51 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
             traffic.event(strformat("length field error len=%u, connection closed", badLength), it->second.link);
+            ++bench.stats.err;
+            statsChanged();
             it->second.closing = true;
-            closeAfterAnswers(socket);
+            // Delayed answers still due go first; sendDueAnswers closes then.
+            if (it->second.later.empty())
+                closeAfterAnswers(socket);
             return;
         }
         traffic.rx(request.data(), request.size(), it->second.link);
-        serve(request.data(), request.size(), [this, socket, link = it->second.link](const std::vector<uint8_t> &response) {
-            socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
-            traffic.tx(response.data(), response.size(), link);
-        });
+        serve(
+            request.data(), request.size(),
+            [this, socket, link = it->second.link](const std::vector<uint8_t> &response) {
+                socket->write(reinterpret_cast<const char *>(response.data()), qint64(response.size()));
+                traffic.tx(response.data(), response.size(), link);
+            },
+            &it->second.later, &it->second.link);
     }
+}
+
+void TSLTCP_Form::sendDueAnswers()
+{
+    // Sending may end a connection (and forget its client): work from a copy.
+    std::vector<QTcpSocket *> waiting;
+    for (auto &c : clients_)
+        if (!c.second.later.empty())
+            waiting.push_back(c.first);
+    const int64_t now = nowMs();
+    for (QTcpSocket *s : waiting) {
+        auto it = clients_.find(s);
+        if (it == clients_.end())
+            continue;
+        for (const std::vector<uint8_t> &answer : it->second.later.takeDue(now)) {
+            s->write(reinterpret_cast<const char *>(answer.data()), qint64(answer.size()));
+            traffic.tx(answer.data(), answer.size(), it->second.link);
+        }
+        if (!it->second.later.empty())
+            continue;
+        if (it->second.closing)
+            closeAfterAnswers(s);
+        else
+            ServerSocket1ClientRead(s);  // requests held back by a full queue, if any
+    }
+    for (auto &c : clients_)
+        if (!c.second.later.empty())
+            armAnswerTimer(c.second.later.nextDue());
 }
 
 void TSLTCP_Form::closeAfterAnswers(QTcpSocket *socket)

@@ -39,6 +39,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void FormClose();
+    void sendDueAnswers() override;
 
 private:
     void acceptClients();
@@ -61,6 +62,8 @@ private:
         QString host;  // as the connect line named it
         bool closing = false;  // nothing more it sends is served
         Traffic_link link{};   // its ends, as the traffic history names them
+        // Its answers delayed on purpose, in the order of its requests.
+        AnswerQueue later;
     };
 
     int listenPort_ = 502;

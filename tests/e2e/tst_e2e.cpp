@@ -22,6 +22,7 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QSet>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTimer>
@@ -34,6 +35,7 @@
 #include "Modbus_main.h"
 #include "Notices.h"
 #include "Peers.h"
+#include "Slave_rtu.h"
 #include "Slave_tcp.h"
 #include "Startup.h"
 
@@ -554,6 +556,28 @@ private slots:
 
         savePictures("all-six", {MasterRtu, MasterAscii, MasterTcp, SlaveRtu, SlaveAscii, SlaveTcp});
         qInfo("all six stations, 4 rounds of 3 reads and 3 writes: %lld ms", clock.elapsed());
+    }
+
+    // A slave used as a test bench: a unit filter, a delay and the holding
+    // registers shown as floats, as the operator sets them in the strip.
+    void benchStripPicture()
+    {
+        auto *slave = static_cast<SlaveStationForm *>(openFromMenu("SlaveRTU1", SlaveRtu));
+        const uint16_t words[] = {0x3FC0, 0x0000, 0x4049, 0x0FDB, 0xC2F6, 0xE979, 0x0000, 0x0000};
+        std::copy(std::begin(words), std::end(words), slave->tables.holdingRegisters);
+        child<QLineEdit>(slave, "UnitIds")->setText("1, 5, 10-20");
+        slave->UnitIdsEditingFinished();
+        child<QSpinBox>(slave, "DelayMs")->setValue(250);
+        child<QComboBox>(slave, "FormatBox")->setCurrentText("Float ABCD");
+        child<QTabWidget>(slave, "PageControl1")->setCurrentIndex(2);
+        auto *grid = child<StringGrid>(slave, "StringGrid3");
+        QCOMPARE(gridRow(grid, 1), QString("40001|1.5|0x3FC0"));
+        QCOMPARE(gridRow(grid, 2), QString("40002|-|0x0000"));
+        QCOMPARE(gridRow(grid, 3), QString("40003|3.1415927|0x4049"));
+        Form1->resize(730, 505);
+        QCoreApplication::processEvents();
+        QVERIFY2(grid->visibleRegion().boundingRect().height() > 100, "the grid is hidden by the strip");
+        savePictures("bench-float", {SlaveRtu});
     }
 };
 
