@@ -52,14 +52,14 @@ public:
     // whose registers are written hundreds of times a second thus paints
     // its grid once per refresh instead of once per request.
     static constexpr int kRepaintMs = 20;
+    // Repaints the changed cells now (the benchmark measures what it costs).
+    void repaintChanged();
 
 protected:
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QList<int> &roles = QList<int>()) override;
 
 private:
-    // Repaints the changed cells now.
-    void repaintChanged();
     // Shows the row-0 texts of columns first to last in the header.
     void showHeadings(int first, int last);
     // After rows or columns come or go: row 0 hidden, every heading shown.
