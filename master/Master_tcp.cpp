@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Answer_code.h"
 #include "Master_grid.h"
 #include "Notices.h"
 #include "Strformat.h"
@@ -85,6 +86,18 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     portRow()->addWidget(BitBtn4);
     portRow()->addStretch();
 
+    // Without it a polled exchange whose answer never comes would stop
+    // polling for good.
+    TimeoutMs = new QSpinBox(this);
+    TimeoutMs->setObjectName("TimeoutMs");
+    TimeoutMs->setRange(1, int(PollScheduler::kMaxIntervalMs));
+    TimeoutMs->setValue(1000);
+    TimeoutMs->setSuffix(" ms");
+    TimeoutMs->setToolTip("A polled request without an answer in this time counts as a time-out");
+    add_labelled(pollRow(), "Time-out", TimeoutMs);
+    session_.scheduler().setAnswerTimeout(TimeoutMs->value());
+    connect(TimeoutMs, &QSpinBox::valueChanged, this, [this](int ms) { session_.scheduler().setAnswerTimeout(ms); });
+
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");
 
@@ -154,6 +167,18 @@ void TMSTCP_Form::ClientSocket1Disconnect()
     host_.clear();
     port_ = 0;
     dropCutAnswer("connection closed");
+    linkLost(true);
+}
+
+void TMSTCP_Form::linkLost(bool showBox)
+{
+    if (session_.scheduler().busy())
+        exchangeOver();
+    if (!pollOn())
+        return;
+    stopPolling();
+    if (showBox)
+        show_message_box(notOpenText());
 }
 
 void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
@@ -175,15 +200,28 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     port_ = 0;
     dropCutAnswer("connection closed");
     show_message_box(text);
+    linkLost(false);  // the box above says why
 }
 
 bool TMSTCP_Form::linkOpen() const { return BitBtn4->isEnabled(); }
 
-int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
+int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                                  uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    return prepare_tcp_query(function, uint8_t(request_.device), address, count, value, &length_, query_);
+    return prepare_tcp_query(function, uint8_t(device), address, count, value, &length_, query_);
+}
+
+int32_t TMSTCP_Form::prepareBlock(const WriteJob &job)
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (job.function == 15)
+        return prepare_tcp_write_coils(uint8_t(job.device), job.address, uint16_t(job.bits.size()), job.bits.data(),
+                                       &length_, query_);
+    return prepare_tcp_write_registers(uint8_t(job.device), job.address, uint16_t(job.words.size()),
+                                       job.words.data(), &length_, query_);
 }
 
 void TMSTCP_Form::dropCutAnswer(const char *why)
@@ -201,6 +239,13 @@ void TMSTCP_Form::SendQuery()
     cutNote_ = drop_cut_answer(framer_, "new request sent");
     if (!cutNote_.empty())
         Memo2->add(cutNote_);
+    expected_ = 0;
+    if (pollOn() && length_ >= 2) {
+        transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
+        query_[0] = uint8_t(transaction_ >> 8);
+        query_[1] = uint8_t(transaction_ & 0xFF);
+        expected_ = transaction_;
+    }
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));
     ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
@@ -233,12 +278,20 @@ void TMSTCP_Form::ClientSocket1Read()
         first = false;
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
+            answerFailed();
+            exchangeOver();
             break;
+        }
+        if (expected_ != 0 && frame.size() >= 2 && (frame[0] << 8 | frame[1]) != expected_) {
+            Memo2->add(hex_line("Late answer dropped: ", frame.data(), int32_t(frame.size())));
+            continue;
         }
         length_ = int32_t(frame.size());
         Memo2->add(hex_line("Response message: ", frame.data(), length_));
         show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col, write_.value);
+        answerShown(tcp_answer_code(frame.data(), length_));
         offerGrid(false);
+        exchangeOver();
     }
 }
 

@@ -31,6 +31,16 @@ SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &he
     connect(BitBtn4, &QPushButton::clicked, this, &SerialMasterWindow::BitBtn4Click);
     connect(BitBtn5, &QPushButton::clicked, this, &SerialMasterWindow::BitBtn5Click);
     connect(Timer1, &QTimer::timeout, this, &SerialMasterWindow::Timer1Timer);
+    addFastBox();
+}
+
+void SerialMasterWindow::addFastBox()
+{
+    FastBox = new QCheckBox("Fast", this);
+    FastBox->setObjectName("FastBox");
+    FastBox->setToolTip("Take every byte waiting and end the answer as soon as it is complete");
+    pollRow()->addWidget(FastBox);
+    connect(FastBox, &QCheckBox::toggled, this, [this](bool on) { setFastReceive(on); });
 }
 
 void SerialMasterWindow::setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits)
@@ -111,10 +121,12 @@ void SerialMasterWindow::Timer1Timer()
         const AnswerCheck check = checkAnswer();
         Memo2->clear();
         Memo2->add(check.response);
-        if (check.ok)
+        if (check.ok) {
             showAnswer();
-        else
+        } else {
             Memo2->add(check.error);
+            answerFailed();
+        }
         break;
     }
     case ReceiveEvent::Overflow:
@@ -124,15 +136,20 @@ void SerialMasterWindow::Timer1Timer()
         // The Memo2 line tells the operator what happened.
         Timer1->stop();
         Memo2->add(overflowText());
+        answerFailed();
+        exchangeOver();
         break;
     case ReceiveEvent::TimeOut:
         Timer1->stop();  // no tick while the box is open
         Memo2->add(std::string("Time out error"));
-        show_message_box("RS232C comm. time out error", "Zentavor");
+        if (!timedOutQuietly())  // polling goes on without a box each cycle
+            show_message_box("RS232C comm. time out error", "Zentavor");
+        exchangeOver();
         break;
     case ReceiveEvent::Finish:
         Timer1->stop();
         offerGrid(true);
+        exchangeOver();
         break;
     case ReceiveEvent::None:
         break;

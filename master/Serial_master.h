@@ -4,6 +4,7 @@
 // replace with setLink().
 #pragma once
 
+#include <QCheckBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -27,6 +28,10 @@ public slots:
     void UpdatePortLabel();
     void FormClose() override;
     void Timer1Timer();
+    // "Fast": the receive takes what the line has at each look and ends an
+    // answer as soon as it is complete, instead of one byte per tick and
+    // 100 ms of silence. Off by default.
+    virtual void setFastReceive(bool /*on*/) {}
 
 protected:
     SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
@@ -48,12 +53,15 @@ protected:
     virtual std::string overflowText() const = 0;
 
     QPushButton *BitBtn3, *BitBtn4, *BitBtn5;
+    QCheckBox *FastBox;
     QLabel *Label1;
     QTimer *Timer1;
     SerialLink *link_;
     StationPorts ports_;
 
 private:
+    void addFastBox();
+
     StationKind kind_;
     bool released_ = false;  // the port went with FormClose
 };
