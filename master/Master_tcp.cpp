@@ -249,6 +249,8 @@ void TMSTCP_Form::SendQuery()
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));
     ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
+    if (expected_ != 0)
+        ClientSocket1->flush();  // polling: out now, not at the next turn of the event loop
 }
 
 void TMSTCP_Form::ClientSocket1Read()
@@ -262,6 +264,7 @@ void TMSTCP_Form::ClientSocket1Read()
     // An answer split over several reads is decoded once it is whole; several
     // answers in one read are each logged and decoded in turn.
     bool first = true;
+    bool ended = false;  // an exchange ended in this read
     std::vector<uint8_t> frame;
     for (;;) {
         const size_t buffered = framer_.buffered();
@@ -279,7 +282,7 @@ void TMSTCP_Form::ClientSocket1Read()
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
             answerFailed();
-            exchangeOver();
+            ended = true;
             break;
         }
         if (expected_ != 0 && frame.size() >= 2 && (frame[0] << 8 | frame[1]) != expected_) {
@@ -291,8 +294,12 @@ void TMSTCP_Form::ClientSocket1Read()
         show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col, write_.value);
         answerShown(tcp_answer_code(frame.data(), length_));
         offerGrid(false);
-        exchangeOver();
+        ended = true;
     }
+    // After the loop: the next request may go out from there, and a request
+    // going out drops what is left in the framer.
+    if (ended)
+        exchangeOver();
 }
 
 void TMSTCP_Form::FormClose()

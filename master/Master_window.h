@@ -76,7 +76,8 @@ protected:
     // No answer in time: counted; true when the exchange was polled, so that
     // the station shows no box (Memo2 has the line).
     bool timedOutQuietly();
-    // The exchange is over: the next one may go out.
+    // The exchange is over: the next one may go out, and does when due, from
+    // within this call; so the station calls it last in its handler.
     void exchangeOver();
     // Unticks "Poll" (a check failed, the link is gone).
     void stopPolling();
@@ -117,6 +118,8 @@ protected:
     QLabel *StatsLabel;
     QPushButton *ResetStats, *WriteBlock;
     QTimer *PollTimer;
+    QTimer *StatsTimer;
+    static constexpr int kStatsRefreshMs = 100;
 
     MasterRequest request_;
     MasterWrite write_;
