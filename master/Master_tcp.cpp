@@ -172,12 +172,14 @@ void TMSTCP_Form::ClientSocket1Disconnect()
 
 void TMSTCP_Form::linkLost(bool showBox)
 {
+    // Polling stops first, so that the end of the exchange in flight sends
+    // nothing more.
+    const bool polling = pollOn();
+    if (polling)
+        stopPolling(true);
     if (session_.scheduler().busy())
         exchangeOver();
-    if (!pollOn())
-        return;
-    stopPolling();
-    if (showBox)
+    if (polling && showBox)
         show_message_box(notOpenText());
 }
 

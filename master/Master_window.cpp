@@ -351,7 +351,7 @@ void MasterWindow::noteSent(const WriteJob *job, bool queued)
 void MasterWindow::pollCycle()
 {
     if (!linkOpen()) {
-        stopPolling();
+        stopPolling(true);
         show_message_box(notOpenText());
         return;
     }
@@ -456,14 +456,23 @@ void MasterWindow::exchangeOver()
     PollTimerTimer();
 }
 
-void MasterWindow::stopPolling()
+void MasterWindow::stopPolling(bool linkGone)
 {
     PollBox->setChecked(false);
-    // Writes queued behind the cycles go too: the link or the fields they
-    // were meant for are gone.
+    // A read asked for while polling goes with it. Writes the operator
+    // queued still go out, unless the link they need is gone: then Memo2
+    // says they were not sent.
+    const int waiting = session_.pendingWrites();
     session_.scheduler().clear();
-    while (session_.pendingWrites() > 0)
-        session_.takeWrite();
+    if (linkGone) {
+        while (session_.pendingWrites() > 0)
+            session_.takeWrite();
+        if (waiting > 0)
+            Memo2->add(strformat("%d queued write%s not sent", waiting, waiting == 1 ? "" : "s"));
+    } else {
+        for (int i = 0; i < waiting; ++i)
+            session_.scheduler().requestWrite();
+    }
 }
 
 void MasterWindow::PollBoxToggled(bool on)

@@ -79,8 +79,9 @@ protected:
     // The exchange is over: the next one may go out, and does when due, from
     // within this call; so the station calls it last in its handler.
     void exchangeOver();
-    // Unticks "Poll" (a check failed, the link is gone).
-    void stopPolling();
+    // Unticks "Poll" (a check failed, the link is gone); linkGone: the
+    // queued writes cannot go out either.
+    void stopPolling(bool linkGone = false);
     bool pollOn() const { return PollBox->isChecked(); }
     int64_t now() const;
     ValueFormat valueFormat() const;
