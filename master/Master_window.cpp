@@ -171,7 +171,12 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     connect(FormatBox, &QComboBox::currentIndexChanged, this, &MasterWindow::FormatBoxChanged);
     connect(ResetStats, &QPushButton::clicked, this, &MasterWindow::ResetStatsClick);
     connect(WriteBlock, &QPushButton::clicked, this, &MasterWindow::WriteBlockClick);
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { updateWriteBlock(); });
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] {
+        fieldsEdited_ = true;
+        updateWriteBlock();
+    });
+    for (QLineEdit *field : {MaskEdit1, MaskEdit2, MaskEdit3})
+        connect(field, &QLineEdit::textChanged, this, [this] { fieldsEdited_ = true; });
     updateWriteBlock();
     showStats();
 }
@@ -199,6 +204,7 @@ int MasterWindow::CheckRequestFields()
                                         readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_,
                                         request_, *StringGrid1);
     if (rc == 0) {
+        fieldsEdited_ = false;
         StringGrid1->widenColumnToText(0);  // the address labels, whole in any font
         if (valueFormat() != ValueFormat::Signed)
             showFormat();  // the header names the format before any answer
@@ -215,9 +221,13 @@ void MasterWindow::beginRequest()
 void MasterWindow::offerGrid(bool focusGrid)
 {
     const bool writable = request_.kind == 0 || request_.kind == 2;
-    StringGrid1->showHint(writable);
-    BitBtn2->setEnabled(writable);
     if (session_.quiet()) {
+        // The hint and the button go together; polled, they change only
+        // when the kind read does.
+        if (BitBtn2->isEnabled() != writable) {
+            StringGrid1->showHint(writable);
+            BitBtn2->setEnabled(writable);
+        }
         // A polled answer leaves the operator's cell and focus alone: a
         // selection reset every cycle would make writing from the grid
         // impossible while polling.
@@ -225,6 +235,8 @@ void MasterWindow::offerGrid(bool focusGrid)
             StringGrid1->selectCell(request_.kind < 2 ? 8 : 1, 1);
         return;
     }
+    StringGrid1->showHint(writable);
+    BitBtn2->setEnabled(writable);
     StringGrid1->selectCell(request_.kind < 2 ? 8 : 1, 1);
     if (focusGrid)
         StringGrid1->setFocus();
@@ -355,12 +367,15 @@ void MasterWindow::pollCycle()
         show_message_box(notOpenText());
         return;
     }
-    MasterRequest fields;
-    if (validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
+    // Fields nobody touched since they last passed are not read again.
+    MasterRequest fields = request_;
+    if (fieldsEdited_ &&
+        validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
                                 readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_, fields) != 0) {
         stopPolling();  // the field boxes were shown, once
         return;
     }
+    fieldsEdited_ = false;
     // The grid is laid out again only when the fields ask for another one,
     // so the values stay on show from one cycle to the next.
     const bool relayout = !fields.sameLayout(request_);

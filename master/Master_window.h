@@ -143,6 +143,7 @@ private:
     QHBoxLayout *portRow_;
     QHBoxLayout *pollRow_;
     std::function<int64_t()> clock_;
+    bool fieldsEdited_ = true;  // a request field changed since it last passed its checks
     bool closed_ = false;
 };
 
