@@ -76,6 +76,7 @@ int TSet_DataDlg::AskDataValue(uint16_t function, uint16_t address, uint16_t mod
     value_ = value;
     mode_ = mode;
     keepOpen_ = false;
+    formatted_ = false;
 
     if (function == 5) {
         Label2->hide();
@@ -107,9 +108,45 @@ int TSet_DataDlg::AskDataValue(uint16_t function, uint16_t address, uint16_t mod
     return 0;
 }
 
+int TSet_DataDlg::AskFormattedValue(uint16_t address, ValueFormat format, const std::string &current,
+                                    EncodedValue &value)
+{
+    function_ = 16;
+    address_ = address;
+    format_ = format;
+    formatted_ = true;
+    keepOpen_ = false;
+    encoded_ = {};
+    Label2->show();
+    Edit1->show();
+    ComboBox1->hide();
+    Label1->setText(QString::asprintf("Register: 4%04d", int(address)));
+    Edit1->setMaxLength(40);  // a double's shortest text with sign and exponent fits
+    Edit1->setText(QString::fromStdString(current));
+    Label2->setText(value_format_text(format));
+
+    const int result = run_modal(this);
+    formatted_ = false;
+    if (result != QDialog::Accepted)
+        return -1;
+    value = encoded_;
+    return 0;
+}
+
 void TSet_DataDlg::OKBtnClick()
 {
     keepOpen_ = false;
+    if (formatted_) {
+        const EncodedValue v = encode_value(format_, Edit1->text().toStdString());
+        if (v.ok()) {
+            encoded_ = v;
+        } else {
+            show_message_box(std::string(value_format_text(format_)) + " data error: " + v.error);
+            Edit1->setFocus();
+            keepOpen_ = true;
+        }
+        return;
+    }
     if (function_ == 5) {
         value_ = ComboBox1->currentIndex() == 0 ? 0 : 1;
         return;

@@ -4,6 +4,9 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <string>
+
+#include "Value_format.h"
 
 class QComboBox;
 class QLabel;
@@ -18,6 +21,11 @@ public:
     // mode 0 decimal, else hexadecimal (registers only).
     // 0 on OK with value set, -1 otherwise (value untouched).
     int AskDataValue(uint16_t function, uint16_t address, uint16_t mode, uint16_t &value);
+
+    // A 32/64-bit value of a holding-register group starting at address, typed
+    // in format; current is the text offered. 0 on OK with value set (its
+    // words and count), -1 otherwise (value untouched).
+    int AskFormattedValue(uint16_t address, ValueFormat format, const std::string &current, EncodedValue &value);
 
     // Refuses to close while the last OK found bad input.
     void done(int result) override;
@@ -37,6 +45,10 @@ private:
     uint16_t value_ = 0;
     uint16_t mode_ = 0;
     bool keepOpen_ = false;
+    // Set while AskFormattedValue runs: the field holds a value in format_.
+    bool formatted_ = false;
+    ValueFormat format_ = ValueFormat::Signed;
+    EncodedValue encoded_;
 
     QLabel *Label1, *Label2;
     QLineEdit *Edit1;

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <cstring>
 
+#include "Answer_code.h"
 #include "Master_grid.h"
 #include "Query.h"
 
@@ -22,11 +23,23 @@ void TMSASC_Form::FormCreate()
     setUpPorts(2, 9600, 'O', 7, 1);
 }
 
-int32_t TMSASC_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
+int32_t TMSASC_Form::prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                                  uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    return prepare_ascii_query(function, request_.device, address, count, value, &length_, query_);
+    return prepare_ascii_query(function, device, address, count, value, &length_, query_);
+}
+
+int32_t TMSASC_Form::prepareBlock(const WriteJob &job)
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (job.function == 15)
+        return prepare_ascii_write_coils(job.device, job.address, uint16_t(job.bits.size()), job.bits.data(), &length_,
+                                      query_);
+    return prepare_ascii_write_registers(job.device, job.address, uint16_t(job.words.size()), job.words.data(), &length_,
+                                      query_);
 }
 
 void TMSASC_Form::SendQuery()
@@ -42,6 +55,7 @@ void TMSASC_Form::showAnswer()
 {
     show_ascii_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
                         write_.value);
+    answerShown(ascii_answer_code(receiver_.data(), receiver_.length()));
 }
 
 std::string TMSASC_Form::overflowText() const

@@ -14,7 +14,9 @@ public slots:
     void FormCreate();
 
 protected:
-    int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) override;
+    int32_t prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                         uint16_t value) override;
+    int32_t prepareBlock(const WriteJob &job) override;
     void SendQuery() override;
     void restartReceive() override { receiver_.restart(); }
     ReceiveEvent tickReceiver() override { return receiver_.tick(*link_, ports_.usedPort); }

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <cstring>
 
+#include "Answer_code.h"
 #include "Master_grid.h"
 #include "Query.h"
 
@@ -23,11 +24,23 @@ void TMSRTU_Form::FormCreate()
     receiver_.setGap(100);
 }
 
-int32_t TMSRTU_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
+int32_t TMSRTU_Form::prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                                  uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    return prepare_rtu_query(function, uint8_t(request_.device), address, count, value, &length_, query_);
+    return prepare_rtu_query(function, uint8_t(device), address, count, value, &length_, query_);
+}
+
+int32_t TMSRTU_Form::prepareBlock(const WriteJob &job)
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (job.function == 15)
+        return prepare_rtu_write_coils(uint8_t(job.device), job.address, uint16_t(job.bits.size()), job.bits.data(), &length_,
+                                      query_);
+    return prepare_rtu_write_registers(uint8_t(job.device), job.address, uint16_t(job.words.size()), job.words.data(), &length_,
+                                      query_);
 }
 
 void TMSRTU_Form::SendQuery()
@@ -42,6 +55,7 @@ void TMSRTU_Form::showAnswer()
     length_ = receiver_.length();
     show_rtu_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
                       write_.value);
+    answerShown(rtu_answer_code(receiver_.data(), receiver_.length()));
 }
 
 std::string TMSRTU_Form::overflowText() const

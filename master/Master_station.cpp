@@ -6,8 +6,8 @@
 #include "Notices.h"
 #include "corvane.h"
 
-int check_master_request(long device, long start, long count, int kind, CountLimits limits,
-                         MasterRequest &request, TextGrid &grid)
+int validate_master_request(long device, long start, long count, int kind, CountLimits limits,
+                            MasterRequest &request)
 {
     const uint16_t dev = uint16_t(device);
     const uint16_t first = uint16_t(start);
@@ -21,6 +21,14 @@ int check_master_request(long device, long start, long count, int kind, CountLim
     if (r != 0)
         return -1;
     request = MasterRequest{dev, first, n, uint16_t(kind)};
+    return 0;
+}
+
+int check_master_request(long device, long start, long count, int kind, CountLimits limits,
+                         MasterRequest &request, TextGrid &grid)
+{
+    if (validate_master_request(device, start, count, kind, limits, request) != 0)
+        return -1;
     layout_master_grid(grid, request.kind, request.start, request.count);
     return 0;
 }

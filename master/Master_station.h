@@ -15,6 +15,8 @@ struct MasterRequest {
     uint16_t start = 0;
     uint16_t count = 0;
     uint16_t kind = 0;
+    // The same grid layout: kind, start and count alike.
+    bool sameLayout(const MasterRequest &o) const { return kind == o.kind && start == o.start && count == o.count; }
 };
 
 // The last write: function 5 or 6, the operator's address, the value sent and
@@ -36,6 +38,11 @@ inline constexpr CountLimits kRtuLimits{1920, 120};
 inline constexpr CountLimits kAsciiLimits{960, 60};
 inline constexpr CountLimits kTcpLimits{1920, 120};
 
+// The three range checks alone: on success stores the fields in request and
+// returns 0, the grid untouched (a polled read keeps the values on show until
+// its answer replaces them); otherwise -1 and nothing changes.
+int validate_master_request(long device, long start, long count, int kind, CountLimits limits,
+                            MasterRequest &request);
 // Runs the three range checks (each shows its own box, all three run), each
 // field taken in 16 bits. On success stores the fields in request, lays the
 // grid out and returns 0; otherwise -1 and nothing changes.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Answer_code.h"
 #include "Master_grid.h"
 #include "Notices.h"
 #include "Strformat.h"
@@ -87,6 +88,18 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     portRow()->addWidget(BitBtn4);
     portRow()->addStretch();
 
+    // Without it a polled exchange whose answer never comes would stop
+    // polling for good.
+    TimeoutMs = new QSpinBox(this);
+    TimeoutMs->setObjectName("TimeoutMs");
+    TimeoutMs->setRange(1, int(PollScheduler::kMaxIntervalMs));
+    TimeoutMs->setValue(1000);
+    TimeoutMs->setSuffix(" ms");
+    TimeoutMs->setToolTip("A polled request without an answer in this time counts as a time-out");
+    add_labelled(pollRow(), "Time-out", TimeoutMs);
+    session_.scheduler().setAnswerTimeout(TimeoutMs->value());
+    connect(TimeoutMs, &QSpinBox::valueChanged, this, [this](int ms) { session_.scheduler().setAnswerTimeout(ms); });
+
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");
 
@@ -159,6 +172,20 @@ void TMSTCP_Form::ClientSocket1Disconnect()
     port_ = 0;
     dropCutAnswer("connection closed");
     traffic_.disconnected();
+    linkLost(true);
+}
+
+void TMSTCP_Form::linkLost(bool showBox)
+{
+    // Polling stops first, so that the end of the exchange in flight sends
+    // nothing more.
+    const bool polling = pollOn();
+    if (polling)
+        stopPolling(true);
+    if (session_.scheduler().busy())
+        exchangeOver();
+    if (polling && showBox)
+        show_message_box(notOpenText());
 }
 
 void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
@@ -181,15 +208,28 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     dropCutAnswer("connection closed");
     traffic_.disconnected(text);
     show_message_box(text);
+    linkLost(false);  // the box above says why
 }
 
 bool TMSTCP_Form::linkOpen() const { return BitBtn4->isEnabled(); }
 
-int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value)
+int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                                  uint16_t value)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
-    return prepare_tcp_query(function, uint8_t(request_.device), address, count, value, &length_, query_);
+    return prepare_tcp_query(function, uint8_t(device), address, count, value, &length_, query_);
+}
+
+int32_t TMSTCP_Form::prepareBlock(const WriteJob &job)
+{
+    length_ = 0;
+    std::memset(query_, 0, sizeof query_);
+    if (job.function == 15)
+        return prepare_tcp_write_coils(uint8_t(job.device), job.address, uint16_t(job.bits.size()), job.bits.data(),
+                                       &length_, query_);
+    return prepare_tcp_write_registers(uint8_t(job.device), job.address, uint16_t(job.words.size()),
+                                       job.words.data(), &length_, query_);
 }
 
 void TMSTCP_Form::dropCutAnswer(const char *why)
@@ -211,9 +251,18 @@ void TMSTCP_Form::SendQuery()
         Memo2->add(cutNote_);
     if (!cutNote_.empty())
         traffic_.event(cutNote_);
+    expected_ = 0;
+    if (pollOn() && length_ >= 2) {
+        transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
+        query_[0] = uint8_t(transaction_ >> 8);
+        query_[1] = uint8_t(transaction_ & 0xFF);
+        expected_ = transaction_;
+    }
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));
     ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
+    if (expected_ != 0)
+        ClientSocket1->flush();  // polling: out now, not at the next turn of the event loop
     traffic_.tx(query_, size_t(length_));
 }
 
@@ -228,6 +277,7 @@ void TMSTCP_Form::ClientSocket1Read()
     // An answer split over several reads is decoded once it is whole; several
     // answers in one read are each logged and decoded in turn.
     bool first = true;
+    bool ended = false;  // an exchange ended in this read
     std::vector<uint8_t> frame;
     for (;;) {
         const size_t buffered = framer_.buffered();
@@ -245,14 +295,27 @@ void TMSTCP_Form::ClientSocket1Read()
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
             traffic_.event(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
+            answerFailed();
+            ended = true;
             break;
+        }
+        if (expected_ != 0 && frame.size() >= 2 && (frame[0] << 8 | frame[1]) != expected_) {
+            Memo2->add(hex_line("Late answer dropped: ", frame.data(), int32_t(frame.size())));
+            traffic_.event("late answer dropped", traffic_.link(), std::string_view(reinterpret_cast<const char *>(frame.data()), frame.size()));
+            continue;
         }
         length_ = int32_t(frame.size());
         traffic_.rx(frame.data(), frame.size());
         Memo2->add(hex_line("Response message: ", frame.data(), length_));
         show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col, write_.value);
+        answerShown(tcp_answer_code(frame.data(), length_));
         offerGrid(false);
+        ended = true;
     }
+    // After the loop: the next request may go out from there, and a request
+    // going out drops what is left in the framer.
+    if (ended)
+        exchangeOver();
 }
 
 void TMSTCP_Form::FormClose()

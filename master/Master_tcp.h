@@ -31,12 +31,15 @@ protected:
     bool linkOpen() const override;
     const char *notOpenText() const override { return "TCP Port is not open yet !!!!!"; }
     const char *prepareErrorText() const override { return "Prepare Modbus/TCP Query Message error !!!"; }
-    int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) override;
+    int32_t prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                         uint16_t value) override;
+    int32_t prepareBlock(const WriteJob &job) override;
     void SendQuery() override;
 
 private:
     QLineEdit *Edit1, *MaskEdit4;
     QPushButton *BitBtn3, *BitBtn4;
+    QSpinBox *TimeoutMs;
     QTcpSocket *ClientSocket1;
 
     QString host_;  // host and port last used for connecting
@@ -45,6 +48,14 @@ private:
     int32_t length_ = 0;
     // Drops what is left of an answer, saying so in Memo2.
     void dropCutAnswer(const char *why);
+    // The link went while polling: polling stops, the exchange in flight ends.
+    void linkLost(bool showBox);
+
+    // Polled requests number their transactions, so that an answer that
+    // comes after its time-out is told from the answer of the next request;
+    // one-shot requests keep transaction 0 and take whatever comes.
+    uint16_t transaction_ = 0;
+    uint16_t expected_ = 0;  // the transaction awaited; 0: any
 
     TcpFramer framer_;  // answers are cut from the stream by their length field
     // The line about an answer dropped when this request went out, shown

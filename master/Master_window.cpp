@@ -13,9 +13,16 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <climits>
 
+#include "Master_format.h"
+#include "Master_grid.h"
 #include "Notices.h"
 #include "Set_Data.h"
+#include "Strformat.h"
+#include "Write_Block.h"
 
 namespace {
 
@@ -116,10 +123,60 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     field(1, 0, "Register/Relay Address", MaskEdit2);
     field(1, 1, "Communication Words/Bits", MaskEdit3);
     fields->setColumnStretch(4, 1);
+    WriteBlock = new QPushButton("Write block…", this);
+    WriteBlock->setObjectName("WriteBlock");
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addWidget(BitBtn2);
+    buttons->addWidget(WriteBlock);
+
+    // Polling sits with the buttons that send; a station adds its own
+    // exchange options behind it (pollRow()).
+    PollBox = new QCheckBox("Poll", this);
+    PollBox->setObjectName("PollBox");
+    PollInterval = new QSpinBox(this);
+    PollInterval->setObjectName("PollInterval");
+    PollInterval->setRange(0, int(PollScheduler::kMaxIntervalMs));
+    PollInterval->setValue(int(PollScheduler::kDefaultIntervalMs));
+    PollInterval->setSuffix(" ms");
+    PollInterval->setToolTip("Time from the start of one poll to the next; 0: as soon as the answer is in");
+    pollRow_ = new QHBoxLayout;
+    pollRow_->setContentsMargins(8, 0, 0, 0);
+    pollRow_->addWidget(PollBox);
+    pollRow_->addWidget(PollInterval);
+    buttons->addLayout(pollRow_);
     buttons->addStretch();
+
+    // The value format and the counters share a row.
+    FormatBox = new QComboBox(this);
+    FormatBox->setObjectName("FormatBox");
+    for (const std::string &text : value_format_texts())
+        FormatBox->addItem(QString::fromStdString(text));
+    StatsLabel = new QLabel(this);
+    StatsLabel->setObjectName("StatsLabel");
+    StatsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ResetStats = new QPushButton("Reset", this);
+    ResetStats->setObjectName("ResetStats");
+    // The counters may grow past the row at the window's starting size; they
+    // give way at their end rather than widen the window.
+    StatsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatsLabel->setMinimumWidth(40);
+    FormatBox->setToolTip("How register values are shown");
+    auto *statsRow = new QHBoxLayout;
+    statsRow->addWidget(FormatBox);
+    statsRow->addSpacing(8);
+    statsRow->addWidget(StatsLabel, 1);
+    statsRow->addWidget(ResetStats);
+
+    StatsTimer = new QTimer(this);
+    StatsTimer->setSingleShot(true);
+    connect(StatsTimer, &QTimer::timeout, this,
+            [this] { StatsLabel->setText(QString::fromStdString(session_.stats().label())); });
+
+    PollTimer = new QTimer(this);
+    PollTimer->setObjectName("PollTimer");
+    PollTimer->setSingleShot(true);
+    PollTimer->setTimerType(Qt::PreciseTimer);
 
     Memo1 = new Memo(this);
     Memo1->setObjectName("Memo1");
@@ -137,6 +194,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     all->addLayout(portRow_);
     all->addLayout(fields);
     all->addLayout(buttons);
+    all->addLayout(statsRow);
     all->addWidget(Memo1);
     all->addWidget(Memo2);
     all->addWidget(data_and_traffic(this, StringGrid1, trafficPanel_, traffic_), 1);
@@ -144,6 +202,37 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     connect(BitBtn1, &QPushButton::clicked, this, &MasterWindow::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &MasterWindow::BitBtn2Click);
     connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, [this] { StringGrid1DblClick(); });
+    connect(PollBox, &QCheckBox::toggled, this, &MasterWindow::PollBoxToggled);
+    connect(PollInterval, &QSpinBox::valueChanged, this, &MasterWindow::PollIntervalChanged);
+    connect(PollTimer, &QTimer::timeout, this, &MasterWindow::PollTimerTimer);
+    connect(FormatBox, &QComboBox::currentIndexChanged, this, &MasterWindow::FormatBoxChanged);
+    connect(ResetStats, &QPushButton::clicked, this, &MasterWindow::ResetStatsClick);
+    connect(WriteBlock, &QPushButton::clicked, this, &MasterWindow::WriteBlockClick);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] {
+        fieldsEdited_ = true;
+        updateWriteBlock();
+    });
+    for (QLineEdit *field : {MaskEdit1, MaskEdit2, MaskEdit3})
+        connect(field, &QLineEdit::textChanged, this, [this] { fieldsEdited_ = true; });
+    updateWriteBlock();
+    showStats();
+}
+
+void MasterWindow::setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+
+int64_t MasterWindow::now() const
+{
+    if (clock_)
+        return clock_();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+ValueFormat MasterWindow::valueFormat() const
+{
+    ValueFormat f = ValueFormat::Signed;
+    value_format_from_index(FormatBox->currentIndex(), f);
+    return f;
 }
 
 int MasterWindow::CheckRequestFields()
@@ -151,8 +240,12 @@ int MasterWindow::CheckRequestFields()
     const int rc = check_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
                                         readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_,
                                         request_, *StringGrid1);
-    if (rc == 0)
+    if (rc == 0) {
+        fieldsEdited_ = false;
         StringGrid1->widenColumnToText(0);  // the address labels, whole in any font
+        if (valueFormat() != ValueFormat::Signed)
+            showFormat();  // the header names the format before any answer
+    }
     return rc;
 }
 
@@ -165,6 +258,20 @@ void MasterWindow::beginRequest()
 void MasterWindow::offerGrid(bool focusGrid)
 {
     const bool writable = request_.kind == 0 || request_.kind == 2;
+    if (session_.quiet()) {
+        // The hint and the button go together; polled, they change only
+        // when the kind read does.
+        if (BitBtn2->isEnabled() != writable) {
+            StringGrid1->showHint(writable);
+            BitBtn2->setEnabled(writable);
+        }
+        // A polled answer leaves the operator's cell and focus alone: a
+        // selection reset every cycle would make writing from the grid
+        // impossible while polling.
+        if (StringGrid1->selectedRow() < 1 || StringGrid1->selectedCol() < 1)
+            StringGrid1->selectCell(request_.kind < 2 ? 8 : 1, 1);
+        return;
+    }
     StringGrid1->showHint(writable);
     BitBtn2->setEnabled(writable);
     StringGrid1->selectCell(request_.kind < 2 ? 8 : 1, 1);
@@ -174,15 +281,32 @@ void MasterWindow::offerGrid(bool focusGrid)
 
 void MasterWindow::BitBtn2Click()
 {
+    const int row = StringGrid1->selectedRow(), col = StringGrid1->selectedCol();
+    FormattedTarget target;
+    if (pick_formatted_write(*StringGrid1, row, col, request_, valueFormat(), target)) {
+        // A 32/64-bit value is typed in its format and written whole.
+        EncodedValue value;
+        if (set_data_dialog()->AskFormattedValue(target.address, valueFormat(), target.current, value) != 0)
+            return;
+        submitWrite(WriteJob{.function = 16,
+                             .device = request_.device,
+                             .address = target.address,
+                             .words = std::vector<uint16_t>(value.words.begin(), value.words.begin() + value.count)});
+        return;
+    }
     MasterWrite write;
     uint16_t mode = 0;
-    if (!pick_master_write(*StringGrid1, StringGrid1->selectedRow(), StringGrid1->selectedCol(), request_, write,
-                           mode))
+    if (!pick_master_write(*StringGrid1, row, col, request_, write, mode))
         return;
     write_ = write;
     if (set_data_dialog()->AskDataValue(write_.function, write_.address, mode, write_.value) != 0)
         return;
-    sendWrite();
+    submitWrite(WriteJob{.function = write_.function,
+                         .device = request_.device,
+                         .address = write_.address,
+                         .value = write_.value,
+                         .row = write_.row,
+                         .col = write_.col});
 }
 
 void MasterWindow::StringGrid1DblClick()
@@ -202,6 +326,13 @@ void MasterWindow::closeEvent(QCloseEvent *event)
 
 void MasterWindow::BitBtn1Click()
 {
+    if (pollOn()) {
+        // While polling, the read goes out as soon as the exchange in
+        // flight ends, with the fields checked as every cycle checks them.
+        session_.scheduler().requestRead();
+        kick();
+        return;
+    }
     if (!linkOpen()) {
         show_message_box(notOpenText());
         return;
@@ -209,18 +340,266 @@ void MasterWindow::BitBtn1Click()
     if (CheckRequestFields() != 0)
         return;
     beginRequest();
-    if (prepareQuery(request_.kind + 1u, request_.start, request_.count, 0) != 0) {
+    if (prepareQuery(request_.kind + 1u, request_.device, request_.start, request_.count, 0) != 0) {
         show_message_box(prepareErrorText());
         return;
     }
     SendQuery();
+    noteSent(nullptr, false);
 }
 
 void MasterWindow::sendWrite()
 {
-    if (prepareQuery(write_.function, write_.address, 1, write_.value) != 0) {
+    sendJob(WriteJob{.function = write_.function,
+                     .device = request_.device,
+                     .address = write_.address,
+                     .value = write_.value,
+                     .row = write_.row,
+                     .col = write_.col},
+            false);
+}
+
+void MasterWindow::submitWrite(WriteJob job)
+{
+    if (!pollOn()) {
+        sendJob(job, false);  // at once, as a single write always went
+        return;
+    }
+    if (!session_.queueWrite(std::move(job))) {
+        show_message_box(strformat("Write not sent: %d writes are waiting already", PollScheduler::kMaxPendingWrites));
+        return;
+    }
+    kick();
+}
+
+void MasterWindow::sendJob(const WriteJob &job, bool queued)
+{
+    int32_t rc;
+    if (job.function == 5 || job.function == 6) {
+        write_ = MasterWrite{job.function, job.address, job.value, job.row, job.col};
+        rc = prepareQuery(job.function, job.device, job.address, 1, job.value);
+    } else {
+        rc = prepareBlock(job);
+    }
+    if (rc != 0) {
+        if (queued)
+            session_.scheduler().writeDropped();
         show_message_box(prepareErrorText());
         return;
     }
     SendQuery();
+    noteSent(&job, queued);
+}
+
+void MasterWindow::noteSent(const WriteJob *job, bool queued)
+{
+    session_.sent(now(), job, queued);
+    showStats();
+}
+
+void MasterWindow::pollCycle()
+{
+    if (!linkOpen()) {
+        stopPolling(true);
+        show_message_box(notOpenText());
+        return;
+    }
+    // Fields nobody touched since they last passed are not read again.
+    MasterRequest fields = request_;
+    if (fieldsEdited_ &&
+        validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
+                                readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_, fields) != 0) {
+        stopPolling();  // the field boxes were shown, once
+        return;
+    }
+    fieldsEdited_ = false;
+    // The grid is laid out again only when the fields ask for another one,
+    // so the values stay on show from one cycle to the next.
+    const bool relayout = !fields.sameLayout(request_);
+    request_ = fields;
+    if (relayout) {
+        layout_master_grid(*StringGrid1, request_.kind, request_.start, request_.count);
+        StringGrid1->widenColumnToText(0);
+        if (valueFormat() != ValueFormat::Signed)
+            showFormat();
+        beginRequest();
+    }
+    if (prepareQuery(request_.kind + 1u, request_.device, request_.start, request_.count, 0) != 0) {
+        stopPolling();
+        show_message_box(prepareErrorText());
+        return;
+    }
+    SendQuery();
+    noteSent(nullptr, false);
+}
+
+void MasterWindow::kick() { PollTimer->start(0); }
+
+void MasterWindow::PollTimerTimer()
+{
+    // A send is followed at once by the wait for its answer (no extra turn
+    // of the event loop per cycle); bounded, whatever the scheduler says.
+    for (int steps = 0; steps < 4; ++steps) {
+        const int64_t t = now();
+        const PollScheduler::Step step = session_.scheduler().next(t);
+        switch (step.kind) {
+        case PollScheduler::Step::Idle:
+            PollTimer->stop();
+            return;
+        case PollScheduler::Step::WaitUntil: {
+            const int wait = int(std::clamp<int64_t>(step.at - t, 0, INT_MAX));
+            // A timer due no later asks again then: polling fast, the answer
+            // time-out is not set anew every cycle.
+            if (!PollTimer->isActive() || PollTimer->remainingTime() > wait)
+                PollTimer->start(wait);
+            return;
+        }
+        case PollScheduler::Step::SendRead:
+            pollCycle();
+            break;
+        case PollScheduler::Step::SendWrite:
+            sendJob(session_.takeWrite(), true);
+            break;
+        case PollScheduler::Step::TimedOut:
+            // Only a station with an answer time-out of its own (TCP) gets here.
+            if (session_.quiet()) {
+                session_.timedOut();
+                Memo2->add(std::string("Time out error"));
+            }
+            exchangeOver();
+            return;
+        }
+    }
+    kick();
+}
+
+void MasterWindow::answerShown(int code)
+{
+    session_.answered(now(), code);
+    const WriteJob *job = session_.lastWrite();
+    if (job && code == job->function && (code == 15 || code == 16))
+        show_block_write(*StringGrid1, request_, *job);
+    if (request_.kind >= 2 && valueFormat() != ValueFormat::Signed)
+        showFormat();
+    showStats();
+}
+
+void MasterWindow::answerFailed()
+{
+    session_.badAnswer();
+    showStats();
+}
+
+bool MasterWindow::timedOutQuietly()
+{
+    const bool quiet = session_.quiet();
+    session_.timedOut();
+    showStats();
+    return quiet;
+}
+
+void MasterWindow::exchangeOver()
+{
+    session_.ended(now());
+    showStats();
+    // The next request goes out from here, not a turn of the event loop
+    // later: at interval 0 that turn would cost about as much as the
+    // exchange on a local network.
+    PollTimerTimer();
+}
+
+void MasterWindow::stopPolling(bool linkGone)
+{
+    PollBox->setChecked(false);
+    // A read asked for while polling goes with it. Writes the operator
+    // queued still go out, unless the link they need is gone: then Memo2
+    // says they were not sent.
+    const int waiting = session_.pendingWrites();
+    session_.scheduler().clear();
+    if (linkGone) {
+        while (session_.pendingWrites() > 0)
+            session_.takeWrite();
+        if (waiting > 0)
+            Memo2->add(strformat("%d queued write%s not sent", waiting, waiting == 1 ? "" : "s"));
+    } else {
+        for (int i = 0; i < waiting; ++i)
+            session_.scheduler().requestWrite();
+    }
+}
+
+void MasterWindow::PollBoxToggled(bool on)
+{
+    session_.scheduler().setPoll(on);
+    pollChanged(on);
+    showStats();
+    kick();
+}
+
+void MasterWindow::PollIntervalChanged(int ms)
+{
+    session_.scheduler().setInterval(ms);
+    kick();
+}
+
+void MasterWindow::FormatBoxChanged(int)
+{
+    // The last answer is shown again in the new format; nothing is sent.
+    if (request_.kind >= 2)
+        showFormat();
+}
+
+void MasterWindow::showFormat()
+{
+    show_value_column(*StringGrid1, valueFormat());
+    StringGrid1->widenColumnToText(1);
+}
+
+void MasterWindow::ResetStatsClick()
+{
+    session_.resetStats();
+    showStats();
+}
+
+void MasterWindow::showStats()
+{
+    // Polling faster than the eye reads, the counters are shown at most every
+    // kStatsRefreshMs: a new label text lays the window out again, which
+    // would cost more than the exchange itself.
+    if (pollOn() && PollInterval->value() < kStatsRefreshMs) {
+        if (!StatsTimer->isActive())
+            StatsTimer->start(kStatsRefreshMs);
+        return;
+    }
+    StatsTimer->stop();
+    StatsLabel->setText(QString::fromStdString(session_.stats().label()));
+}
+
+void MasterWindow::updateWriteBlock()
+{
+    const int kind = ComboBox1->currentIndex();
+    WriteBlock->setEnabled(kind == 0 || kind == 2);
+}
+
+void MasterWindow::WriteBlockClick()
+{
+    const int kind = ComboBox1->currentIndex();
+    if (kind != 0 && kind != 2)
+        return;
+    if (!linkOpen()) {
+        show_message_box(notOpenText());
+        return;
+    }
+    const long device = readRequestField(MaskEdit1);
+    if (check_device_address(uint16_t(device)) != 0)
+        return;
+    const bool coils = kind == 0;
+    uint16_t start = request_.kind == kind ? request_.start : 1;
+    BlockValues values;
+    if (write_block_dialog()->AskBlock(coils, valueFormat(), start, values) != 0)
+        return;
+    submitWrite(WriteJob{.function = uint16_t(coils ? 15 : 16),
+                         .device = uint16_t(device),
+                         .address = start,
+                         .bits = std::move(values.bits),
+                         .words = std::move(values.words)});
 }

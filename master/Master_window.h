@@ -1,27 +1,40 @@
 // The part of a master station window that the RTU, ASCII and TCP stations
 // share: header panel, request fields, "Send command" and "Set data value",
 // the two traffic memos and the data grid, with the field checks and the
-// "Set data value" flow. Each station adds its port or connection controls
-// and its own transport.
+// "Set data value" flow, and the workbench controls: polling, the value
+// format, the exchange counters and block writes. Each station adds its port
+// or connection controls and its own transport.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include <memory>
 
 #include "Gui_services.h"
+#include "Master_session.h"
 #include "Master_station.h"
 #include "Station_traffic.h"
 #include "Traffic_panel.h"
+#include "Value_format.h"
+#include "Write_job.h"
 
 class QHBoxLayout;
 
 class MasterWindow : public QWidget {
     Q_OBJECT
+public:
+    // The monotonic clock (ms) of polling and response times; tests drive
+    // it by hand. Empty: the system's steady clock.
+    void setClock(std::function<int64_t()> clock);
+
 public slots:
     virtual void FormClose() = 0;
     void BitBtn1Click();  // "Send command"
@@ -29,6 +42,13 @@ public slots:
     // button is enabled.
     void BitBtn2Click();
     void StringGrid1DblClick();
+    void PollBoxToggled(bool on);
+    void PollIntervalChanged(int ms);
+    // Asks the poll scheduler what is due now and does it.
+    void PollTimerTimer();
+    void FormatBoxChanged(int index);
+    void ResetStatsClick();
+    void WriteBlockClick();  // "Write block…"
 
 protected:
     // countPlaces: digit places of the count field; framing: the station's,
@@ -38,6 +58,8 @@ protected:
 
     // The row under the header where the station puts its port controls.
     QHBoxLayout *portRow() const { return portRow_; }
+    // The row of "Poll", where a station adds its own exchange options.
+    QHBoxLayout *pollRow() const { return pollRow_; }
 
     // Reads and checks the request fields; on success stores them and lays
     // the grid out (0), else -1 with nothing changed.
@@ -50,13 +72,37 @@ protected:
     // Builds and sends the write request for write_ (function 5 or 6).
     void sendWrite();
 
+    // What the stations report of an exchange.
+    // A checked answer was decoded into the grid; code: its function code.
+    // Counts it, shows a block write's values and the value format.
+    void answerShown(int code);
+    // A checksum, LRC or length error.
+    void answerFailed();
+    // No answer in time: counted; true when the exchange was polled, so that
+    // the station shows no box (Memo2 has the line).
+    bool timedOutQuietly();
+    // The exchange is over: the next one may go out, and does when due, from
+    // within this call; so the station calls it last in its handler.
+    void exchangeOver();
+    // Unticks "Poll" (a check failed, the link is gone); linkGone: the
+    // queued writes cannot go out either.
+    void stopPolling(bool linkGone = false);
+    bool pollOn() const { return PollBox->isChecked(); }
+    int64_t now() const;
+    ValueFormat valueFormat() const;
+
     // What differs per transport.
     virtual bool linkOpen() const = 0;       // the port or connection is open
     virtual const char *notOpenText() const = 0;
     virtual const char *prepareErrorText() const { return "Prepare Modbus Query Message error !!!"; }
     // Clears the request buffer and length and frames the request into them:
     // 0 built, -1 refused.
-    virtual int32_t prepareQuery(uint32_t function, uint16_t address, uint16_t count, uint16_t value) = 0;
+    virtual int32_t prepareQuery(uint32_t function, uint16_t device, uint16_t address, uint16_t count,
+                                 uint16_t value) = 0;
+    // The same for a block write (code 15 or 16).
+    virtual int32_t prepareBlock(const WriteJob &job) = 0;
+    // Polling was switched on or off (the TCP station's answer time-out).
+    virtual void pollChanged(bool) {}
     // Logs the built request in Memo1 and sends it.
     virtual void SendQuery() = 0;
     // Reads one request field as a number: digits up to the first other
@@ -72,6 +118,15 @@ protected:
     Memo *Memo1, *Memo2;
     StringGrid *StringGrid1;
 
+    QCheckBox *PollBox;
+    QSpinBox *PollInterval;
+    QComboBox *FormatBox;
+    QLabel *StatsLabel;
+    QPushButton *ResetStats, *WriteBlock;
+    QTimer *PollTimer;
+    QTimer *StatsTimer;
+    static constexpr int kStatsRefreshMs = 100;
+
     MasterRequest request_;
     MasterWrite write_;
     // Declared before its panel, which goes first (the history must outlive
@@ -79,10 +134,26 @@ protected:
     // members).
     Station_traffic traffic_;
     std::unique_ptr<TrafficPanel> trafficPanel_;
+    MasterSession session_;
 
 private:
+    // The scheduler is asked again once the current event is handled.
+    void kick();
+    void pollCycle();
+    // A write goes out now, or waits behind the exchange in flight while polling.
+    void submitWrite(WriteJob job);
+    void sendJob(const WriteJob &job, bool queued);
+    void noteSent(const WriteJob *job, bool queued);
+    void showStats();
+    // The value column and its header in the current format (register kinds).
+    void showFormat();
+    void updateWriteBlock();
+
     CountLimits limits_;
     QHBoxLayout *portRow_;
+    QHBoxLayout *pollRow_;
+    std::function<int64_t()> clock_;
+    bool fieldsEdited_ = true;  // a request field changed since it last passed its checks
     bool closed_ = false;
 };
 

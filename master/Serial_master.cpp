@@ -37,6 +37,16 @@ SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &he
     connect(Timer1, &QTimer::timeout, this, &SerialMasterWindow::Timer1Timer);
     // After the step: fast receive sets when the next look is due.
     connect(Timer1, &QTimer::timeout, this, &SerialMasterWindow::scheduleFastLook);
+    addFastBox();
+}
+
+void SerialMasterWindow::addFastBox()
+{
+    FastBox = new QCheckBox("Fast", this);
+    FastBox->setObjectName("FastBox");
+    FastBox->setToolTip("Take every byte waiting and end the answer as soon as it is complete");
+    pollRow()->addWidget(FastBox);
+    connect(FastBox, &QCheckBox::toggled, this, [this](bool on) { setFastReceive(on); });
 }
 
 void SerialMasterWindow::setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits)
@@ -128,10 +138,12 @@ void SerialMasterWindow::Timer1Timer()
         const AnswerCheck check = checkAnswer();
         Memo2->clear();
         Memo2->add(check.response);
-        if (check.ok)
+        if (check.ok) {
             showAnswer();
-        else
+        } else {
             Memo2->add(check.error);
+            answerFailed();
+        }
         break;
     }
     case ReceiveEvent::Overflow:
@@ -142,16 +154,21 @@ void SerialMasterWindow::Timer1Timer()
         Timer1->stop();
         Memo2->add(overflowText());
         traffic_.event(overflowText());
+        answerFailed();
+        exchangeOver();
         break;
     case ReceiveEvent::TimeOut:
         Timer1->stop();  // no tick while the box is open
         Memo2->add(std::string("Time out error"));
         traffic_.event("time-out, no answer");
-        show_message_box("RS232C comm. time out error", "Zentavor");
+        if (!timedOutQuietly())  // polling goes on without a box each cycle
+            show_message_box("RS232C comm. time out error", "Zentavor");
+        exchangeOver();
         break;
     case ReceiveEvent::Finish:
         Timer1->stop();
         offerGrid(true);
+        exchangeOver();
         break;
     case ReceiveEvent::None:
         break;

@@ -4,6 +4,7 @@
 // replace with setLink().
 #pragma once
 
+#include <QCheckBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -57,6 +58,7 @@ protected:
     virtual FastReceiving &fastReceiver() = 0;
 
     QPushButton *BitBtn3, *BitBtn4, *BitBtn5;
+    QCheckBox *FastBox;
     QLabel *Label1;
     QTimer *Timer1;
     SerialLink *link_;
@@ -73,6 +75,7 @@ private:
 
     bool fast_ = false;
     QSocketNotifier *portWatch_ = nullptr;
+    void addFastBox();
 
     StationKind kind_;
     bool released_ = false;  // the port went with FormClose

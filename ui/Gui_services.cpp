@@ -124,6 +124,10 @@ void StringGrid::setCell(int col, int row, const std::string &text)
         it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         setItem(row, col, it);
     }
+    // A polled grid mostly gets the text it has: that costs a comparison,
+    // not a conversion and a model change.
+    if (QAnyStringView::equal(it->text(), QUtf8StringView(text.data(), qsizetype(text.size()))))
+        return;
     it->setText(QString::fromStdString(text));
 }
 

@@ -1,0 +1,41 @@
+#include "Master_session.h"
+
+#include "Answer_code.h"
+
+void MasterSession::sent(int64_t now, const WriteJob *job, bool queued)
+{
+    if (scheduler_.busy())
+        scheduler_.exchangeEnded(now);
+    const int waiting = scheduler_.pendingWrites();
+    scheduler_.exchangeStarted(now, job ? PollScheduler::Exchange::Write : PollScheduler::Exchange::Read);
+    // The scheduler takes a started write off its queue; one sent at once
+    // (outside polling) was never on it.
+    if (job && !queued && scheduler_.pendingWrites() < waiting)
+        scheduler_.requestWrite();
+    if (job)
+        lastWrite_ = *job;
+    else
+        lastWrite_.reset();
+    sentAt_ = now;
+    stats_.requestWritten();
+}
+
+void MasterSession::answered(int64_t now, int code)
+{
+    stats_.answered(now - sentAt_, is_exception_code(code));
+}
+
+bool MasterSession::queueWrite(WriteJob job)
+{
+    if (!scheduler_.requestWrite())
+        return false;
+    writes_.push_back(std::move(job));
+    return true;
+}
+
+WriteJob MasterSession::takeWrite()
+{
+    WriteJob job = std::move(writes_.front());
+    writes_.pop_front();
+    return job;
+}
