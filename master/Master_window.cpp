@@ -147,11 +147,14 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     buttons->addLayout(pollRow_);
     buttons->addStretch();
 
-    // The value format and the counters share a row.
+    // The counters, the value format and Reset share a row; a narrow format
+    // box leaves the counters room at the starting size.
     FormatBox = new QComboBox(this);
     FormatBox->setObjectName("FormatBox");
     for (const std::string &text : value_format_texts())
         FormatBox->addItem(QString::fromStdString(text));
+    FormatBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    FormatBox->setMinimumContentsLength(12);
     StatsLabel = new QLabel(this);
     StatsLabel->setObjectName("StatsLabel");
     StatsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -163,9 +166,8 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     StatsLabel->setMinimumWidth(40);
     FormatBox->setToolTip("How register values are shown");
     auto *statsRow = new QHBoxLayout;
-    statsRow->addWidget(FormatBox);
-    statsRow->addSpacing(8);
     statsRow->addWidget(StatsLabel, 1);
+    statsRow->addWidget(FormatBox);
     statsRow->addWidget(ResetStats);
 
     StatsTimer = new QTimer(this);
@@ -182,8 +184,10 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     Memo1->setObjectName("Memo1");
     Memo2 = new Memo(this);
     Memo2->setObjectName("Memo2");
-    Memo1->setMaximumHeight(70);
-    Memo2->setMaximumHeight(110);
+    // Room for the grid at the starting size: the request takes one line, an
+    // answer a few.
+    Memo1->setMaximumHeight(50);
+    Memo2->setMaximumHeight(80);
 
     StringGrid1 = new StringGrid(this);
     StringGrid1->setObjectName("StringGrid1");
