@@ -523,8 +523,10 @@ void MasterWindow::stopPolling(bool linkGone)
     if (linkGone) {
         while (session_.pendingWrites() > 0)
             session_.takeWrite();
-        if (waiting > 0)
+        if (waiting > 0) {
             Memo2->add(strformat("%d queued write%s not sent", waiting, waiting == 1 ? "" : "s"));
+            traffic_.event(strformat("%d queued write%s not sent", waiting, waiting == 1 ? "" : "s"));
+        }
     } else {
         for (int i = 0; i < waiting; ++i)
             session_.scheduler().requestWrite();
@@ -534,6 +536,9 @@ void MasterWindow::stopPolling(bool linkGone)
 void MasterWindow::PollBoxToggled(bool on)
 {
     session_.scheduler().setPoll(on);
+    // Each cycle's request and answer are in the history already; when
+    // polling began and ended frames them.
+    traffic_.event(on ? strformat("polling started, interval %d ms", PollInterval->value()) : std::string("polling stopped"));
     pollChanged(on);
     showStats();
     kick();
