@@ -1,19 +1,6 @@
 #include "Answer_code.h"
 
-namespace {
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-}  // namespace
+#include "Hex_digit.h"
 
 int rtu_answer_code(const uint8_t *frame, int32_t length) { return length >= 2 ? frame[1] : -1; }
 

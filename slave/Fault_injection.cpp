@@ -2,20 +2,10 @@
 
 #include <cctype>
 
+#include "Hex_digit.h"
 #include "Strformat.h"
 
 namespace {
-
-int hex_digit(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Two hexadecimal characters as a byte; -1 when they are not.
 int hex_pair(const uint8_t *p)

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Hex_digit.h"
+
 namespace {
 
 unsigned word_at(const uint8_t *p) { return unsigned(p[0]) << 8 | p[1]; }
@@ -113,17 +115,6 @@ void describe_pdu(std::string &out, Frame_role role, const uint8_t *pdu, size_t 
 std::string short_frame(size_t bytes)
 {
     return "short frame (" + std::to_string(bytes) + (bytes == 1 ? " byte)" : " bytes)");
-}
-
-int hex_digit(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 std::string rtu_note(Frame_role role, const uint8_t *data, size_t n)
