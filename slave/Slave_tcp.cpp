@@ -154,6 +154,16 @@ void TSLTCP_Form::ServerSocket1ClientError(QTcpSocket *socket, int errorCode)
 
 void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
 {
+    serveWaiting(socket);
+    // The answers go out now rather than at the next turn of the event loop:
+    // a master waiting for its answer is not kept waiting for the window's
+    // other work. A client that does not read them is left to TCP as before.
+    if (clients_.count(socket) && socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0)
+        socket->flush();
+}
+
+void TSLTCP_Form::serveWaiting(QTcpSocket *socket)
+{
     std::vector<uint8_t> request;
     // Every complete request that arrived is served, in order; each read of
     // the framer consumes bytes, so this ends with what arrived. A client

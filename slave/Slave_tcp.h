@@ -43,6 +43,8 @@ protected:
 
 private:
     void acceptClients();
+    // Serves the complete requests a client sent, as far as its backlog allows.
+    void serveWaiting(QTcpSocket *socket);
     void dropClients();
     // Ends a connection whose stream can no longer be framed, once the
     // answers already written have gone out.
