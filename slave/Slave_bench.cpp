@@ -22,13 +22,16 @@ FrameView inspect(SlaveFraming framing, const uint8_t *req, size_t n)
     FrameView f;
     switch (framing) {
     case SlaveFraming::Rtu: {
-        if (m < 4)  // unit, function, CRC
+        // Two or three bytes with a right CRC are answered by the engine
+        // (exception 03), so the filter must see them too; two bytes carry
+        // no address, which no filter lets through.
+        if (m < 2)
             return f;
         uint8_t crc[2];
         CRC_check(req, int32_t(m - 2), crc);
         f.intact = crc[0] == req[m - 2] && crc[1] == req[m - 1];
-        f.unitKnown = true;
-        f.unit = req[0];
+        f.unitKnown = m >= 3;
+        f.unit = f.unitKnown ? req[0] : 0;
         return f;
     }
     case SlaveFraming::Ascii: {
@@ -157,10 +160,13 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTabl
     const bool forced = faults.exceptionCode != 0;
     if (!units.all()) {
         if (!f.unitKnown) {
-            // Only ASCII can carry an address that is not a number; without
-            // it the filter cannot be applied, so the request is refused.
+            // An ASCII address that is not a number, or an RTU frame too
+            // short to hold one: the filter cannot be applied, so the
+            // request is refused.
             out.reply = query_header(profile, request, n);
-            log(out.reply, 1, strformat(profile.notHex, int(std::min(n, kSlaveFrameMax))));
+            log(out.reply, 1,
+                strformat(framing == SlaveFraming::Ascii ? profile.notHex : profile.fieldsShort,
+                          int(std::min(n, kSlaveFrameMax))));
             ++stats.err;
             return out;
         }

@@ -60,6 +60,11 @@ private slots:
         QTest::newRow("rtu bad crc with filter") << 0 << "2" << 0 << false << 0 << "" << hexBytes("0206000100039839")
             << QByteArray() << QStringList{"1:Mod Slave RTU CRC err RECV=152 57 CALC=152 56 len=8"} << "H1=0"
             << "Req 1  Ans 0  Exc 0  Err 1  Ign 0  Drop 0";
+        QTest::newRow("rtu three bytes, unit ignored") << 0 << "2" << 0 << false << 0 << "" << hexBytes("017E80")
+            << QByteArray() << QStringList{"1:Ignored: unit 1"} << "" << "Req 1  Ans 0  Exc 0  Err 0  Ign 1  Drop 0";
+        QTest::newRow("rtu two bytes, no address to filter") << 0 << "2" << 0 << false << 0 << "" << hexBytes("FFFF")
+            << QByteArray() << QStringList{"1:Mod Slave RTU req. too short len=2"} << ""
+            << "Req 1  Ans 0  Exc 0  Err 1  Ign 0  Drop 0";
         QTest::newRow("ascii unit ignored") << 1 << "1" << 0 << false << 0 << "" << QByteArray(":020600010003F4\r\n")
             << QByteArray() << QStringList{"1:Ignored: unit 2"} << "H1=0" << "Req 1  Ans 0  Exc 0  Err 0  Ign 1  Drop 0";
         QTest::newRow("ascii broadcast") << 1 << "1" << 0 << false << 0 << "" << QByteArray(":000600010003F6\r\n")
