@@ -7,6 +7,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "Trim_blanks.h"
+
 namespace {
 
 struct TableRange {
@@ -20,17 +22,6 @@ constexpr TableRange kRanges[] = {
     {.base = 30001, .kind = KindInputRegister},
     {.base = 40001, .kind = KindHoldingRegister},
 };
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
 
 // Decimal with an optional sign; a long run of digits saturates instead of
 // overflowing, which lands it out of every range.
@@ -147,7 +138,7 @@ std::string tables_from_csv(std::string_view text, SlaveTables &tables)
         if (line.size() > kTableCsvMaxLine)
             return "line " + std::to_string(number) + ": longer than " + std::to_string(kTableCsvMaxLine) +
                    " characters";
-        line = trim(line);
+        line = trim_blanks(line);
         if (line.empty() || line.front() == '#')
             continue;
         const bool first = firstContent;
@@ -159,7 +150,7 @@ std::string tables_from_csv(std::string_view text, SlaveTables &tables)
         if (comma == std::string_view::npos || line.find(',', comma + 1) != std::string_view::npos)
             return line_error(number, line, "expected address,value");
         long address = 0, value = 0;
-        const std::string_view addressText = trim(line.substr(0, comma));
+        const std::string_view addressText = trim_blanks(line.substr(0, comma));
         if (addressText.empty() || addressText.front() < '0' || addressText.front() > '9' ||
             !read_int(addressText, address))
             return line_error(number, line, "address is not a number");
@@ -172,7 +163,7 @@ std::string tables_from_csv(std::string_view text, SlaveTables &tables)
             }
         if (!range)
             return line_error(number, line, "no such address");
-        if (!read_int(trim(line.substr(comma + 1)), value))
+        if (!read_int(trim_blanks(line.substr(comma + 1)), value))
             return line_error(number, line, "value is not a number");
         const bool bits = range->kind == KindCoil || range->kind == KindInputRelay;
         if (bits ? (value < 0 || value > 1) : (value < -32768 || value > 65535))

@@ -2,18 +2,9 @@
 
 #include <string>
 
+#include "Trim_blanks.h"
+
 namespace {
-
-bool blank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
 
 // A decimal address 0..kMaxUnit. Digits beyond the range stop counting early,
 // so a run of any length cannot overflow.
@@ -73,7 +64,7 @@ bool UnitFilter::parse(std::string_view text, UnitFilter &out, std::string &erro
         return false;
     }
     UnitFilter f;
-    if (trim(text).empty()) {
+    if (trim_blanks(text).empty()) {
         out = f;
         return true;
     }
@@ -82,7 +73,7 @@ bool UnitFilter::parse(std::string_view text, UnitFilter &out, std::string &erro
     while (true) {
         ++index;
         const size_t comma = text.find(',');
-        const std::string_view entry = trim(text.substr(0, comma));
+        const std::string_view entry = trim_blanks(text.substr(0, comma));
         if (entry.empty()) {
             error = "entry " + std::to_string(index) + " is empty";
             return false;
@@ -94,8 +85,8 @@ bool UnitFilter::parse(std::string_view text, UnitFilter &out, std::string &erro
                 return false;
             hi = lo;
         } else {
-            const std::string_view first = trim(entry.substr(0, dash));
-            const std::string_view last = trim(entry.substr(dash + 1));
+            const std::string_view first = trim_blanks(entry.substr(0, dash));
+            const std::string_view last = trim_blanks(entry.substr(dash + 1));
             if (first.empty()) {
                 error = shown(entry) + ": range without a start";
                 return false;
