@@ -121,7 +121,15 @@ int main(int argc, char **argv)
     TrafficLog log(o.log ? stdout : nullptr);
     SlaveService service(o, log);
     service.setTables(initial);
-    TcpServing serving(service);
+    // A core left over for each client: the loop keeps looking for the next
+    // request a little before it sleeps (a few clients asking as fast as
+    // they can get their answer much sooner). Beyond that the clients need
+    // the cores themselves, and the loop sleeps at once.
+    TcpServingLimits limits;
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    limits.spinNs = 100000;
+    limits.spinConnections = cores > 1 ? size_t(cores - 1) : 0;
+    TcpServing serving(service, limits);
     if (!serving.ok())
         return fail(1, serving.error());
     if (!serving.watch(stop.fd, on_signal, &stop))

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <queue>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -450,7 +451,14 @@ struct TcpServing::Impl {
     int pollOnce(int timeoutMs)
     {
         polling = true;
-        int n = epoll_wait(ep, events.data(), int(events.size()), timeoutMs);
+        int n = 0;
+        if (timeoutMs != 0 && busyNs != 0 && !conns.empty() && conns.size() <= limits.spinConnections) {
+            const int64_t until = busyNs + limits.spinNs;
+            while ((n = epoll_wait(ep, events.data(), int(events.size()), 0)) == 0 && clock.nowNs() < until)
+                sched_yield();
+        }
+        if (n == 0)
+            n = epoll_wait(ep, events.data(), int(events.size()), timeoutMs);
         if (n < 0) {
             if (errno != EINTR) {
                 polling = false;
@@ -496,6 +504,8 @@ struct TcpServing::Impl {
         armTimer();
         graveyard.clear();
         polling = false;
+        if (limits.spinNs > 0)
+            busyNs = n > 0 ? clock.nowNs() : 0;
         return n;
     }
 
@@ -507,6 +517,7 @@ struct TcpServing::Impl {
     int spare = -1;  // kept for taking a connection when descriptors run out
     Source timer;
     int64_t armedNs = 0;
+    int64_t busyNs = 0;  // when the last turn that handled something ended; 0: idle since
     std::vector<std::unique_ptr<ListenerSource>> listeners;
     std::vector<std::unique_ptr<WatchedSource>> watched;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns;
