@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QString>
+#include <chrono>
 #include <unordered_map>
 
 #include "Slave_station.h"
@@ -46,6 +47,9 @@ private:
     // Serves the complete requests a client sent, as far as its backlog allows.
     void serveWaiting(QTcpSocket *socket);
     void dropClients();
+    void sendAnswer(QTcpSocket *socket, const uint8_t *data, size_t n);
+    // Serves what the clients send next while they keep sending at once.
+    void keepServing();
     // Ends a connection whose stream can no longer be framed, once the
     // answers already written have gone out.
     void closeAfterAnswers(QTcpSocket *socket);
@@ -58,6 +62,11 @@ private:
     // How long a closing connection may take to send its last answers before
     // it is dropped: a client that never reads them must not keep it forever.
     static constexpr int kCloseGraceMs = 5000;
+    // keepServing: how long it looks for a next request, how long at most
+    // in all, and up to how many clients it polls itself.
+    static constexpr std::chrono::microseconds kIdleLook{100};
+    static constexpr std::chrono::microseconds kBurst{2000};
+    static constexpr size_t kBurstClients = 64;
 
     struct Client {
         TcpFramer framer;
@@ -70,5 +79,6 @@ private:
 
     int listenPort_ = 502;
     bool closed_ = false;
+    bool keepingOn_ = false;
     std::unordered_map<QTcpSocket *, Client> clients_;
 };
