@@ -164,6 +164,11 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     statsTimer_->setSingleShot(true);
     statsTimer_->setInterval(kStatsRefreshMs);
     connect(statsTimer_, &QTimer::timeout, this, &SlaveStationForm::refreshStats);
+    gridTimer_ = new QTimer(this);
+    gridTimer_->setSingleShot(true);
+    connect(gridTimer_, &QTimer::timeout, this, &SlaveStationForm::refreshChangedEntries);
+    for (StringGrid *g : {StringGrid1, StringGrid2, StringGrid3, StringGrid4})
+        g->setBeforeRead([this] { refreshChangedEntries(); });
 
     BenchStrip *o = OptionStrip;
     connect(o->UnitIds, &QLineEdit::editingFinished, this, &SlaveStationForm::UnitIdsEditingFinished);
@@ -214,6 +219,29 @@ void SlaveStationForm::refreshEntry(int kind, uint16_t n)
     }
 }
 
+void SlaveStationForm::entryChanged(int kind, uint16_t n)
+{
+    if (kind < 1 || kind > 4 || n >= kSlaveEntries || changed_[kind - 1][n])
+        return;
+    changed_[kind - 1][n] = true;
+    changedList_.emplace_back(kind, n);
+    if (!gridTimer_->isActive()) {
+        const qint64 since = sinceGrid_.isValid() ? sinceGrid_.elapsed() : qint64(kGridRefreshMs);
+        gridTimer_->start(int(std::clamp<qint64>(kGridRefreshMs - since, 0, kGridRefreshMs)));
+    }
+}
+
+void SlaveStationForm::refreshChangedEntries()
+{
+    gridTimer_->stop();
+    sinceGrid_.start();
+    const std::vector<std::pair<int, uint16_t>> entries = std::exchange(changedList_, {});
+    for (const auto &[kind, n] : entries) {
+        changed_[kind - 1][n] = false;
+        refreshEntry(kind, n);
+    }
+}
+
 void SlaveStationForm::memoAdd(Memo *memo, const std::string &text)
 {
     QString line = QString::fromLatin1(text.data(), qsizetype(text.size()));
@@ -237,7 +265,7 @@ void SlaveStationForm::serve(const uint8_t *request, size_t n,
             Memo2->clear();
             break;
         case SlaveEvent::Log: memoAdd(e.memo == 1 ? Memo1 : Memo2, e.text); break;
-        case SlaveEvent::Changed: refreshEntry(e.kind, e.index); break;
+        case SlaveEvent::Changed: entryChanged(e.kind, e.index); break;
         case SlaveEvent::Send:
             if (!send)
                 break;

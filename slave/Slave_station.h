@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
+#include <bitset>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,6 +54,11 @@ public:
 
     // Shows table entry n of kind 1..4 in its grid as the table holds it.
     void refreshEntry(int kind, uint16_t n);
+    // Brings the grid rows of the entries requests changed up to date now
+    // (they follow at the end of the event-loop turn, at most every
+    // kGridRefreshMs, or when a grid's cells are read).
+    void refreshChangedEntries();
+    static constexpr int kGridRefreshMs = 20;
     // Serves one complete request through the test bench and replays the
     // result on the memos and grids; send is called with the response where
     // it goes out. An answer delayed on purpose, or one that must wait for
@@ -135,6 +141,14 @@ private:
     QTimer *answerTimer_;
     int64_t answerDue_ = 0;
     QTimer *statsTimer_;
+    // Entries requests changed whose rows are not up to date yet: a master
+    // writing the same registers hundreds of times a second costs one row
+    // update per refresh, not one per request.
+    void entryChanged(int kind, uint16_t n);
+    std::bitset<kSlaveEntries> changed_[4];
+    std::vector<std::pair<int, uint16_t>> changedList_;
+    QTimer *gridTimer_;
+    QElapsedTimer sinceGrid_;
 };
 
 // The Slave RTU and Slave ASCII stations: a port on the link library, opened

@@ -106,6 +106,8 @@ void StringGrid::repaintChanged()
 
 QString StringGrid::cellText(int col, int row) const
 {
+    if (beforeRead_)
+        beforeRead_();
     const QTableWidgetItem *it = item(row, col);
     return it ? it->text() : QString();
 }

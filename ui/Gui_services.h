@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTableWidget>
 #include <QTimer>
+#include <functional>
 
 #include "Text_grid.h"
 
@@ -33,6 +34,9 @@ public:
     void setCell(int col, int row, const std::string &text) override;
 
     QString cellText(int col, int row) const;
+    // Called before cell() and cellText() read a cell: an owner that brings
+    // rows up to date lazily does it there.
+    void setBeforeRead(std::function<void()> f) { beforeRead_ = std::move(f); }
     // The selected cell, as the station code reads it (column, row).
     int selectedCol() const { return currentColumn(); }
     int selectedRow() const { return currentRow(); }
@@ -66,6 +70,7 @@ private:
     void headingsChanged();
 
     QString hint_;
+    std::function<void()> beforeRead_;
     QSet<quint64> changed_;  // row << 32 | column of cells waiting for their repaint
     QTimer *repaint_;
     QElapsedTimer sinceRepaint_;
