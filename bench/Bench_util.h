@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -33,6 +35,25 @@ inline double thread_cpu_ms()
     timespec ts;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// CPU time (user + system) a process has used, in milliseconds.
+inline double process_cpu_ms(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE *f = std::fopen(path, "r");
+    if (!f)
+        return 0;
+    char buf[1024];
+    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = 0;
+    const char *p = std::strrchr(buf, ')');  // the name may hold blanks
+    unsigned long utime = 0, stime = 0;
+    if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
+        return 0;
+    return double(utime + stime) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 // Resident set of this process in MiB (VmRSS), 0 when unknown.

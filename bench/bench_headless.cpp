@@ -125,25 +125,6 @@ bool accepting(uint16_t port, int ms)
     return false;
 }
 
-// CPU time (user + system) a process has used, in milliseconds.
-double cpu_ms(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-    FILE *f = std::fopen(path, "r");
-    if (!f)
-        return 0;
-    char buf[1024];
-    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-    std::fclose(f);
-    buf[n] = 0;
-    const char *p = std::strrchr(buf, ')');  // the name may hold blanks
-    unsigned long utime = 0, stime = 0;
-    if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-        return 0;
-    return double(utime + stime) * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
 double rss_mib(pid_t pid)
 {
     char path[64];
@@ -169,7 +150,7 @@ struct Load {
 Load runLoad(pid_t server, uint16_t port, int clients, double seconds, const char *mode)
 {
     Load r;
-    const double cpu0 = cpu_ms(server);
+    const double cpu0 = bench::process_cpu_ms(server);
     Child c = spawn({kBin + "/bench_load", std::to_string(port), std::to_string(clients), std::to_string(seconds), mode},
                     true);
     if (c.pid <= 0)
@@ -210,7 +191,7 @@ Load runLoad(pid_t server, uint16_t port, int clients, double seconds, const cha
         return r;
     }
     r.p99us = p99;
-    r.cpuUsPerRequest = requests > 0 ? (cpu_ms(server) - cpu0) * 1000.0 / double(requests) : 0;
+    r.cpuUsPerRequest = requests > 0 ? (bench::process_cpu_ms(server) - cpu0) * 1000.0 / double(requests) : 0;
     r.ok = errors == 0 && mismatches == 0;
     if (!r.ok)
         std::fprintf(stderr, "port %u, %s K=%d: %ld errors, %ld mismatches\n", port, mode, clients, errors, mismatches);
