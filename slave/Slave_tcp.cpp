@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
@@ -207,12 +208,21 @@ void TSLTCP_Form::keepServing()
         }
         if (fds.empty())
             break;
-        const int ready = ::poll(fds.data(), nfds_t(fds.size()), 0);
+        // Looking: no waiting, only yielding the core between looks. Else
+        // the wait for the next request sleeps, to the burst's end at most.
+        timespec wait{};
+        if (!look || Clock::now() >= idleEnd) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(burstEnd - Clock::now()).count();
+            if (left <= 0)
+                break;
+            wait.tv_nsec = long(left);
+        }
+        const int ready = ::ppoll(fds.data(), nfds_t(fds.size()), &wait, nullptr);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0) {
-            if (!look || Clock::now() >= idleEnd)
-                break;
+            if (wait.tv_nsec > 0)
+                break;  // slept to the burst's end
             sched_yield();
             continue;
         }
