@@ -191,7 +191,14 @@ TrafficPanel::TrafficPanel(Traffic_history *history, QWidget *parent)
 
     refresh_ = new QTimer(this);
     refresh_->setSingleShot(true);
-    connect(refresh_, &QTimer::timeout, this, &TrafficPanel::refresh);
+    connect(refresh_, &QTimer::timeout, this, [this] {
+        // A panel out of sight (its page not the current one) catches up
+        // when it is shown: a busy station pays nothing for the view then.
+        if (isVisible())
+            refresh();
+        else
+            behind_ = true;
+    });
     history_->set_listener([this] { schedule(); });
     refresh();
 }
@@ -206,8 +213,16 @@ void TrafficPanel::schedule()
     refresh_->start(int(std::clamp<qint64>(kRefreshMs - since, 0, kRefreshMs)));
 }
 
+void TrafficPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (behind_)
+        refresh();
+}
+
 void TrafficPanel::refresh()
 {
+    behind_ = false;
     refresh_->stop();
     sinceRefresh_.start();
     QScrollBar *bar = view_->verticalScrollBar();

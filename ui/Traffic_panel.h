@@ -51,6 +51,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void schedule();
@@ -66,4 +67,5 @@ private:
     QTimer *refresh_;
     QElapsedTimer sinceRefresh_;
     int charWidth_ = 8;  // of the view's fixed-width font
+    bool behind_ = false;  // lines came while the panel was out of sight
 };
