@@ -23,6 +23,18 @@ public:
     int64_t now = 1000000000;
 };
 
+// Moves on a microsecond each time it is read, and counts the reads.
+class StepClock : public TcpServingClock {
+public:
+    int64_t nowNs() const override
+    {
+        ++reads;
+        return now += 1000;
+    }
+    mutable int64_t now = 1000000000;
+    mutable long reads = 0;
+};
+
 // Answers each request with "00 tt 00 00 00 03 01 83 02" carrying the
 // request's transaction number tt, held back by delayNs[unit id].
 class Recorder : public TcpServingHandler {
@@ -115,6 +127,7 @@ private slots:
     void clientThatDoesNotReadIsServedAsItReads();
     void badLengthAfterRequestsClosesGracefully();
     void peersOfDualStackListenerShowIpv4();
+    void busyPollingIsBoundedInTimeAndConnections();
 };
 
 void TestTcpServing::delayedAnswersKeepOrderAndBlockNoOne()
@@ -258,6 +271,45 @@ void TestTcpServing::peersOfDualStackListenerShowIpv4()
         ::close(v6);
     }
     ::close(v4);
+}
+
+// After a busy turn the loop looks for more only for spinNs of its clock and
+// only while few connections are open; then it sleeps as asked.
+void TestTcpServing::busyPollingIsBoundedInTimeAndConnections()
+{
+    HandClock handClock;
+    Recorder rec(handClock);
+    StepClock clock;
+    TcpServingLimits limits;
+    limits.spinNs = 200000;  // 200 reads of the step clock
+    limits.spinConnections = 1;
+    TcpServing s(rec, limits, clock);
+    const int l = s.listen("127.0.0.1", 0, nullptr);
+    const int a = connectTo("127.0.0.1", s.port(l), AF_INET);
+    QVERIFY(a >= 0);
+    int b = -1;
+    for (int round = 0; round < 2; ++round) {
+        sendAll(a, request(uint8_t(round), 1));
+        QCOMPARE(collect(s, a, 9, 2000).size(), size_t(9));
+        const long before = clock.reads;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(s.poll_once(30), 0);  // nothing came: it looked, then slept
+        const long looks = clock.reads - before;
+        QVERIFY2(t.elapsed() >= 25, qPrintable(QString::number(t.elapsed())));
+        if (round == 0) {
+            QVERIFY2(looks >= 150 && looks < 400, qPrintable(QString::number(looks)));
+            // A second connection: no core left to spare for looking.
+            b = connectTo("127.0.0.1", s.port(l), AF_INET);
+            QVERIFY(b >= 0);
+            s.poll_once(100);  // takes it
+            QCOMPARE(s.connectionCount(), size_t(2));
+        } else {
+            QVERIFY2(looks < 10, qPrintable(QString::number(looks)));
+        }
+    }
+    ::close(a);
+    ::close(b);
 }
 
 QTEST_GUILESS_MAIN(TestTcpServing)

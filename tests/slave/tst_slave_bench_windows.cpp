@@ -285,6 +285,23 @@ private slots:
         QCOMPARE(f.StringGrid3->cellText(1, 2), QString("     0"));
     }
 
+    // A served write reaches its grid row by itself within a refresh, and
+    // at once for whoever reads the grid.
+    void gridRowsFollowServedWrites()
+    {
+        Rig rig;
+        TSLTCP_Form f;
+        const auto serve = [&f](const char *hex) {
+            const QByteArray write = hexBytes(hex);
+            f.serve(reinterpret_cast<const uint8_t *>(write.constData()), size_t(write.size()), nullptr);
+        };
+        serve("000100000006010600051234");  // register 40006 = 0x1234
+        QTRY_VERIFY(f.StringGrid3->item(6, 2) && f.StringGrid3->item(6, 2)->text() == "0x1234");
+        serve("00020000000601060005ABCD");
+        QCOMPARE(f.StringGrid3->cellText(2, 6), QString("0xABCD"));
+        QCOMPARE(f.StringGrid3->cellText(1, 6), QString("-21555"));
+    }
+
     void tablesToAndFromFiles()
     {
         Rig rig;
