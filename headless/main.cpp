@@ -1,8 +1,11 @@
 // quillan-slave: the slave stations' engine and tables without a window, for
 // test rigs and CI. See slave_help_text() for the command line.
 //
-// One thread runs the TCP serving loop (epoll) and hears the signals through
-// a signalfd in the same epoll set; each serial line has a thread of its own.
+// TCP is served by one epoll loop per core (four at most), each in a thread
+// of its own; the main thread's loop also hears the signals through a
+// signalfd in its epoll set. Each serial line has a thread of its own.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -13,7 +16,9 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -43,9 +48,19 @@ std::string save_problem(const std::string &path)
     return {};
 }
 
+// Set by a stop signal, by the end of --duration or by a serving loop that
+// failed; every loop watches wake, which is readable from then on.
 struct StopFlag {
-    int fd = -1;
-    bool stop = false;
+    int fd = -1;    // the signalfd
+    int wake = -1;  // an eventfd
+    std::atomic<bool> stop{false};
+    std::atomic<int> failure{0};  // errno of a loop's failed epoll_wait
+
+    void set()
+    {
+        stop = true;
+        (void)!eventfd_write(wake, 1);
+    }
 };
 
 void on_signal(void *user)
@@ -53,8 +68,10 @@ void on_signal(void *user)
     auto *s = static_cast<StopFlag *>(user);
     signalfd_siginfo info;
     while (read(s->fd, &info, sizeof info) == ssize_t(sizeof info))
-        s->stop = true;
+        s->set();
 }
+
+void on_wake(void *) {}  // the loops look at the flag
 
 std::string endpoint_text(const std::string &host, uint16_t port)
 {
@@ -67,12 +84,17 @@ std::string endpoint_text(const std::string &host, uint16_t port)
 // answered is in the file and nothing can change them after the copy. The
 // line of counters goes to stderr; a save that fails is told and makes the
 // status 1.
-int finish(SlaveService &service, TcpServing &serving, std::vector<std::unique_ptr<SerialServing>> &lines,
+int finish(SlaveService &service, std::vector<std::unique_ptr<TcpServing>> &servings,
+           std::vector<std::thread> &loops, StopFlag &stop, std::vector<std::unique_ptr<SerialServing>> &lines,
            const SlaveOptions &o, int status)
 {
+    stop.set();
+    for (std::thread &t : loops)
+        t.join();
     for (auto &line : lines)
         line->stop();
-    serving.closeAll();
+    for (auto &serving : servings)
+        serving->closeAll();
     std::fprintf(stderr, "quillan-slave: %s\n", service.stats().label().c_str());
     if (!o.saveFile.empty())
         if (const std::string problem = save_tables_csv_file(o.saveFile, service.tables()); !problem.empty())
@@ -117,31 +139,50 @@ int main(int argc, char **argv)
     stop.fd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     if (stop.fd < 0)
         return fail(1, "signalfd: " + std::string(std::strerror(errno)));
+    stop.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (stop.wake < 0)
+        return fail(1, "eventfd: " + std::string(std::strerror(errno)));
 
     TrafficLog log(o.log ? stdout : nullptr);
     SlaveService service(o, log);
     service.setTables(initial);
-    // A core left over for each client: the loop keeps looking for the next
-    // request a little before it sleeps (a few clients asking as fast as
-    // they can get their answer much sooner). Beyond that the clients need
-    // the cores themselves, and the loop sleeps at once.
-    TcpServingLimits limits;
+
+    // One serving loop per core (four at most), each in a thread of its own
+    // and taking connections from the same listeners, so that clients are
+    // served side by side; they all serve through the one service and its tables.
+    // While the machine has a core left over for each client, a loop keeps
+    // looking for the next request a little before it sleeps (a few clients
+    // asking as fast as they can get their answer much sooner); beyond
+    // that the clients need the cores themselves, and a loop sleeps at once.
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    const int loopCount = o.tcp.empty() ? 1 : int(std::clamp(cores, 1L, 4L));
+    std::atomic<size_t> connections{0};
+    TcpServingLimits limits;
     limits.spinNs = 100000;
     limits.spinConnections = cores > 1 ? size_t(cores - 1) : 0;
-    TcpServing serving(service, limits);
-    if (!serving.ok())
-        return fail(1, serving.error());
-    if (!serving.watch(stop.fd, on_signal, &stop))
-        return fail(1, "epoll: " + std::string(std::strerror(errno)));
+    limits.groupConnections = &connections;
+    std::vector<std::unique_ptr<TcpServing>> servings;
+    for (int i = 0; i < loopCount; ++i) {
+        servings.push_back(std::make_unique<TcpServing>(service, limits));
+        TcpServing &s = *servings.back();
+        if (!s.ok())
+            return fail(1, s.error());
+        if (!s.watch(stop.wake, on_wake, nullptr) || (i == 0 && !s.watch(stop.fd, on_signal, &stop)))
+            return fail(1, "epoll: " + std::string(std::strerror(errno)));
+    }
 
     std::vector<std::string> ready;
     for (const TcpEndpoint &e : o.tcp) {
         std::string reason;
-        const int l = serving.listen(e.host, e.port, &reason);
+        const bool shared = servings.size() > 1;
+        const int l = servings[0]->listen(e.host, e.port, &reason, shared ? TcpListenShare::Shared : TcpListenShare::Alone);
         if (l < 0)
             return fail(1, "--tcp " + e.given + ": " + reason);
-        ready.push_back("Modbus/TCP on " + endpoint_text(e.host, serving.port(l)));
+        const uint16_t port = servings[0]->port(l);
+        for (size_t i = 1; i < servings.size(); ++i)
+            if (servings[i]->join(*servings[0], l, &reason) < 0)
+                return fail(1, "--tcp " + e.given + ": " + reason);
+        ready.push_back("Modbus/TCP on " + endpoint_text(e.host, port));
     }
 
     // A device given as a path is opened through a port number of the link
@@ -176,6 +217,15 @@ int main(int argc, char **argv)
 
     for (auto &line : lines)
         line->start();
+    std::vector<std::thread> loops;
+    for (size_t i = 1; i < servings.size(); ++i)
+        loops.emplace_back([&stop, &s = *servings[i]] {
+            while (!stop.stop)
+                if (s.poll_once(-1) < 0) {
+                    stop.failure = errno;
+                    stop.set();
+                }
+        });
 
     using Clock = std::chrono::steady_clock;
     const bool timed = o.durationS > 0;
@@ -189,12 +239,14 @@ int main(int argc, char **argv)
                 break;
             timeout = int((left + 999) / 1000);
         }
-        if (serving.poll_once(timeout) < 0) {
-            const int e = errno;
-            finish(service, serving, lines, o, 1);
-            return fail(1, "epoll_wait: " + std::string(std::strerror(e)));
+        if (servings[0]->poll_once(timeout) < 0) {
+            stop.failure = errno;
+            break;
         }
     }
-
-    return finish(service, serving, lines, o, 0);
+    if (const int e = stop.failure) {
+        finish(service, servings, loops, stop, lines, o, 1);
+        return fail(1, "epoll_wait: " + std::string(std::strerror(e)));
+    }
+    return finish(service, servings, loops, stop, lines, o, 0);
 }

@@ -85,6 +85,7 @@ struct TcpServing::Impl {
     struct ListenerSource : Source {
         int index = 0;
         uint16_t port = 0;
+        bool shared = false;  // other loops take from it too: one connection per turn
     };
     struct WatchedSource : Source {
         Ready ready = nullptr;
@@ -210,12 +211,20 @@ struct TcpServing::Impl {
         if (it != conns.end()) {
             graveyard.push_back(std::move(it->second));
             conns.erase(it);
+            if (limits.groupConnections)
+                --*limits.groupConnections;
         }
+    }
+
+    // This server's connections, or its group's.
+    size_t connectionsCounted() const
+    {
+        return limits.groupConnections ? limits.groupConnections->load(std::memory_order_relaxed) : conns.size();
     }
 
     void accept(ListenerSource &l)
     {
-        for (int i = 0; i < limits.acceptBatch; ++i) {
+        for (int i = 0; i < (l.shared ? 1 : limits.acceptBatch); ++i) {
             sockaddr_storage ss{};
             socklen_t len = sizeof ss;
             const int fd = accept4(l.fd, reinterpret_cast<sockaddr *>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -234,7 +243,7 @@ struct TcpServing::Impl {
                 }
                 return;
             }
-            if (conns.size() >= limits.connections) {
+            if (connectionsCounted() >= limits.connections) {
                 ::close(fd);
                 continue;
             }
@@ -255,6 +264,8 @@ struct TcpServing::Impl {
             }
             Conn &ref = *c;
             conns.emplace(ref.peer.id, std::move(c));
+            if (limits.groupConnections)
+                ++*limits.groupConnections;
             handler.connected(ref.peer);
         }
     }
@@ -452,7 +463,7 @@ struct TcpServing::Impl {
     {
         polling = true;
         int n = 0;
-        if (timeoutMs != 0 && busyNs != 0 && !conns.empty() && conns.size() <= limits.spinConnections) {
+        if (timeoutMs != 0 && busyNs != 0 && !conns.empty() && connectionsCounted() <= limits.spinConnections) {
             const int64_t until = busyNs + limits.spinNs;
             while ((n = epoll_wait(ep, events.data(), int(events.size()), 0)) == 0 && clock.nowNs() < until)
                 sched_yield();
@@ -544,7 +555,7 @@ int TcpServing::fd() const { return d_->ep; }
 size_t TcpServing::connectionCount() const { return d_->conns.size(); }
 int TcpServing::poll_once(int timeout_ms) { return d_->pollOnce(timeout_ms); }
 
-int TcpServing::listen(const std::string &host, uint16_t port, std::string *reason)
+int TcpServing::listen(const std::string &host, uint16_t port, std::string *reason, TcpListenShare share)
 {
     auto fail = [&](const std::string &why, int fd) {
         if (reason)
@@ -568,10 +579,10 @@ int TcpServing::listen(const std::string &host, uint16_t port, std::string *reas
     } else {
         return fail("not a numeric IPv4 or IPv6 address", -1);
     }
+    const int one = 1, zero = 0;
     const int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail(system_reason(errno), -1);
-    const int one = 1, zero = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     // "::" takes IPv4 clients too, whatever the system's default.
     if (ss.ss_family == AF_INET6)
@@ -589,8 +600,36 @@ int TcpServing::listen(const std::string &host, uint16_t port, std::string *reas
     l->index = int(d_->listeners.size());
     l->port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in *>(&bound)->sin_port
                                                : reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
-    if (!d_->add(*l, EPOLLIN))
+    // Shared: of the loops waiting on it, a new connection wakes one.
+    l->shared = share == TcpListenShare::Shared;
+    if (!d_->add(*l, l->shared ? EPOLLIN | EPOLLEXCLUSIVE : EPOLLIN))
         return fail(system_reason(errno), fd);
+    d_->listeners.push_back(std::move(l));
+    return d_->listeners.back()->index;
+}
+
+int TcpServing::join(const TcpServing &owner, int listener, std::string *reason)
+{
+    if (listener < 0 || size_t(listener) >= owner.d_->listeners.size() ||
+        !owner.d_->listeners[size_t(listener)]->shared) {
+        if (reason)
+            *reason = "not a shared listener";
+        return -1;
+    }
+    const Impl::ListenerSource &from = *owner.d_->listeners[size_t(listener)];
+    auto l = std::make_unique<Impl::ListenerSource>();
+    l->kind = Impl::Source::Listener;
+    l->fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
+    l->index = int(d_->listeners.size());
+    l->port = from.port;
+    l->shared = true;
+    if (l->fd < 0 || !d_->add(*l, EPOLLIN | EPOLLEXCLUSIVE)) {
+        if (reason)
+            *reason = system_reason(errno);
+        if (l->fd >= 0)
+            ::close(l->fd);
+        return -1;
+    }
     d_->listeners.push_back(std::move(l));
     return d_->listeners.back()->index;
 }

@@ -18,6 +18,7 @@
 // Linux only (epoll, timerfd, accept4).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -49,7 +50,17 @@ struct TcpServingLimits {
     // the time of a request-answer round. 0: always sleep at once.
     int64_t spinNs = 0;
     size_t spinConnections = 0;
+    // Servers of one process that share their listeners (see
+    // TcpListenShare) count their connections together here when given: the
+    // connections and spinConnections bounds then apply to the sum.
+    std::atomic<size_t> *groupConnections = nullptr;
 };
+
+// Whether other TcpServing objects of this process, each in a thread of its
+// own, may take connections from a listener too (join()). A connection then
+// goes to one loop that is waiting, one connection at a time, so clients
+// spread over the loops that have time for them.
+enum class TcpListenShare { Alone, Shared };
 
 // One connection as the handler sees it.
 struct TcpPeer {
@@ -102,7 +113,11 @@ public:
     // "0.0.0.0", "::" with IPv4 clients too) and port (0: any free port).
     // Returns the listener's index, or -1 with the system's reason in
     // *reason.
-    int listen(const std::string &host, uint16_t port, std::string *reason);
+    int listen(const std::string &host, uint16_t port, std::string *reason,
+               TcpListenShare share = TcpListenShare::Alone);
+    // Takes connections from a Shared listener of another server as well.
+    // Returns this server's index for it, or -1 with the system's reason.
+    int join(const TcpServing &owner, int listener, std::string *reason);
     // The port a listener is bound to.
     uint16_t port(int listener) const;
 

@@ -2,6 +2,7 @@
 // and a clock the test moves by hand. Clients are plain non-blocking sockets
 // in the same thread; the test turns the loop with poll_once.
 #include <QtTest>
+#include <atomic>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -128,6 +129,7 @@ private slots:
     void badLengthAfterRequestsClosesGracefully();
     void peersOfDualStackListenerShowIpv4();
     void busyPollingIsBoundedInTimeAndConnections();
+    void sharedListenerSpreadsConnections();
 };
 
 void TestTcpServing::delayedAnswersKeepOrderAndBlockNoOne()
@@ -310,6 +312,57 @@ void TestTcpServing::busyPollingIsBoundedInTimeAndConnections()
     }
     ::close(a);
     ::close(b);
+}
+
+// Two loops taking from one listener: each takes one connection per turn,
+// both serve, and they count their connections together.
+void TestTcpServing::sharedListenerSpreadsConnections()
+{
+    HandClock clock;
+    Recorder rec(clock);
+    std::atomic<size_t> together{0};
+    TcpServingLimits limits;
+    limits.groupConnections = &together;
+    TcpServing first(rec, limits, clock), second(rec, limits, clock);
+    std::string reason;
+    const int alone = first.listen("127.0.0.1", 0, nullptr);
+    QCOMPARE(second.join(first, alone, &reason), -1);
+    QCOMPARE(reason, std::string("not a shared listener"));
+    const int l = first.listen("127.0.0.1", 0, nullptr, TcpListenShare::Shared);
+    QVERIFY(second.join(first, l, &reason) >= 0);
+
+    std::vector<int> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(connectTo("127.0.0.1", first.port(l), AF_INET));
+        QVERIFY(clients.back() >= 0);
+    }
+    for (int turn = 0; turn < 50 && together < 4; ++turn) {
+        first.poll_once(5);
+        second.poll_once(5);
+    }
+    QCOMPARE(together.load(), size_t(4));
+    QVERIFY(first.connectionCount() > 0 && second.connectionCount() > 0);
+    for (size_t i = 0; i < clients.size(); ++i) {
+        sendAll(clients[i], request(uint8_t(i), 1));
+        Bytes got;
+        for (int turn = 0; turn < 200 && got.size() < 9; ++turn) {
+            first.poll_once(1);
+            second.poll_once(1);
+            uint8_t buf[64];
+            const ssize_t n = ::recv(clients[i], buf, sizeof buf, 0);
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
+        }
+        QCOMPARE(got.size(), size_t(9));
+        QCOMPARE(got[1], uint8_t(i));
+    }
+    for (int c : clients)
+        ::close(c);
+    for (int turn = 0; turn < 50 && together > 0; ++turn) {
+        first.poll_once(5);
+        second.poll_once(5);
+    }
+    QCOMPARE(together.load(), size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestTcpServing)
