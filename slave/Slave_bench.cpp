@@ -139,7 +139,7 @@ SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveTables &tabl
 {
     ++stats.req;
     if (units.all() && !faults.active()) {
-        SlaveBenchReply out{.reply = serve_slave_request(profile, tables, request, n)};
+        SlaveBenchReply out{.reply = serve_slave_request(profile, tables, request, n), .delayMs = 0, .notes = {}};
         count(profile.framing, out.reply);
         return out;
     }

@@ -255,7 +255,7 @@ private slots:
         struct Frame {
             const char *name;
             const char *request;
-            const char *response;
+            const char *response = nullptr;  // none: the answer is the request
         };
         for (const Frame &c : {Frame{.name = "0000", .request = "010500070000 7C0B"},
                                Frame{.name = "00FF", .request = "0105000700FF 3C4B"},
