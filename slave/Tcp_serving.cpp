@@ -6,12 +6,14 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <mutex>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <queue>
 #include <sched.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -79,7 +81,7 @@ void TcpAnswer::assign(const uint8_t *bytes, size_t n)
 struct TcpServing::Impl {
     // What an epoll event points at.
     struct Source {
-        enum Kind { Listener, Conn, Timer, Watched } kind;
+        enum Kind { Listener, Conn, Timer, Watched, Inbox } kind;
         int fd = -1;
     };
     struct ListenerSource : Source {
@@ -142,6 +144,12 @@ struct TcpServing::Impl {
             err = "timerfd: " + system_reason(errno);
             return;
         }
+        inbox.kind = Source::Inbox;
+        inbox.fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (inbox.fd < 0 || !add(inbox, EPOLLIN)) {
+            err = "eventfd: " + system_reason(errno);
+            return;
+        }
         spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
     }
 
@@ -153,6 +161,10 @@ struct TcpServing::Impl {
             ::close(l->fd);
         if (timer.fd >= 0)
             ::close(timer.fd);
+        for (const Incoming &in : incoming)
+            ::close(in.fd);
+        if (inbox.fd >= 0)
+            ::close(inbox.fd);
         if (spare >= 0)
             ::close(spare);
         if (ep >= 0)
@@ -213,6 +225,7 @@ struct TcpServing::Impl {
             conns.erase(it);
             if (limits.groupConnections)
                 --*limits.groupConnections;
+            --live;
         }
     }
 
@@ -247,27 +260,64 @@ struct TcpServing::Impl {
                 ::close(fd);
                 continue;
             }
-            const int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            if (limits.socketSendBuffer > 0)
-                setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &limits.socketSendBuffer, sizeof limits.socketSendBuffer);
-            auto c = std::make_unique<Conn>();
-            c->kind = Source::Conn;
-            c->fd = fd;
-            c->peer.id = ++lastId;
-            c->peer.text = peer_text(ss);
-            c->peer.listener = l.index;
-            c->interest = EPOLLIN;
-            if (!add(*c, EPOLLIN)) {
-                ::close(fd);
+            TcpServing *to = limits.placeConnection ? limits.placeConnection() : nullptr;
+            if (to && to->d_.get() != this) {
+                to->d_->adopt(fd, ss, l.index);
                 continue;
             }
-            Conn &ref = *c;
-            conns.emplace(ref.peer.id, std::move(c));
-            if (limits.groupConnections)
-                ++*limits.groupConnections;
-            handler.connected(ref.peer);
+            ++live;
+            take(fd, ss, l.index);
         }
+    }
+
+    // From any thread: a connection another server accepted, for this one.
+    void adopt(int fd, const sockaddr_storage &ss, int listener)
+    {
+        ++live;
+        {
+            std::lock_guard<std::mutex> lock(inboxMu);
+            incoming.push_back({.fd = fd, .peer = ss, .listener = listener});
+        }
+        (void)!eventfd_write(inbox.fd, 1);
+    }
+
+    void takeIncoming()
+    {
+        eventfd_t ignored;
+        (void)!eventfd_read(inbox.fd, &ignored);
+        std::vector<Incoming> taken;
+        {
+            std::lock_guard<std::mutex> lock(inboxMu);
+            taken.swap(incoming);
+        }
+        for (const Incoming &in : taken)
+            take(in.fd, in.peer, in.listener);
+    }
+
+    // Serves an accepted connection from now on (live counts it already).
+    void take(int fd, const sockaddr_storage &ss, int listener)
+    {
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (limits.socketSendBuffer > 0)
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &limits.socketSendBuffer, sizeof limits.socketSendBuffer);
+        auto c = std::make_unique<Conn>();
+        c->kind = Source::Conn;
+        c->fd = fd;
+        c->peer.id = ++lastId;
+        c->peer.text = peer_text(ss);
+        c->peer.listener = listener;
+        c->interest = EPOLLIN;
+        if (!add(*c, EPOLLIN)) {
+            ::close(fd);
+            --live;
+            return;
+        }
+        Conn &ref = *c;
+        conns.emplace(ref.peer.id, std::move(c));
+        if (limits.groupConnections)
+            ++*limits.groupConnections;
+        handler.connected(ref.peer);
     }
 
     // Serves the complete requests held for c, as long as it may be served.
@@ -493,6 +543,7 @@ struct TcpServing::Impl {
                 w->ready(w->user);
                 break;
             }
+            case Source::Inbox: takeIncoming(); break;
             case Source::Conn: {
                 auto &c = *static_cast<Conn *>(s);
                 if (c.dead)
@@ -529,6 +580,17 @@ struct TcpServing::Impl {
     Source timer;
     int64_t armedNs = 0;
     int64_t busyNs = 0;  // when the last turn that handled something ended; 0: idle since
+    // Connections other servers of the group accepted for this one.
+    struct Incoming {
+        int fd;
+        sockaddr_storage peer;
+        int listener;
+    };
+    Source inbox;
+    std::mutex inboxMu;
+    std::vector<Incoming> incoming;
+    // Connections served or on their way here; read by other threads.
+    std::atomic<size_t> live{0};
     std::vector<std::unique_ptr<ListenerSource>> listeners;
     std::vector<std::unique_ptr<WatchedSource>> watched;
     std::unordered_map<uint64_t, std::unique_ptr<Conn>> conns;
@@ -553,6 +615,7 @@ bool TcpServing::ok() const { return d_->err.empty(); }
 const std::string &TcpServing::error() const { return d_->err; }
 int TcpServing::fd() const { return d_->ep; }
 size_t TcpServing::connectionCount() const { return d_->conns.size(); }
+size_t TcpServing::load() const { return d_->live.load(std::memory_order_relaxed); }
 int TcpServing::poll_once(int timeout_ms) { return d_->pollOnce(timeout_ms); }
 
 int TcpServing::listen(const std::string &host, uint16_t port, std::string *reason, TcpListenShare share)

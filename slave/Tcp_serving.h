@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,8 @@ public:
 };
 // CLOCK_MONOTONIC.
 TcpServingClock &monotonic_serving_clock();
+
+class TcpServing;
 
 struct TcpServingLimits {
     size_t input = 16 * 1024;      // request bytes held per connection
@@ -54,12 +57,16 @@ struct TcpServingLimits {
     // TcpListenShare) count their connections together here when given: the
     // connections and spinConnections bounds then apply to the sum.
     std::atomic<size_t> *groupConnections = nullptr;
+    // Which server of the group serves a connection this one has accepted
+    // (called in this server's thread; the chosen one takes it in its own).
+    // Empty, or this server: this one.
+    std::function<TcpServing *()> placeConnection;
 };
 
 // Whether other TcpServing objects of this process, each in a thread of its
 // own, may take connections from a listener too (join()). A connection then
-// goes to one loop that is waiting, one connection at a time, so clients
-// spread over the loops that have time for them.
+// wakes one loop that is waiting, which takes it, one at a time; where it is
+// served is up to TcpServingLimits::placeConnection.
 enum class TcpListenShare { Alone, Shared };
 
 // One connection as the handler sees it.
@@ -136,6 +143,9 @@ public:
     int poll_once(int timeout_ms);
 
     size_t connectionCount() const;
+    // Connections this server serves or has been handed and not taken yet;
+    // from any thread.
+    size_t load() const;
     // Closes every connection at once (answers not yet sent are lost). Not
     // from inside TcpServingHandler calls.
     void closeAll();

@@ -314,16 +314,20 @@ void TestTcpServing::busyPollingIsBoundedInTimeAndConnections()
     ::close(b);
 }
 
-// Two loops taking from one listener: each takes one connection per turn,
-// both serve, and they count their connections together.
+// Two loops taking from one listener, each connection placed with the loop
+// serving fewer: both serve, evenly, and count their connections together.
 void TestTcpServing::sharedListenerSpreadsConnections()
 {
     HandClock clock;
     Recorder rec(clock);
     std::atomic<size_t> together{0};
+    TcpServing *loops[2] = {};
     TcpServingLimits limits;
     limits.groupConnections = &together;
+    limits.placeConnection = [&loops] { return loops[1]->load() < loops[0]->load() ? loops[1] : loops[0]; };
     TcpServing first(rec, limits, clock), second(rec, limits, clock);
+    loops[0] = &first;
+    loops[1] = &second;
     std::string reason;
     const int alone = first.listen("127.0.0.1", 0, nullptr);
     QCOMPARE(second.join(first, alone, &reason), -1);
@@ -341,7 +345,8 @@ void TestTcpServing::sharedListenerSpreadsConnections()
         second.poll_once(5);
     }
     QCOMPARE(together.load(), size_t(4));
-    QVERIFY(first.connectionCount() > 0 && second.connectionCount() > 0);
+    QCOMPARE(first.connectionCount(), size_t(2));
+    QCOMPARE(second.connectionCount(), size_t(2));
     for (size_t i = 0; i < clients.size(); ++i) {
         sendAll(clients[i], request(uint8_t(i), 1));
         Bytes got;
@@ -363,6 +368,7 @@ void TestTcpServing::sharedListenerSpreadsConnections()
         second.poll_once(5);
     }
     QCOMPARE(together.load(), size_t(0));
+    QCOMPARE(first.load() + second.load(), size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestTcpServing)
