@@ -11,6 +11,7 @@
 // reference taking turns.
 //
 //   bench_slave_tcp [--seconds S] [--repeats R] [--only-ours] [--clients K] [--mode read|mix]
+//                   [--picture FILE.png]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -149,6 +150,7 @@ int main(int argc, char **argv)
     double seconds = 3;
     int repeats = 3;
     bool onlyOurs = false;
+    QString picture;  // where to save a picture of the station after the runs
     std::vector<int> clientCounts = {1, 4};
     std::vector<QString> modes = {"read", "mix"};
     for (int i = 1; i < argc; ++i) {
@@ -163,6 +165,8 @@ int main(int argc, char **argv)
             clientCounts = {std::clamp(std::atoi(argv[++i]), 1, 16)};
         else if (a == "--mode" && i + 1 < argc)
             modes = {QString::fromLatin1(argv[++i])};
+        else if (a == "--picture" && i + 1 < argc)
+            picture = QString::fromLocal8Bit(argv[++i]);
     }
 
     TApplication app(argc, argv);
@@ -257,6 +261,12 @@ int main(int argc, char **argv)
                     allOk = false;
             }
         }
+
+    if (!picture.isEmpty()) {
+        QCoreApplication::processEvents();
+        if (!form->grab().save(picture))
+            std::fprintf(stderr, "could not save %s\n", qPrintable(picture));
+    }
 
     // The test bench switched on with nothing to inject: a unit filter that
     // lists the load's unit (1) and a 0 ms delay, set in the station's strip
