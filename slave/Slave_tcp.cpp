@@ -174,7 +174,7 @@ void TSLTCP_Form::ServerSocket1ClientRead(QTcpSocket *socket)
 void TSLTCP_Form::keepServing()
 {
     // While requests keep coming, the window serves them straight from the
-    // sockets, one poll() for all its clients, for a short burst before it
+    // sockets, one ppoll() for all its clients, for a short burst before it
     // goes back to the event loop: under load a request then costs what it
     // costs a plain server, not a turn of the event loop. With a core to
     // spare for each client it also looks a moment for the next request
