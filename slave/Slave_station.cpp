@@ -17,6 +17,7 @@
 #include "Bench_strip.h"
 #include "Gui_services.h"
 #include "Notices.h"
+#include "Refresh_throttle.h"
 #include "Register_view.h"
 #include "Set_Format_Value.h"
 #include "Set_Value.h"
@@ -164,9 +165,7 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     statsTimer_->setSingleShot(true);
     statsTimer_->setInterval(kStatsRefreshMs);
     connect(statsTimer_, &QTimer::timeout, this, &SlaveStationForm::refreshStats);
-    gridTimer_ = new QTimer(this);
-    gridTimer_->setSingleShot(true);
-    connect(gridTimer_, &QTimer::timeout, this, &SlaveStationForm::refreshChangedEntries);
+    gridRefresh_ = new RefreshThrottle(kGridRefreshMs, [this] { refreshChangedEntries(); }, this);
     for (StringGrid *g : {StringGrid1, StringGrid2, StringGrid3, StringGrid4})
         g->setBeforeRead([this] { refreshChangedEntries(); });
 
@@ -225,16 +224,12 @@ void SlaveStationForm::entryChanged(int kind, uint16_t n)
         return;
     changed_[kind - 1][n] = true;
     changedList_.emplace_back(kind, n);
-    if (!gridTimer_->isActive()) {
-        const qint64 since = sinceGrid_.isValid() ? sinceGrid_.elapsed() : qint64(kGridRefreshMs);
-        gridTimer_->start(int(std::clamp<qint64>(kGridRefreshMs - since, 0, kGridRefreshMs)));
-    }
+    gridRefresh_->schedule();
 }
 
 void SlaveStationForm::refreshChangedEntries()
 {
-    gridTimer_->stop();
-    sinceGrid_.start();
+    gridRefresh_->refreshing();
     const std::vector<std::pair<int, uint16_t>> entries = std::exchange(changedList_, {});
     for (const auto &[kind, n] : entries) {
         changed_[kind - 1][n] = false;

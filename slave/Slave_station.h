@@ -30,6 +30,7 @@ class QLabel;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class RefreshThrottle;
 class Memo;
 class StringGrid;
 class TrafficPanel;
@@ -147,8 +148,7 @@ private:
     void entryChanged(int kind, uint16_t n);
     std::bitset<kSlaveEntries> changed_[4];
     std::vector<std::pair<int, uint16_t>> changedList_;
-    QTimer *gridTimer_;
-    QElapsedTimer sinceGrid_;
+    RefreshThrottle *gridRefresh_;
 };
 
 // The Slave RTU and Slave ASCII stations: a port on the link library, opened

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Notices.h"
+#include "Refresh_throttle.h"
 #include "corvane.h"
 
 StringGrid::StringGrid(QWidget *parent) : QTableWidget(parent)
@@ -24,9 +25,7 @@ StringGrid::StringGrid(QWidget *parent) : QTableWidget(parent)
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setHighlightSections(false);
     header->setSectionsClickable(false);
-    repaint_ = new QTimer(this);
-    repaint_->setSingleShot(true);
-    connect(repaint_, &QTimer::timeout, this, &StringGrid::repaintChanged);
+    repaint_ = new RefreshThrottle(kRepaintMs, [this] { repaintChanged(); }, this);
     const QAbstractItemModel *m = model();
     connect(m, &QAbstractItemModel::rowsInserted, this, &StringGrid::headingsChanged);
     connect(m, &QAbstractItemModel::rowsRemoved, this, &StringGrid::headingsChanged);
@@ -86,16 +85,12 @@ void StringGrid::dataChanged(const QModelIndex &topLeft, const QModelIndex &bott
         return;
     }
     changed_.insert(quint64(topLeft.row()) << 32 | quint64(topLeft.column()));
-    if (repaint_->isActive())
-        return;
-    const qint64 since = sinceRepaint_.isValid() ? sinceRepaint_.elapsed() : qint64(kRepaintMs);
-    repaint_->start(int(std::clamp<qint64>(kRepaintMs - since, 0, kRepaintMs)));
+    repaint_->schedule();
 }
 
 void StringGrid::repaintChanged()
 {
-    repaint_->stop();
-    sinceRepaint_.start();
+    repaint_->refreshing();
     const QSet<quint64> cells = std::exchange(changed_, {});
     for (quint64 key : cells) {
         const QModelIndex index = model()->index(int(key >> 32), int(key & 0xFFFFFFFF));
@@ -162,9 +157,7 @@ Memo::Memo(QWidget *parent) : QPlainTextEdit(parent)
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setMaximumBlockCount(2000);  // a long-running station never grows without bound
     setLineWrapMode(QPlainTextEdit::NoWrap);
-    refresh_ = new QTimer(this);
-    refresh_->setSingleShot(true);
-    connect(refresh_, &QTimer::timeout, this, &Memo::flush);
+    refresh_ = new RefreshThrottle(kRefreshMs, [this] { flush(); }, this);
 }
 
 void Memo::add(const QString &line)
@@ -175,28 +168,19 @@ void Memo::add(const QString &line)
         pendingClear_ = true;
     }
     pending_.append(line);
-    schedule();
+    refresh_->schedule();
 }
 
 void Memo::clear()
 {
     pending_.clear();
     pendingClear_ = true;
-    schedule();
-}
-
-void Memo::schedule()
-{
-    if (refresh_->isActive())
-        return;
-    const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : qint64(kRefreshMs);
-    refresh_->start(int(std::clamp<qint64>(kRefreshMs - since, 0, kRefreshMs)));
+    refresh_->schedule();
 }
 
 void Memo::flush()
 {
-    refresh_->stop();
-    sinceRefresh_.start();
+    refresh_->refreshing();
     if (!pendingClear_ && pending_.isEmpty())
         return;
     // One document change for everything waiting: a line holding a line

@@ -8,16 +8,16 @@
 // QPlainTextEdit to which whole lines are appended.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QStringList>
 #include <QTableWidget>
-#include <QTimer>
 #include <functional>
 
 #include "Text_grid.h"
+
+class RefreshThrottle;
 
 class StringGrid : public QTableWidget, public TextGrid {
     Q_OBJECT
@@ -72,8 +72,7 @@ private:
     QString hint_;
     std::function<void()> beforeRead_;
     QSet<quint64> changed_;  // row << 32 | column of cells waiting for their repaint
-    QTimer *repaint_;
-    QElapsedTimer sinceRepaint_;
+    RefreshThrottle *repaint_;
 };
 
 // The memo's lines are taken at once and shown at the end of the event-loop
@@ -99,12 +98,9 @@ public:
     void flush();
 
 private:
-    void schedule();
-
     QStringList pending_;        // lines added since the last refresh
     bool pendingClear_ = false;  // the memo was emptied before them
-    QTimer *refresh_;
-    QElapsedTimer sinceRefresh_;
+    RefreshThrottle *refresh_;
 };
 
 // Masked edit fields are QLineEdits with an input mask. Two differences from

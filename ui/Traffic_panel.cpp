@@ -2,6 +2,7 @@
 
 #include "Notices.h"
 #include "Pcap_writer.h"
+#include "Refresh_throttle.h"
 #include "Traffic_csv.h"
 #include "Traffic_history.h"
 
@@ -18,7 +19,6 @@
 #include <QTableView>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -189,29 +189,19 @@ TrafficPanel::TrafficPanel(Traffic_history *history, QWidget *parent)
     layout->addWidget(view_, 1);
     layout->addWidget(buttonRow_);
 
-    refresh_ = new QTimer(this);
-    refresh_->setSingleShot(true);
-    connect(refresh_, &QTimer::timeout, this, [this] {
+    refresh_ = new RefreshThrottle(kRefreshMs, [this] {
         // A panel out of sight (its page not the current one) catches up
         // when it is shown: a busy station pays nothing for the view then.
         if (isVisible())
             refresh();
         else
             behind_ = true;
-    });
-    history_->set_listener([this] { schedule(); });
+    }, this);
+    history_->set_listener([this] { refresh_->schedule(); });
     refresh();
 }
 
 TrafficPanel::~TrafficPanel() { history_->set_listener({}); }
-
-void TrafficPanel::schedule()
-{
-    if (refresh_->isActive())
-        return;
-    const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : qint64(kRefreshMs);
-    refresh_->start(int(std::clamp<qint64>(kRefreshMs - since, 0, kRefreshMs)));
-}
 
 void TrafficPanel::showEvent(QShowEvent *event)
 {
@@ -223,8 +213,7 @@ void TrafficPanel::showEvent(QShowEvent *event)
 void TrafficPanel::refresh()
 {
     behind_ = false;
-    refresh_->stop();
-    sinceRefresh_.start();
+    refresh_->refreshing();
     QScrollBar *bar = view_->verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
     const int top = view_->indexAt(QPoint(0, 0)).row();

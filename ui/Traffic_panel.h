@@ -11,7 +11,6 @@
 // history's one listener while it lives.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -19,7 +18,7 @@
 
 class QTableView;
 class QPushButton;
-class QTimer;
+class RefreshThrottle;
 class Traffic_history;
 class Traffic_model;
 
@@ -54,7 +53,6 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void schedule();
     void fitColumn();
     void copySelection();
 
@@ -64,8 +62,7 @@ private:
     QPushButton *save_;
     QPushButton *clear_;
     QWidget *buttonRow_;
-    QTimer *refresh_;
-    QElapsedTimer sinceRefresh_;
+    RefreshThrottle *refresh_;
     int charWidth_ = 8;  // of the view's fixed-width font
     bool behind_ = false;  // lines came while the panel was out of sight
 };
