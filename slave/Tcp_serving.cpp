@@ -229,6 +229,22 @@ struct TcpServing::Impl {
         }
     }
 
+    // Watches a listening socket; its index, or -1 (errno says why).
+    int addListener(int fd, uint16_t port, bool shared)
+    {
+        auto l = std::make_unique<ListenerSource>();
+        l->kind = Source::Listener;
+        l->fd = fd;
+        l->index = int(listeners.size());
+        l->port = port;
+        l->shared = shared;
+        // Shared: of the loops waiting on it, a new connection wakes one.
+        if (!add(*l, shared ? EPOLLIN | EPOLLEXCLUSIVE : EPOLLIN))
+            return -1;
+        listeners.push_back(std::move(l));
+        return listeners.back()->index;
+    }
+
     // This server's connections, or its group's.
     size_t connectionsCounted() const
     {
@@ -657,18 +673,10 @@ int TcpServing::listen(const std::string &host, uint16_t port, std::string *reas
     sockaddr_storage bound{};
     socklen_t blen = sizeof bound;
     getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &blen);
-    auto l = std::make_unique<Impl::ListenerSource>();
-    l->kind = Impl::Source::Listener;
-    l->fd = fd;
-    l->index = int(d_->listeners.size());
-    l->port = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in *>(&bound)->sin_port
-                                               : reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
-    // Shared: of the loops waiting on it, a new connection wakes one.
-    l->shared = share == TcpListenShare::Shared;
-    if (!d_->add(*l, l->shared ? EPOLLIN | EPOLLEXCLUSIVE : EPOLLIN))
-        return fail(system_reason(errno), fd);
-    d_->listeners.push_back(std::move(l));
-    return d_->listeners.back()->index;
+    const uint16_t boundPort = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in *>(&bound)->sin_port
+                                                                : reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
+    const int index = d_->addListener(fd, boundPort, share == TcpListenShare::Shared);
+    return index >= 0 ? index : fail(system_reason(errno), fd);
 }
 
 int TcpServing::join(const TcpServing &owner, int listener, std::string *reason)
@@ -680,21 +688,15 @@ int TcpServing::join(const TcpServing &owner, int listener, std::string *reason)
         return -1;
     }
     const Impl::ListenerSource &from = *owner.d_->listeners[size_t(listener)];
-    auto l = std::make_unique<Impl::ListenerSource>();
-    l->kind = Impl::Source::Listener;
-    l->fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
-    l->index = int(d_->listeners.size());
-    l->port = from.port;
-    l->shared = true;
-    if (l->fd < 0 || !d_->add(*l, EPOLLIN | EPOLLEXCLUSIVE)) {
+    const int fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
+    const int index = fd >= 0 ? d_->addListener(fd, from.port, true) : -1;
+    if (index < 0) {
         if (reason)
             *reason = system_reason(errno);
-        if (l->fd >= 0)
-            ::close(l->fd);
-        return -1;
+        if (fd >= 0)
+            ::close(fd);
     }
-    d_->listeners.push_back(std::move(l));
-    return d_->listeners.back()->index;
+    return index;
 }
 
 uint16_t TcpServing::port(int listener) const
