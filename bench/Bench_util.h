@@ -56,10 +56,16 @@ inline double process_cpu_ms(pid_t pid)
     return double(utime + stime) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-// Resident set of this process in MiB (VmRSS), 0 when unknown.
-inline double rss_mib()
+// Resident set of a process (this one by default) in MiB (VmRSS), 0 when
+// unknown.
+inline double rss_mib(pid_t pid = 0)
 {
-    FILE *f = std::fopen("/proc/self/status", "r");
+    char path[64];
+    if (pid > 0)
+        std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
+    else
+        std::snprintf(path, sizeof path, "/proc/self/status");
+    FILE *f = std::fopen(path, "r");
     if (!f)
         return 0;
     char line[256];

@@ -125,22 +125,6 @@ bool accepting(uint16_t port, int ms)
     return false;
 }
 
-double rss_mib(pid_t pid)
-{
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/status", int(pid));
-    FILE *f = std::fopen(path, "r");
-    if (!f)
-        return 0;
-    char line[256];
-    double kib = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmRSS:", 6) == 0)
-            kib = std::atof(line + 6);
-    std::fclose(f);
-    return kib / 1024;
-}
-
 struct Load {
     bool ok = false;
     double rps = 0, p99us = 0;
@@ -281,10 +265,10 @@ Many manyConnections(pid_t server, uint16_t port, int clients, int rounds)
             }
         }
         if (m.served % 500 == 0)
-            rssPeak = std::max(rssPeak, rss_mib(server));
+            rssPeak = std::max(rssPeak, bench::rss_mib(server));
     }
     m.elapsedMs = bench::now_ms() - t0;
-    m.rssMiB = std::max(rssPeak, rss_mib(server));  // all connections still open
+    m.rssMiB = std::max(rssPeak, bench::rss_mib(server));  // all connections still open
     for (auto &p : fds)
         close(p.fd);
     return m;
@@ -402,7 +386,7 @@ int main(int argc, char **argv)
                        cpuText + ") us", "-", "-");
         }
 
-    const double rssIdle = rss_mib(servers[0].child.pid);
+    const double rssIdle = bench::rss_mib(servers[0].child.pid);
     const Many m = manyConnections(servers[0].child.pid, servers[0].port, manyClients, 3);
     std::printf("%d connections at once, 3 requests each: %d served, %d wrong, in %.0f ms; longest wait %.1f ms; "
                 "quillan-slave resident %.1f MiB (%.1f MiB idle)\n",
