@@ -7,6 +7,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "Replaced_file.h"
 #include "Trim_blanks.h"
 
 namespace {
@@ -204,24 +205,11 @@ std::string load_tables_csv_file(const std::string &path, SlaveTables &tables)
 
 std::string save_tables_csv_file(const std::string &path, const SlaveTables &tables)
 {
-    const std::string text = tables_to_csv(tables);
-    const std::string temp = path + ".tmp";
-    FILE *f = std::fopen(temp.c_str(), "wb");
-    if (!f)
-        return system_error("cannot write", temp);
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const int savedErrno = errno;
-    if (std::fclose(f) != 0 || !written) {
-        if (!written)
-            errno = savedErrno;
-        const std::string problem = system_error("cannot write", temp);
-        std::remove(temp.c_str());
-        return problem;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string problem = system_error("cannot replace", path);
-        std::remove(temp.c_str());
-        return problem;
+    Replaced_file file(path);
+    file.write(tables_to_csv(tables));
+    if (const int error = file.commit(); error != 0) {
+        errno = error;
+        return system_error("cannot write", path);
     }
     return {};
 }

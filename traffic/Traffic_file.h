@@ -1,10 +1,11 @@
 // Writing one file of saved traffic: every failure is kept with the system's
-// reason, and a file that could not be written whole is removed again, so a
-// half-written file is never taken for a whole one.
+// reason. The file replaces one of the same name only once it is whole, so a
+// failed save (a full disk) leaves yesterday's capture as it was.
 #pragma once
 
+#include "Replaced_file.h"
+
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -17,22 +18,15 @@ struct Save_result {
 
 class Traffic_file {
 public:
-    explicit Traffic_file(std::string path);
-    ~Traffic_file();
-    Traffic_file(const Traffic_file &) = delete;
-    Traffic_file &operator=(const Traffic_file &) = delete;
+    explicit Traffic_file(std::string path) : file_(std::move(path)) {}
 
-    bool ok() const { return error_ == 0; }
-    void write(const void *data, size_t n);
-    void write(std::string_view text) { write(text.data(), text.size()); }
-    // Closes the file; on any failure removes it and fills result.error.
+    bool ok() const { return file_.ok(); }
+    void write(const void *data, size_t n) { file_.write(data, n); }
+    void write(std::string_view text) { file_.write(text); }
+    // Puts the file in place; on any failure the old file stays and
+    // result.error says why.
     Save_result finish(size_t written, std::string remark = {});
 
 private:
-    void discard();
-
-    std::string path_;
-    std::FILE *file_ = nullptr;
-    int error_ = 0;  // errno of the first failure
-    bool regular_ = false;  // the name is a regular file, which a failure removes
+    Replaced_file file_;
 };
