@@ -12,8 +12,10 @@
 #include <netinet/tcp.h>
 #include <queue>
 #include <sched.h>
+#include <shared_mutex>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -36,6 +38,29 @@ public:
 };
 
 std::string system_reason(int err) { return std::strerror(err); }
+
+// How long a server that could not accept for want of descriptors (or
+// memory) leaves its listeners alone before it tries again.
+constexpr int64_t kAcceptRetryNs = 100000000;
+
+// One descriptor kept for the whole process. When descriptors run out, it is
+// given up for a moment to accept a waiting client and close it at once: the
+// client learns it will not be served, and the listener stops being
+// readable. Every accept runs under the shared lock and that exchange under
+// the exclusive one, so that no serving loop takes the slot it frees.
+struct SpareDescriptor {
+    std::shared_mutex mu;
+    int fd = -1;
+    int users = 0;
+
+    void reopen() { fd = open("/dev/null", O_RDONLY | O_CLOEXEC); }
+};
+
+SpareDescriptor &spare_descriptor()
+{
+    static SpareDescriptor spare;
+    return spare;
+}
 
 // "a.b.c.d:port" or "[v6]:port"; an IPv4 client of a dual-stack listener
 // arrives as ::ffff:a.b.c.d and is shown as the IPv4 address it is.
@@ -88,6 +113,7 @@ struct TcpServing::Impl {
         int index = 0;
         uint16_t port = 0;
         bool shared = false;  // other loops take from it too: one connection per turn
+        bool muted = false;   // out of the epoll set until mutedUntil
     };
     struct WatchedSource : Source {
         Ready ready = nullptr;
@@ -104,6 +130,10 @@ struct TcpServing::Impl {
         TcpFramer framer;
         std::vector<uint8_t> out;  // answers not yet taken by the socket, from outHead
         size_t outHead = 0;
+        // reportSent: the sizes of the answers in out not yet taken whole,
+        // and how much of the first one was (it starts at outHead - frontSent).
+        std::deque<size_t> outAnswers;
+        size_t frontSent = 0;
         std::deque<Held> held;
         std::vector<uint8_t> heldBytes;  // from heldHead
         size_t heldHead = 0;
@@ -114,6 +144,8 @@ struct TcpServing::Impl {
         bool dead = false;
         int64_t scheduledNs = 0;    // its entry in the release queue, 0 when none
         int64_t lingerUntil = 0;
+        int64_t closeBy = 0;        // bad length: closed then whatever is still owed; 0: not closing
+        int64_t lastInputNs = 0;    // idleNs: when the client last sent something
 
         size_t pending() const { return out.size() - outHead; }
     };
@@ -150,7 +182,10 @@ struct TcpServing::Impl {
             err = "eventfd: " + system_reason(errno);
             return;
         }
-        spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        SpareDescriptor &spare = spare_descriptor();
+        std::unique_lock<std::shared_mutex> lock(spare.mu);
+        if (spare.users++ == 0 || spare.fd < 0)
+            spare.reopen();
     }
 
     ~Impl()
@@ -165,8 +200,14 @@ struct TcpServing::Impl {
             ::close(in.fd);
         if (inbox.fd >= 0)
             ::close(inbox.fd);
-        if (spare >= 0)
-            ::close(spare);
+        {
+            SpareDescriptor &spare = spare_descriptor();
+            std::unique_lock<std::shared_mutex> lock(spare.mu);
+            if (--spare.users == 0 && spare.fd >= 0) {
+                ::close(spare.fd);
+                spare.fd = -1;
+            }
+        }
         if (ep >= 0)
             ::close(ep);
     }
@@ -218,6 +259,18 @@ struct TcpServing::Impl {
             return;
         c.dead = true;
         ::close(c.fd);  // leaves the epoll set with it
+        if (limits.reportSent) {
+            size_t at = c.outHead - c.frontSent;
+            for (const size_t n : c.outAnswers) {
+                handler.unsent(c.peer, c.out.data() + at, n);
+                at += n;
+            }
+            at = c.heldHead;
+            for (const Held &h : c.held) {
+                handler.unsent(c.peer, c.heldBytes.data() + at, h.size);
+                at += h.size;
+            }
+        }
         handler.disconnected(c.peer);
         auto it = conns.find(c.peer.id);
         if (it != conns.end()) {
@@ -253,23 +306,24 @@ struct TcpServing::Impl {
 
     void accept(ListenerSource &l)
     {
+        SpareDescriptor &spare = spare_descriptor();
         for (int i = 0; i < (l.shared ? 1 : limits.acceptBatch); ++i) {
             sockaddr_storage ss{};
             socklen_t len = sizeof ss;
-            const int fd = accept4(l.fd, reinterpret_cast<sockaddr *>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            int fd;
+            {
+                std::shared_lock<std::shared_mutex> lock(spare.mu);
+                fd = accept4(l.fd, reinterpret_cast<sockaddr *>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            }
             if (fd < 0) {
                 if (errno == EINTR || errno == ECONNABORTED)
                     continue;
-                if ((errno == EMFILE || errno == ENFILE) && spare >= 0) {
-                    // Out of descriptors: the waiting client would keep the
-                    // listener readable for ever. Take it with the spare
-                    // descriptor and close it at once.
-                    ::close(spare);
-                    const int s = ::accept(l.fd, nullptr, nullptr);
-                    if (s >= 0)
-                        ::close(s);
-                    spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
-                }
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    return;
+                // The waiting clients keep the listener readable: shed
+                // them, or leave the listener alone for a while.
+                if (!((errno == EMFILE || errno == ENFILE) && shed(l)))
+                    mute(l);
                 return;
             }
             if (connectionsCounted() >= limits.connections) {
@@ -284,6 +338,58 @@ struct TcpServing::Impl {
             ++live;
             take(fd, ss, l.index);
         }
+    }
+
+    // Out of descriptors: accepts the waiting clients in the spare
+    // descriptor's slot and closes them at once. False when the spare is
+    // gone (something else in the process took its slot).
+    bool shed(ListenerSource &l)
+    {
+        SpareDescriptor &spare = spare_descriptor();
+        std::unique_lock<std::shared_mutex> lock(spare.mu);
+        for (int i = 0; i < limits.acceptBatch; ++i) {
+            if (spare.fd < 0)
+                spare.reopen();
+            if (spare.fd < 0)
+                return false;
+            ::close(spare.fd);
+            const int s = accept4(l.fd, nullptr, nullptr, SOCK_CLOEXEC);
+            const int err = errno;
+            if (s >= 0)
+                ::close(s);
+            spare.reopen();
+            if (s < 0 && err != EINTR && err != ECONNABORTED)
+                return err == EAGAIN || err == EWOULDBLOCK;
+        }
+        return true;  // more may wait: the listener is still readable
+    }
+
+    void mute(ListenerSource &l)
+    {
+        if (l.muted)
+            return;
+        epoll_ctl(ep, EPOLL_CTL_DEL, l.fd, nullptr);
+        l.muted = true;
+        if (mutedUntil == 0)
+            mutedUntil = clock.nowNs() + kAcceptRetryNs;
+    }
+
+    void unmuteWhenDue()
+    {
+        if (mutedUntil == 0 || clock.nowNs() < mutedUntil)
+            return;
+        mutedUntil = 0;
+        {
+            SpareDescriptor &spare = spare_descriptor();
+            std::unique_lock<std::shared_mutex> lock(spare.mu);
+            if (spare.fd < 0)
+                spare.reopen();
+        }
+        for (auto &l : listeners)
+            if (l->muted) {
+                l->muted = false;
+                add(*l, l->shared ? EPOLLIN | EPOLLEXCLUSIVE : EPOLLIN);
+            }
     }
 
     // From any thread: a connection another server accepted, for this one.
@@ -333,6 +439,10 @@ struct TcpServing::Impl {
         conns.emplace(ref.peer.id, std::move(c));
         if (limits.groupConnections)
             ++*limits.groupConnections;
+        if (limits.idleNs > 0) {
+            ref.lastInputNs = clock.nowNs();
+            schedule(ref, ref.lastInputNs + limits.idleNs);
+        }
         handler.connected(ref.peer);
     }
 
@@ -358,6 +468,8 @@ struct TcpServing::Impl {
             const bool later = !c.held.empty() || (answer.releaseNs != 0 && answer.releaseNs > clock.nowNs());
             if (!later) {
                 c.out.insert(c.out.end(), answer.data, answer.data + answer.size);
+                if (limits.reportSent)
+                    c.outAnswers.push_back(answer.size);
                 continue;
             }
             // Held in order behind earlier answers of the same connection;
@@ -377,6 +489,7 @@ struct TcpServing::Impl {
     bool pump(Conn &c)
     {
         for (;;) {
+            releaseHeld(c);
             const bool more = serveBuffered(c);
             if (!flush(c))
                 return false;
@@ -384,6 +497,16 @@ struct TcpServing::Impl {
                 break;
         }
         updateInterest(c);
+        // Answers held for later wake the connection when due; those due
+        // already but kept back by the output bound go when it has room.
+        if (!c.held.empty() && c.held.front().at > clock.nowNs())
+            schedule(c, c.held.front().at);
+        // After a bad length field, once the last answer owed is due, the
+        // client has a while to take them, and no longer.
+        if (c.closing && c.closeBy == 0 && c.held.empty()) {
+            c.closeBy = clock.nowNs() + limits.badLengthCloseNs;
+            schedule(c, c.closeBy);
+        }
         return true;
     }
 
@@ -394,13 +517,18 @@ struct TcpServing::Impl {
         if (c.pending() > 0) {
             const ssize_t w = ::send(c.fd, c.out.data() + c.outHead, c.pending(), MSG_NOSIGNAL);
             if (w > 0) {
+                if (limits.reportSent)
+                    reportTaken(c, size_t(w));
                 c.outHead += size_t(w);
                 if (c.outHead == c.out.size()) {
                     c.out.clear();
                     c.outHead = 0;
                 } else if (c.outHead >= 16384) {
-                    c.out.erase(c.out.begin(), c.out.begin() + std::ptrdiff_t(c.outHead));
-                    c.outHead = 0;
+                    // Keeps the part of an answer already sent: until its
+                    // last byte goes, it is reported whole.
+                    const size_t drop = c.outHead - c.frontSent;
+                    c.out.erase(c.out.begin(), c.out.begin() + std::ptrdiff_t(drop));
+                    c.outHead -= drop;
                 }
             } else if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 closeConn(c);
@@ -426,6 +554,21 @@ struct TcpServing::Impl {
         return true;
     }
 
+    // The socket took w more bytes from outHead: the answers it took whole.
+    void reportTaken(Conn &c, size_t w)
+    {
+        size_t at = c.outHead - c.frontSent;
+        size_t taken = c.frontSent + w;
+        while (!c.outAnswers.empty() && taken >= c.outAnswers.front()) {
+            const size_t n = c.outAnswers.front();
+            handler.sent(c.peer, c.out.data() + at, n);
+            at += n;
+            taken -= n;
+            c.outAnswers.pop_front();
+        }
+        c.frontSent = taken;
+    }
+
     void onReadable(Conn &c)
     {
         if (c.shut) {
@@ -443,6 +586,8 @@ struct TcpServing::Impl {
         const ssize_t n = ::read(c.fd, scratch.data(), room < scratch.size() ? room : scratch.size());
         if (n > 0) {
             c.framer.append(scratch.data(), size_t(n));
+            if (limits.idleNs > 0)
+                c.lastInputNs = clock.nowNs();
         } else if (n == 0) {
             c.eof = true;
         } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
@@ -460,38 +605,74 @@ struct TcpServing::Impl {
             pump(c);
     }
 
-    // Releases the answers of c that are due, in order.
-    void release(Conn &c, int64_t now)
+    // Moves the answers of c that are due to its output, in order, as far
+    // as the output bound lets them: the rest go as the client takes its
+    // answers.
+    void releaseHeld(Conn &c)
     {
-        size_t bytes = 0;
-        while (!c.held.empty() && c.held.front().at <= now) {
-            bytes += c.held.front().size;
+        if (c.held.empty())
+            return;
+        const int64_t now = clock.nowNs();
+        while (!c.held.empty() && c.held.front().at <= now && c.pending() < limits.output) {
+            const size_t n = c.held.front().size;
+            const auto from = c.heldBytes.begin() + std::ptrdiff_t(c.heldHead);
+            c.out.insert(c.out.end(), from, from + std::ptrdiff_t(n));
+            if (limits.reportSent)
+                c.outAnswers.push_back(n);
+            c.heldHead += n;
             c.held.pop_front();
         }
-        if (bytes > 0) {
-            const auto from = c.heldBytes.begin() + std::ptrdiff_t(c.heldHead);
-            c.out.insert(c.out.end(), from, from + std::ptrdiff_t(bytes));
-            c.heldHead += bytes;
-            if (c.held.empty()) {
-                c.heldBytes.clear();
-                c.heldHead = 0;
-            } else if (c.heldHead >= 16384) {
-                // A steady stream of late answers may never leave the
-                // buffer empty: drop what was sent from its front.
-                c.heldBytes.erase(c.heldBytes.begin(), c.heldBytes.begin() + std::ptrdiff_t(c.heldHead));
-                c.heldHead = 0;
-            }
+        if (c.held.empty()) {
+            c.heldBytes.clear();
+            c.heldHead = 0;
+        } else if (c.heldHead >= 16384) {
+            // A steady stream of late answers may never leave the
+            // buffer empty: drop what was sent from its front.
+            c.heldBytes.erase(c.heldBytes.begin(), c.heldBytes.begin() + std::ptrdiff_t(c.heldHead));
+            c.heldHead = 0;
         }
-        if (c.shut && now >= c.lingerUntil) {
+    }
+
+    // Whether a time limit of c has passed: the drain after a graceful
+    // close, the grace after a bad length field, or the idle time.
+    bool expired(Conn &c, int64_t now)
+    {
+        if ((c.shut && now >= c.lingerUntil) || (c.closeBy != 0 && now >= c.closeBy))
+            return true;
+        if (limits.idleNs == 0 || now - c.lastInputNs < limits.idleNs)
+            return false;
+        // Not read while it does not take its answers: what waits in the
+        // socket was sent all the same.
+        int unread = 0;
+        if (!(c.interest & EPOLLIN) && ioctl(c.fd, FIONREAD, &unread) == 0 && unread > 0) {
+            c.lastInputNs = now;
+            return false;
+        }
+        return true;
+    }
+
+    // A time of c has come: its held answers, or one of its time limits.
+    void onDue(Conn &c, int64_t now)
+    {
+        if (expired(c, now)) {
             closeConn(c);
             return;
         }
         if (!pump(c))
             return;
-        if (!c.held.empty())
-            schedule(c, c.held.front().at);
-        else if (c.shut)
-            schedule(c, c.lingerUntil);
+        int64_t at = c.scheduledNs;  // pump's, for the held answers
+        auto sooner = [&](int64_t t) {
+            if (at == 0 || t < at)
+                at = t;
+        };
+        if (c.shut)
+            sooner(c.lingerUntil);
+        if (c.closeBy != 0)
+            sooner(c.closeBy);
+        if (limits.idleNs > 0)
+            sooner(c.lastInputNs + limits.idleNs);
+        if (at != 0)
+            schedule(c, at);
     }
 
     void releaseDue()
@@ -506,16 +687,19 @@ struct TcpServing::Impl {
             if (it == conns.end() || it->second->scheduledNs != d.first)
                 continue;  // gone, or rescheduled since
             it->second->scheduledNs = 0;
-            release(*it->second, now);
+            onDue(*it->second, now);
         }
     }
 
     // The timer goes off when the earliest release is due.
     void armTimer()
     {
-        if (due.empty() || due.top().first == armedNs)
+        int64_t next = due.empty() ? 0 : due.top().first;
+        if (mutedUntil != 0 && (next == 0 || mutedUntil < next))
+            next = mutedUntil;
+        if (next == 0 || next == armedNs)
             return;
-        armedNs = due.top().first;
+        armedNs = next;
         int64_t wait = armedNs - clock.nowNs();
         if (wait < 1)
             wait = 1;
@@ -579,6 +763,7 @@ struct TcpServing::Impl {
             }
         }
         releaseDue();
+        unmuteWhenDue();
         armTimer();
         graveyard.clear();
         polling = false;
@@ -592,7 +777,7 @@ struct TcpServing::Impl {
     TcpServingClock &clock;
     std::string err;
     int ep = -1;
-    int spare = -1;  // kept for taking a connection when descriptors run out
+    int64_t mutedUntil = 0;  // listeners muted for want of descriptors: when to try again
     Source timer;
     int64_t armedNs = 0;
     int64_t busyNs = 0;  // when the last turn that handled something ended; 0: idle since
@@ -631,6 +816,13 @@ bool TcpServing::ok() const { return d_->err.empty(); }
 const std::string &TcpServing::error() const { return d_->err; }
 int TcpServing::fd() const { return d_->ep; }
 size_t TcpServing::connectionCount() const { return d_->conns.size(); }
+size_t TcpServing::unsentBytes() const
+{
+    size_t n = 0;
+    for (const auto &c : d_->conns)
+        n += c.second->pending();
+    return n;
+}
 size_t TcpServing::load() const { return d_->live.load(std::memory_order_relaxed); }
 int TcpServing::poll_once(int timeout_ms) { return d_->pollOnce(timeout_ms); }
 

@@ -15,6 +15,11 @@
 // served only as fast as it takes them, and nothing is read from it
 // meanwhile (TCP holds the rest back).
 //
+// Out of descriptors, a server closes the clients waiting to be accepted at
+// once (through one spare descriptor kept for the whole process); when even
+// that fails it stops looking at its listeners for a tenth of a second
+// rather than finding them readable again and again.
+//
 // Linux only (epoll, timerfd, accept4).
 #pragma once
 
@@ -44,6 +49,15 @@ struct TcpServingLimits {
     int acceptBatch = 64;          // connections accepted per readiness of a listener
     int eventBatch = 256;          // readiness events taken per epoll_wait
     int64_t lingerNs = 2000000000; // after a graceful close: how long the client's rest is drained
+    // After a bad length field, from when the last answer owed is due: how
+    // long the client has to take them before the connection is closed
+    // whatever is left.
+    int64_t badLengthCloseNs = 5000000000;
+    // A connection whose client has sent nothing for this long is closed; 0: never.
+    int64_t idleNs = 0;
+    // Tell TcpServingHandler::sent of each answer when the socket takes it,
+    // and unsent of those that a closing connection still held.
+    bool reportSent = false;
     int socketSendBuffer = 0;      // SO_SNDBUF of each connection; 0: the system's own sizing
     // Busy polling. After a turn that handled something, a waiting
     // poll_once keeps looking (yielding the processor between looks) for up
@@ -102,6 +116,12 @@ public:
     // before it have been served; their answers go out, then the connection
     // is closed gracefully.
     virtual void badLength(const TcpPeer &, unsigned length) { (void)length; }
+    // With TcpServingLimits::reportSent: the socket has taken the last byte
+    // of this answer (n bytes).
+    virtual void sent(const TcpPeer &, const uint8_t *answer, size_t n) { (void)answer, (void)n; }
+    // With TcpServingLimits::reportSent: the connection closed before this
+    // answer was taken whole; called before disconnected().
+    virtual void unsent(const TcpPeer &, const uint8_t *answer, size_t n) { (void)answer, (void)n; }
 };
 
 class TcpServing {
@@ -143,6 +163,9 @@ public:
     int poll_once(int timeout_ms);
 
     size_t connectionCount() const;
+    // Answer bytes released to this server's connections and not yet taken
+    // by their sockets.
+    size_t unsentBytes() const;
     // Connections this server serves or has been handed and not taken yet;
     // from any thread.
     size_t load() const;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -97,6 +98,32 @@ int connectTo(const char *host, uint16_t port, int family, int receiveBuffer = 0
 
 void sendAll(int fd, const Bytes &b) { QCOMPARE(::send(fd, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
 
+// n requests for unit, with the transaction numbers 0, 1, 2 ...
+Bytes requests(long n, uint8_t unit)
+{
+    Bytes all;
+    for (long i = 0; i < n; ++i) {
+        const Bytes r = request(uint8_t(i), unit);
+        all.insert(all.end(), r.begin(), r.end());
+    }
+    return all;
+}
+
+// Sends b from a client that reads nothing, turning the loop, until done()
+// or 5 s passed; done() then.
+template <class Done> bool sendDeaf(TcpServing &s, int fd, const Bytes &b, Done done)
+{
+    size_t sent = 0;
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 5000) {
+        const ssize_t n = ::send(fd, b.data() + sent, b.size() - sent, MSG_NOSIGNAL);
+        sent += size_t(std::max<ssize_t>(n, 0));
+        s.poll_once(1);
+    }
+    return done();
+}
+
 // Turns the loop and collects what fd receives until want bytes came, the
 // connection ended (*ended) or ms passed.
 Bytes collect(TcpServing &s, int fd, size_t want, int ms, bool *ended = nullptr)
@@ -130,6 +157,11 @@ private slots:
     void peersOfDualStackListenerShowIpv4();
     void busyPollingIsBoundedInTimeAndConnections();
     void sharedListenerSpreadsConnections();
+    void delayedAnswersKeepTheOutputBound();
+    void timeLimitsCloseConnections_data();
+    void timeLimitsCloseConnections();
+    void outOfDescriptorsNeverSpins_data();
+    void outOfDescriptorsNeverSpins();
 };
 
 void TestTcpServing::delayedAnswersKeepOrderAndBlockNoOne()
@@ -369,6 +401,137 @@ void TestTcpServing::sharedListenerSpreadsConnections()
     }
     QCOMPARE(together.load(), size_t(0));
     QCOMPARE(first.load() + second.load(), size_t(0));
+}
+
+// Late answers all due at once go to the output only as far as its bound;
+// the rest follow as the client takes its answers, in order.
+void TestTcpServing::delayedAnswersKeepTheOutputBound()
+{
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServingLimits limits;
+    limits.output = 4096;
+    limits.delayed = 10000;
+    limits.socketSendBuffer = 8192;
+    TcpServing s(rec, limits, clock);
+    const int l = s.listen("127.0.0.1", 0, nullptr);
+    const int c = connectTo("127.0.0.1", s.port(l), AF_INET, 8192);
+    constexpr long kTotal = 10000;  // 90 000 bytes of answers, all late (unit 9)
+    QVERIFY(sendDeaf(s, c, requests(kTotal, 9), [&] { return rec.served == kTotal; }));
+    clock.now += 100000000;
+    size_t most = 0;
+    Bytes got;
+    for (int turn = 0; got.size() < size_t(kTotal) * 9 && turn < 20000; ++turn) {
+        s.poll_once(1);
+        most = std::max(most, s.unsentBytes());
+        uint8_t buf[65536];
+        const ssize_t n = turn < 20 ? 0 : ::recv(c, buf, sizeof buf, 0);  // deaf at first
+        got.insert(got.end(), buf, buf + std::max<ssize_t>(n, 0));
+    }
+    QVERIFY2(most <= limits.output + TcpAnswer::kMax, qPrintable(QString::number(most)));
+    QCOMPARE(got.size(), size_t(kTotal) * 9);
+    for (long i = 0; i < kTotal; i += 997)
+        QCOMPARE(got[size_t(i) * 9 + 1], uint8_t(i));
+    ::close(c);
+}
+
+void TestTcpServing::timeLimitsCloseConnections_data()
+{
+    QTest::addColumn<int>("idleMs");      // TcpServingLimits::idleNs; 0: none
+    QTest::addColumn<int>("requests");    // sent at once, their answers never read
+    QTest::addColumn<bool>("badLength");  // then a header whose length field is 0x0400
+    QTest::addColumn<int>("againAtMs");   // one more request then; -1: none
+    QTest::addColumn<int>("openAtMs");    // still open then
+    QTest::addColumn<int>("closedAtMs");  // closed by then
+    QTest::newRow("idle") << 1000 << 1 << false << 500 << 1400 << 1500;
+    QTest::newRow("bad length, answers never read") << 0 << 5000 << true << -1 << 4900 << 5000;
+}
+
+// Times of the hand clock from the first request on.
+void TestTcpServing::timeLimitsCloseConnections()
+{
+    QFETCH(int, idleMs);
+    QFETCH(int, requests);
+    QFETCH(bool, badLength);
+    QFETCH(int, againAtMs);
+    QFETCH(int, openAtMs);
+    QFETCH(int, closedAtMs);
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServingLimits limits;
+    limits.idleNs = int64_t(idleMs) * 1000000;
+    limits.socketSendBuffer = 4096;  // with the client's small buffer: the answers stay here
+    TcpServing s(rec, limits, clock);
+    const int c = connectTo("127.0.0.1", s.port(s.listen("127.0.0.1", 0, nullptr)), AF_INET, 4096);
+    const int64_t t0 = clock.now;
+    Bytes all = ::requests(requests, 1);
+    if (badLength)
+        all.insert(all.end(), {0, 0, 0, 0, 0x04, 0x00, 1, 3, 0, 0, 0, 1});
+    QVERIFY(sendDeaf(s, c, all, [&] { return rec.served == requests && rec.bad.size() == size_t(badLength); }));
+    auto openAt = [&](int ms) {
+        clock.now = t0 + int64_t(ms) * 1000000;
+        for (int i = 0; i < 5; ++i)
+            s.poll_once(1);
+        return s.connectionCount() == 1;
+    };
+    if (againAtMs >= 0) {
+        QVERIFY(openAt(againAtMs));
+        QVERIFY(sendDeaf(s, c, request(99, 1), [&] { return rec.served > requests; }));
+    }
+    QVERIFY(openAt(openAtMs));
+    QVERIFY(!openAt(closedAtMs));
+    ::close(c);
+}
+
+void TestTcpServing::outOfDescriptorsNeverSpins_data()
+{
+    QTest::addColumn<bool>("spareSlot");  // the spare descriptor's slot is usable; else no slot at all
+    QTest::newRow("waiting clients shed") << true;
+    QTest::newRow("no slot: listeners rest") << false;
+}
+
+// Two loops sharing a listener while no descriptor can be made: the waiting
+// clients are closed at once through the spare descriptor or, with no slot
+// at all, the loops leave the listener alone for a while instead of finding
+// it readable turn after turn; once descriptors are back, they are served.
+void TestTcpServing::outOfDescriptorsNeverSpins()
+{
+    QFETCH(bool, spareSlot);
+    HandClock clock;
+    Recorder rec(clock);
+    TcpServing a(rec, {}, clock), b(rec, {}, clock);
+    const int l = a.listen("127.0.0.1", 0, nullptr, TcpListenShare::Shared);
+    QVERIFY(l >= 0 && b.join(a, l, nullptr) >= 0);
+    sockaddr_in to{.sin_family = AF_INET, .sin_port = htons(a.port(l)), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    int clients[3], connected = 0, events = 0, shed = 0;
+    for (int &c : clients)
+        c = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(lowest);
+    rlimit low = old;
+    low.rlim_cur = spareSlot ? rlim_t(lowest) : 1;
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &low) == 0);
+    for (int c : clients)
+        connected += ::connect(c, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+    for (int turn = 0; turn < 20; ++turn)
+        events += a.poll_once(0) + b.poll_once(0);
+    for (int c : clients) {
+        pollfd p{.fd = c, .events = POLLIN, .revents = 0};
+        char byte;
+        shed += poll(&p, 1, spareSlot ? 1000 : 0) == 1 && ::recv(c, &byte, 1, MSG_DONTWAIT) <= 0;
+    }
+    setrlimit(RLIMIT_NOFILE, &old);
+    QCOMPARE(connected, 3);
+    QVERIFY2(events <= 6, qPrintable(QString::number(events)));
+    QCOMPARE(shed, spareSlot ? 3 : 0);
+    clock.now += 200000000;  // the loops look again
+    for (int turn = 0; turn < 100 && !spareSlot && a.connectionCount() + b.connectionCount() < 3; ++turn)
+        events += a.poll_once(2) + b.poll_once(2);
+    QCOMPARE(a.connectionCount() + b.connectionCount(), size_t(spareSlot ? 0 : 3));
+    for (int c : clients)
+        ::close(c);
 }
 
 QTEST_GUILESS_MAIN(TestTcpServing)
