@@ -108,6 +108,9 @@ void SerialServing::stop()
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
+    for (const Pending &p : pending_)
+        service_.serialUnsent(profile(), endpoint_.device, p.bytes.data(), p.bytes.size());
+    pending_.clear();
     if (open_) {
         default_serial_link().close(port_);
         open_ = false;
@@ -116,18 +119,28 @@ void SerialServing::stop()
 
 void SerialServing::serve(const uint8_t *request, int32_t length)
 {
-    SlaveService::SerialAnswer a = service_.serveSerial(
-        endpoint_.mode == SerialMode::Rtu ? kSlaveRtuProfile : kSlaveAsciiProfile, endpoint_.device, request,
-        size_t(length < 0 ? 0 : length));
+    SlaveService::SerialAnswer a =
+        service_.serveSerial(profile(), endpoint_.device, request, size_t(length < 0 ? 0 : length));
     if (a.bytes.empty())
         return;
     if (a.releaseNs == 0 && pending_.empty()) {
-        default_serial_link().write(port_, a.bytes.data(), int32_t(a.bytes.size()));
+        send(a.bytes);
         return;
     }
     if (pending_.size() >= kPendingMax)
         sendDue(true);
     pending_.push_back({a.releaseNs, std::move(a.bytes)});
+}
+
+const SlaveProfile &SerialServing::profile() const
+{
+    return endpoint_.mode == SerialMode::Rtu ? kSlaveRtuProfile : kSlaveAsciiProfile;
+}
+
+void SerialServing::send(const std::vector<uint8_t> &answer)
+{
+    default_serial_link().write(port_, answer.data(), int32_t(answer.size()));
+    service_.serialSent(profile(), endpoint_.device, answer.data(), answer.size());
 }
 
 // Sends the held answers that are due (all: the first one whatever its time),
@@ -136,8 +149,7 @@ void SerialServing::sendDue(bool all)
 {
     const int64_t now = now_ns();
     while (!pending_.empty() && (all || pending_.front().at <= now)) {
-        const Pending &p = pending_.front();
-        default_serial_link().write(port_, p.bytes.data(), int32_t(p.bytes.size()));
+        send(pending_.front().bytes);
         pending_.pop_front();
         all = false;
     }

@@ -36,6 +36,9 @@ private:
     void run();
     void serve(const uint8_t *request, int32_t length);
     void sendDue(bool all);
+    // Writes an answer to the line, and logs it.
+    void send(const std::vector<uint8_t> &answer);
+    const SlaveProfile &profile() const;
 
     struct Pending {
         int64_t at;

@@ -139,7 +139,7 @@ std::string parse_exception(const std::string &v, SlaveOptions &o)
     return "use 01, 02, 03, 04, 06 or 0B";
 }
 
-std::string parse_duration(const std::string &v, SlaveOptions &o)
+std::string parse_seconds(const std::string &v, double &into)
 {
     // Seconds, fractions allowed: "0.5", "30".
     if (v.empty() || v.size() > 16 || v.find_first_not_of("0123456789.") != std::string::npos)
@@ -149,7 +149,7 @@ std::string parse_duration(const std::string &v, SlaveOptions &o)
     const double s = std::strtod(v.c_str(), &end);
     if (errno != 0 || end != v.c_str() + v.size() || !(s > 0) || s > 1e6)
         return "a number of seconds greater than 0, at most 1000000";
-    o.durationS = s;
+    into = s;
     return {};
 }
 
@@ -249,7 +249,10 @@ const OptionRule kRules[] = {
          o.log = true;
          return {};
      }},
-    {.name = "--duration", .takesValue = true, .set = parse_duration},
+    {.name = "--duration", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) { return parse_seconds(v, o.durationS); }},
+    {.name = "--idle-timeout", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) { return parse_seconds(v, o.idleTimeoutS); }},
 };
 
 }  // namespace
@@ -314,6 +317,8 @@ SlaveCommand parse_slave_command(const std::vector<std::string> &args)
     const SlaveOptions &o = cmd.options;
     if (o.serial.empty() && !lineOptions.empty())
         return refuse(lineOptions.front() + ": applies only to --rtu or --ascii");
+    if (o.tcp.empty() && o.idleTimeoutS > 0)
+        return refuse("--idle-timeout: applies only to --tcp");
     if (o.tcp.empty() && o.serial.empty())
         cmd.action = SlaveCommand::NoTransport;
     return cmd;
@@ -361,15 +366,21 @@ std::string slave_help_text()
            "\n"
            "Running:\n"
            "  --log                 one line per event on stdout, with the traffic\n"
-           "                        history's format\n"
+           "                        history's format; an answer is logged when it is\n"
+           "                        sent; lines that stdout does not take in time are\n"
+           "                        dropped and counted, never waited for\n"
            "  --duration S          exit by itself after S seconds\n"
+           "  --idle-timeout S      close a TCP connection whose client has sent nothing\n"
+           "                        for S seconds (default: never)\n"
            "  --help                print this text and exit\n"
            "  --version             print the version and exit\n"
            "\n"
-           "SIGINT and SIGTERM end it cleanly: the tables are saved (--save), a line of\n"
-           "the counters goes to stderr, and the exit status is 0.\n"
+           "SIGINT and SIGTERM end it cleanly within two seconds, read or not its output:\n"
+           "the tables are saved (--save), a line of the counters goes to stderr (with\n"
+           "the --log lines dropped, if any), and the exit status is 0.\n"
            "Exit status: 0 when ended by a signal or --duration; 1 when a port or device\n"
            "cannot be opened, or the tables could not be saved on exit; 2 for a bad option\n"
            "or value (a --load file that cannot be read or holds a bad line, a --save\n"
-           "file in a directory that cannot be written), or no transport.\n";
+           "file that cannot be replaced, such as a directory or a file in a directory\n"
+           "that cannot be written), or no transport.\n";
 }

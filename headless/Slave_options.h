@@ -50,6 +50,7 @@ struct SlaveOptions {
 
     bool log = false;
     double durationS = 0;   // 0: until a signal
+    double idleTimeoutS = 0; // TCP connections that sent nothing for this long are closed; 0: never
 
     // What the line of a serial endpoint in this mode runs at: the settings
     // given, the mode's defaults for the rest (RTU 9600 N 8 1, ASCII 9600 O 7 1).

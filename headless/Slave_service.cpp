@@ -26,6 +26,11 @@ TrafficSource tcp_source(const TcpPeer &peer)
     return {.framing = Traffic_framing::Tcp, .peer = tcp_peer_endpoint(peer.text), .device = {}};
 }
 
+TrafficSource serial_source(const SlaveProfile &profile, const std::string &device)
+{
+    return {.framing = traffic_framing(profile.framing), .peer = {}, .device = device};
+}
+
 }  // namespace
 
 SlaveService::SlaveService(const SlaveOptions &options, TrafficLog &log, TcpServingClock &clock)
@@ -77,8 +82,6 @@ SlaveBenchReply SlaveService::run(const SlaveProfile &profile, const TrafficSour
             if (e.type == SlaveEvent::Log && !starts_with(e.text, profile.queryCaption) &&
                 !starts_with(e.text, profile.responseCaption) && !starts_with(e.text, profile.exceptionCaption))
                 log_.event(from, std::move(e.text));
-        if (out.reply.sent())
-            log_.frame(Traffic_direction::Tx, from, out.reply.response.data(), out.reply.response.size());
     }
     return out;
 }
@@ -115,11 +118,20 @@ void SlaveService::badLength(const TcpPeer &peer, unsigned length)
         log_.event(tcp_source(peer), strformat("Mod Slave TCP length field error len=%u, connection closed", length));
 }
 
+void SlaveService::sent(const TcpPeer &peer, const uint8_t *answer, size_t n)
+{
+    log_.frame(Traffic_direction::Tx, tcp_source(peer), answer, n);
+}
+
+void SlaveService::unsent(const TcpPeer &peer, const uint8_t *answer, size_t n)
+{
+    log_.event(tcp_source(peer), "Answer not sent: the connection closed first", answer, n);
+}
+
 SlaveService::SerialAnswer SlaveService::serveSerial(const SlaveProfile &profile, const std::string &device,
                                                      const uint8_t *request, size_t n)
 {
-    const TrafficSource from{.framing = traffic_framing(profile.framing), .peer = {}, .device = device};
-    SlaveBenchReply out = run(profile, from, request, n);
+    SlaveBenchReply out = run(profile, serial_source(profile, device), request, n);
     SerialAnswer a;
     if (out.reply.sent()) {
         a.bytes = std::move(out.reply.response);
@@ -140,4 +152,18 @@ void SlaveService::serialNote(const std::string &device, const std::string &text
     // An event line shows no frame, so the framing it is formatted in does
     // not matter; the device says which line it came from.
     log_.event({.framing = Traffic_framing::Rtu, .peer = {}, .device = device}, text);
+}
+
+void SlaveService::serialSent(const SlaveProfile &profile, const std::string &device, const uint8_t *answer,
+                              size_t n)
+{
+    if (log_.on())
+        log_.frame(Traffic_direction::Tx, serial_source(profile, device), answer, n);
+}
+
+void SlaveService::serialUnsent(const SlaveProfile &profile, const std::string &device, const uint8_t *answer,
+                                size_t n)
+{
+    if (log_.on())
+        log_.event(serial_source(profile, device), "Answer not sent: the line closed first", answer, n);
 }

@@ -1,6 +1,8 @@
 // The one set of slave tables that every transport of quillan-slave serves,
 // through the stations' serving entry point (unit filter, engine, injected
-// faults, counters), with the traffic log.
+// faults, counters), with the traffic log. An answer is logged (TX) when it
+// is handed to the socket or the line, not when it is made: a delayed one
+// later, and one never sent as a "--" line that says so.
 //
 // TCP requests come from the serving loop's thread, serial requests from one
 // thread per serial line. One lock covers the tables and the bench, so each
@@ -30,6 +32,8 @@ public:
     void connected(const TcpPeer &peer) override;
     void disconnected(const TcpPeer &peer) override;
     void badLength(const TcpPeer &peer, unsigned length) override;
+    void sent(const TcpPeer &peer, const uint8_t *answer, size_t n) override;
+    void unsent(const TcpPeer &peer, const uint8_t *answer, size_t n) override;
 
     struct SerialAnswer {
         std::vector<uint8_t> bytes;  // empty: nothing goes out
@@ -40,6 +44,9 @@ public:
                              size_t n);
     // A receiver's own line (a request too long, a time-out).
     void serialNote(const std::string &device, const std::string &text);
+    // An answer written to the line, or never written (the line closed first).
+    void serialSent(const SlaveProfile &profile, const std::string &device, const uint8_t *answer, size_t n);
+    void serialUnsent(const SlaveProfile &profile, const std::string &device, const uint8_t *answer, size_t n);
 
     SlaveStats stats() const;
     // A copy taken under the lock: whole against every request.

@@ -28,8 +28,21 @@ Traffic_endpoint tcp_peer_endpoint(std::string_view text)
     return Traffic_endpoint::parse(host, uint16_t(p)).value_or(Traffic_endpoint{});
 }
 
-TrafficLog::TrafficLog(FILE *out)
-    : out_(out), rtu_(Traffic_framing::Rtu, Traffic_side::Slave, {}, 1),
+namespace {
+
+std::string dropped_notice(uint64_t dropped)
+{
+    const Traffic_history format(Traffic_framing::Tcp, Traffic_side::Slave, {}, 1);
+    Traffic_event e;
+    e.time_ms = wall_clock_ms();
+    e.text = std::to_string(dropped) + " log lines dropped: the output was not read in time";
+    return format.line(e) + '\n';
+}
+
+}  // namespace
+
+TrafficLog::TrafficLog(int fd, size_t queueBytes)
+    : out_(fd, queueBytes, dropped_notice), rtu_(Traffic_framing::Rtu, Traffic_side::Slave, {}, 1),
       ascii_(Traffic_framing::Ascii, Traffic_side::Slave, {}, 1),
       tcp_(Traffic_framing::Tcp, Traffic_side::Slave, {}, 1)
 {
@@ -37,7 +50,7 @@ TrafficLog::TrafficLog(FILE *out)
 
 void TrafficLog::frame(Traffic_direction direction, const TrafficSource &from, const uint8_t *bytes, size_t n)
 {
-    if (!out_)
+    if (!on())
         return;
     Traffic_event e;
     e.direction = direction;
@@ -47,12 +60,14 @@ void TrafficLog::frame(Traffic_direction direction, const TrafficSource &from, c
     write(from, std::move(e));
 }
 
-void TrafficLog::event(const TrafficSource &from, std::string text)
+void TrafficLog::event(const TrafficSource &from, std::string text, const uint8_t *bytes, size_t n)
 {
-    if (!out_)
+    if (!on())
         return;
     Traffic_event e;
     e.direction = Traffic_direction::Event;
+    if (bytes)
+        e.data.assign(reinterpret_cast<const char *>(bytes), std::min(n, Traffic_history::kMaxData));
     // One line per event whatever the text holds.
     std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
     e.text = std::move(text);
@@ -70,7 +85,5 @@ void TrafficLog::write(const TrafficSource &from, Traffic_event &&e)
                                                                              : tcp_;
     std::string line = format.line(e);
     line += '\n';
-    std::lock_guard<std::mutex> lock(mu_);
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fflush(out_);
+    out_.push(std::move(line));
 }

@@ -17,11 +17,14 @@
 #include <set>
 #include <string>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "Line_writer.h"
+#include "Replaced_file.h"
 #include "Serial_serving.h"
 #include "Slave_options.h"
 #include "Slave_service.h"
@@ -37,15 +40,35 @@ int fail(int status, const std::string &text)
     return status;
 }
 
-// A --save file is written only on exit: a directory it cannot be written in
-// is found out now, not after the run whose tables it was to keep.
+// After a stop signal: how long the --log lines still queued may take to be
+// written, then how long the lines for stderr may wait for room. Together
+// they keep the end within two seconds, read or not the output.
+constexpr int kLogDrainMs = 500;
+constexpr int kStderrWaitMs = 250;
+
+// A --save file is written only on exit: a directory it cannot be written in,
+// or a target that cannot be replaced (a directory), is found out now, not
+// after the run whose tables it was to keep.
 std::string save_problem(const std::string &path)
 {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     if (access(dir.c_str(), W_OK | X_OK) != 0)
         return "cannot write in " + dir + ": " + std::strerror(errno);
+    if (const std::string why = replaceable_problem(path); !why.empty())
+        return path + ": " + why;
     return {};
+}
+
+// Every connection is a descriptor: at the usual soft limit of 1024 a few
+// hundred idle clients would use them up long before the connection bound.
+void raise_descriptor_limit()
+{
+    rlimit rl{};
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+        rl.rlim_cur = rl.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &rl);
+    }
 }
 
 // Set by a stop signal, by the end of --duration or by a serving loop that
@@ -81,12 +104,13 @@ std::string endpoint_text(const std::string &host, uint16_t port)
 
 // Stops serving, then saves: every serial line is stopped and every
 // connection closed before the tables are copied, so each write that was
-// answered is in the file and nothing can change them after the copy. The
-// line of counters goes to stderr; a save that fails is told and makes the
-// status 1.
+// answered is in the file and nothing can change them after the copy. Then
+// the log is given a bounded time to be written out. The line of counters
+// goes to stderr, with the log lines dropped if any; a save that fails is
+// told and makes the status 1, as does a failure (a line of its own).
 int finish(SlaveService &service, std::vector<std::unique_ptr<TcpServing>> &servings,
            std::vector<std::thread> &loops, StopFlag &stop, std::vector<std::unique_ptr<SerialServing>> &lines,
-           const SlaveOptions &o, int status)
+           TrafficLog &log, const SlaveOptions &o, const std::string &failure)
 {
     stop.set();
     for (std::thread &t : loops)
@@ -95,11 +119,20 @@ int finish(SlaveService &service, std::vector<std::unique_ptr<TcpServing>> &serv
         line->stop();
     for (auto &serving : servings)
         serving->closeAll();
-    std::fprintf(stderr, "quillan-slave: %s\n", service.stats().label().c_str());
+    std::string saveProblem;
     if (!o.saveFile.empty())
-        if (const std::string problem = save_tables_csv_file(o.saveFile, service.tables()); !problem.empty())
-            return fail(1, "--save: " + problem);
-    return status;
+        saveProblem = save_tables_csv_file(o.saveFile, service.tables());
+    const uint64_t dropped = log.close(kLogDrainMs);
+    std::string text = "quillan-slave: " + service.stats().label() + "\n";
+    if (dropped > 0)
+        text += "quillan-slave: --log: " + std::to_string(dropped) + " lines dropped, stdout was not read in time\n";
+    if (!saveProblem.empty())
+        text += "quillan-slave: --save: " + saveProblem + "\n";
+    if (!failure.empty())
+        text += "quillan-slave: " + failure + "\n";
+    // A stderr nobody reads must not hold up the end either.
+    write_within(STDERR_FILENO, text, kStderrWaitMs);
+    return saveProblem.empty() && failure.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -126,6 +159,7 @@ int main(int argc, char **argv)
         if (const std::string problem = save_problem(o.saveFile); !problem.empty())
             return fail(2, "--save: " + problem);
 
+    raise_descriptor_limit();
     // A client or a log reader that goes away must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
     // SIGINT and SIGTERM arrive through a descriptor in the serving loop's
@@ -143,7 +177,7 @@ int main(int argc, char **argv)
     if (stop.wake < 0)
         return fail(1, "eventfd: " + std::string(std::strerror(errno)));
 
-    TrafficLog log(o.log ? stdout : nullptr);
+    TrafficLog log(o.log ? STDOUT_FILENO : -1);
     SlaveService service(o, log);
     service.setTables(initial);
 
@@ -164,6 +198,8 @@ int main(int argc, char **argv)
     limits.spinNs = 100000;
     limits.spinConnections = cores > 1 ? size_t(cores - 1) : 0;
     limits.groupConnections = &connections;
+    limits.reportSent = o.log;
+    limits.idleNs = int64_t(std::llround(o.idleTimeoutS * 1e9));
     std::vector<std::unique_ptr<TcpServing>> servings;
     limits.placeConnection = [&servings]() -> TcpServing * {
         TcpServing *least = nullptr;
@@ -254,9 +290,7 @@ int main(int argc, char **argv)
             break;
         }
     }
-    if (const int e = stop.failure) {
-        finish(service, servings, loops, stop, lines, o, 1);
-        return fail(1, "epoll_wait: " + std::string(std::strerror(e)));
-    }
-    return finish(service, servings, loops, stop, lines, o, 0);
+    const int e = stop.failure;
+    return finish(service, servings, loops, stop, lines, log, o,
+                  e ? "epoll_wait: " + std::string(std::strerror(e)) : std::string());
 }

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Peers.h"
@@ -44,6 +45,7 @@ public:
                running();
     }
     bool running() const { return p_.state() == QProcess::Running; }
+    qint64 pid() const { return p_.processId(); }
     // VmRSS of the running program, as /proc writes it ("3456 kB").
     QString residentMemory() const
     {
@@ -215,6 +217,9 @@ private slots:
     void badTableFiles();
     void loadAndSaveRoundTrip();
     void sigtermWithSaveLosesNothingAnswered();
+    void unreadOutputNeverStallsServingOrEnd();
+    void logStampsAnswersWhenSent();
+    void descriptorLimitRaised();
 };
 
 void TestHeadlessSlave::badOptions_data()
@@ -245,6 +250,7 @@ void TestHeadlessSlave::badOptions_data()
     QTest::newRow("corrupt without a line") << (tcp + QStringList{"--corrupt"}) << "--corrupt";
     QTest::newRow("flag with a value") << (tcp + QStringList{"--log=yes"}) << "--log";
     QTest::newRow("duration 0") << (tcp + QStringList{"--duration", "0"}) << "--duration 0";
+    QTest::newRow("idle timeout without tcp") << QStringList{"--rtu", "COM1", "--idle-timeout", "5"} << "--idle-timeout";
 }
 
 void TestHeadlessSlave::badOptions()
@@ -273,7 +279,7 @@ void TestHeadlessSlave::helpAndVersion()
     for (const char *option : {"--tcp [HOST:]PORT", "--rtu DEVICE", "--ascii DEVICE", "--baud N", "--parity N|E|O",
                                "--data-bits 7|8", "--stop-bits 1|2", "--unit LIST", "--load FILE.csv",
                                "--save FILE.csv", "--delay MS", "--drop-every N", "--exception CODE", "--corrupt",
-                               "--log", "--duration S", "--help", "--version"})
+                               "--log", "--duration S", "--idle-timeout S", "--help", "--version"})
         QVERIFY2(help.out.contains(option), option);
     const Finished version = runToEnd({"--version"});
     QCOMPARE(version.status, 0);
@@ -599,6 +605,7 @@ void TestHeadlessSlave::badTableFiles_data()
                                   << "--load: cannot open DIR/none.csv: No such file or directory";
     QTest::newRow("save in no directory") << "--save" << "" << "DIR/none/t.csv"
                                           << "--save: cannot write in DIR/none: No such file or directory";
+    QTest::newRow("save to a directory") << "--save" << "" << "DIR" << "--save: DIR: Is a directory";
 }
 
 void TestHeadlessSlave::badTableFiles()
@@ -683,6 +690,111 @@ void TestHeadlessSlave::sigtermWithSaveLosesNothingAnswered()
         if (answered[size_t(a)])
             want += QString("%1,%2\n").arg(40001 + a).arg(int16_t(answered[size_t(a)]));
     QCOMPARE(readFile(out), want);
+}
+
+// --log into a stdout nobody reads, and at the end a stderr that is full
+// too: all 10 000 requests are served, and SIGTERM ends the program within
+// 2 s with its tables saved.
+void TestHeadlessSlave::unreadOutputNeverStallsServingOrEnd()
+{
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/out", err = dir.path() + "/err", saved = dir.path() + "/t.csv";
+    QVERIFY(mkfifo(qPrintable(out), 0600) == 0 && mkfifo(qPrintable(err), 0600) == 0);
+    // Read ends held open, so that the program can open the write ends.
+    const int outR = open(qPrintable(out), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int errR = open(qPrintable(err), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(outR >= 0 && errR >= 0);
+    const quint16 port = freeLoopbackPort();
+    QProcess p;
+    p.setStandardOutputFile(out);
+    p.setStandardErrorFile(err);
+    p.start(slaveProgram(), {"--tcp", QString::number(port), "--log", "--save", saved});
+    char started[64] = {};
+    QVERIFY(waitUntil([&] { return read(errR, started, sizeof started - 1) > 0 && strstr(started, "serving"); }, 10000));
+    QElapsedTimer t;
+    t.start();
+    int answered = 0;
+    {
+        Libmodbus mb(modbus_new_tcp("127.0.0.1", port));
+        QVERIFY(mb.ok());
+        modbus_set_response_timeout(mb.ctx(), 1, 0);
+        while (answered < 10000 && modbus_write_register(mb.ctx(), answered % 100, uint16_t(answered)) == 1)
+            ++answered;
+    }
+    QCOMPARE(answered, 10000);
+    const qint64 servingMs = t.elapsed();
+    const int errW = open(qPrintable(err), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(errW >= 0);
+    while (write(errW, "x", 1) == 1) {
+    }
+    t.restart();
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+    qInfo("stdout not read: 10000 requests served in %lld ms; with stderr full too, ended %lld ms after SIGTERM",
+          servingMs, t.elapsed());
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(p.exitCode(), 0);
+    QString want;
+    for (int a = 0; a < 100; ++a)
+        want += QString("%1,%2\n").arg(40001 + a).arg(9900 + a);
+    QCOMPARE(readFile(saved), want);
+    for (int fd : {outR, errR, errW})
+        ::close(fd);
+}
+
+// --log with --delay: a TX line carries the time the answer went out, and
+// an answer whose client left first gets a line that says it was not sent.
+void TestHeadlessSlave::logStampsAnswersWhenSent()
+{
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY(slave.start({"--tcp", QString::number(port), "--delay", "300", "--log"}, 1));
+    QTcpSocket c;
+    c.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(c.waitForConnected(3000));
+    c.write(QByteArray::fromHex("000100000006010300000001"));
+    QVERIFY(c.waitForReadyRead(3000));
+    c.write(QByteArray::fromHex("000200000006010300000001"));
+    QVERIFY(waitUntil([&] { return slave.out().count(" RX ") == 2; }));
+    const linger reset{.l_onoff = 1, .l_linger = 0};
+    setsockopt(int(c.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    c.abort();  // a reset, long before the second answer is due
+    QVERIFY(waitUntil([&] { return slave.out().contains("DisConnect"); }));
+    QCOMPARE(slave.terminate(), 0);
+    const QStringList log = slave.out().split('\n', Qt::SkipEmptyParts);
+    auto timeOf = [&](const QString &pattern) {
+        const QStringList found = log.filter(QRegularExpression(pattern));
+        return QDateTime::fromString(found.value(0).left(23), "yyyy-MM-dd HH:mm:ss.zzz");
+    };
+    const QDateTime rx = timeOf(" RX \\S+ 00 01 "), tx = timeOf(" TX \\S+ 00 01 ");
+    QVERIFY2(rx.isValid() && tx.isValid() && rx.msecsTo(tx) >= 290, qPrintable(log.join('\n')));
+    QCOMPARE(log.filter(" TX ").size(), 1);
+    QCOMPARE(log.filter(QRegularExpression(" -- \\S+ 00 02 00 00 00 05 01 03 02 00 00  Answer not sent: the "
+                                           "connection closed first$"))
+                 .size(),
+             1);
+}
+
+// A connection is a descriptor: the soft limit of open files goes up to
+// the hard one.
+void TestHeadlessSlave::descriptorLimitRaised()
+{
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    if (old.rlim_max <= 1024)
+        QSKIP("the hard limit of open files is 1024 or less here");
+    rlimit low = old;
+    low.rlim_cur = 1024;
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &low) == 0);
+    SlaveRun slave;
+    const bool started = slave.start({"--tcp", QString::number(freeLoopbackPort())}, 1);
+    setrlimit(RLIMIT_NOFILE, &old);
+    QVERIFY(started);
+    const auto m = QRegularExpression("Max open files +(\\d+) +(\\d+)")
+                       .match(readFile(QString("/proc/%1/limits").arg(slave.pid())));
+    QVERIFY(m.hasMatch());
+    QCOMPARE(m.captured(1).toULongLong(), quint64(old.rlim_max));
+    QCOMPARE(slave.terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessSlave)
