@@ -533,6 +533,19 @@ void MasterWindow::stopPolling(bool linkGone)
     }
 }
 
+void MasterWindow::linkLost(bool showBox)
+{
+    // Polling stops first, so that the end of the exchange in flight sends
+    // nothing more. Writes still queued after polling stopped need the link too.
+    const bool polling = pollOn();
+    if (polling || session_.pendingWrites() > 0)
+        stopPolling(true);
+    if (session_.scheduler().busy())
+        exchangeOver();
+    if (polling && showBox)
+        show_message_box(notOpenText());
+}
+
 void MasterWindow::PollBoxToggled(bool on)
 {
     session_.scheduler().setPoll(on);

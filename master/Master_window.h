@@ -87,6 +87,10 @@ protected:
     // Unticks "Poll" (a check failed, the link is gone); linkGone: the
     // queued writes cannot go out either.
     void stopPolling(bool linkGone = false);
+    // The link went (port closed, connection lost): polling stops, the
+    // queued writes go with one Memo2 line, the exchange in flight ends;
+    // showBox: a station that was polling says the link is not open.
+    void linkLost(bool showBox);
     bool pollOn() const { return PollBox->isChecked(); }
     int64_t now() const;
     ValueFormat valueFormat() const;

@@ -92,6 +92,13 @@ void SerialMasterWindow::BitBtn5Click()
         traffic_.event(strformat("COM%d closed", ports_.usedPort));
         BitBtn4->setEnabled(true);
         BitBtn5->setEnabled(false);
+        // Polling and the queued writes end with the port, as with a lost
+        // connection; a one-shot exchange in flight runs to its time-out.
+        if (pollOn() || session_.pendingWrites() > 0) {
+            Timer1->stop();
+            stopWatchingPort();
+            linkLost(true);
+        }
     } else {
         show_status_message(strformat("Close COM%d port error !!!!!", ports_.usedPort));
     }
