@@ -477,9 +477,12 @@ void MasterWindow::PollTimerTimer()
     kick();
 }
 
-void MasterWindow::answerShown(int code)
+void MasterWindow::answerShown(int code, int64_t responseMs)
 {
-    session_.answered(now(), code);
+    if (responseMs >= 0)
+        session_.answeredIn(responseMs, code);
+    else
+        session_.answered(now(), code);
     const WriteJob *job = session_.lastWrite();
     if (job && code == job->function && (code == 15 || code == 16))
         show_block_write(*StringGrid1, request_, *job);

@@ -73,9 +73,11 @@ protected:
     void sendWrite();
 
     // What the stations report of an exchange.
-    // A checked answer was decoded into the grid; code: its function code.
-    // Counts it, shows a block write's values and the value format.
-    void answerShown(int code);
+    // A checked answer was decoded into the grid; code: its function code;
+    // responseMs: as the station measured it, or -1 for the time since the
+    // request was written. Counts it, shows a block write's values and the
+    // value format.
+    void answerShown(int code, int64_t responseMs = -1);
     // A checksum, LRC or length error.
     void answerFailed();
     // No answer in time: counted; true when the exchange was polled, so that
