@@ -55,7 +55,7 @@ void TMSASC_Form::showAnswer()
 {
     show_ascii_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
                         write_.value);
-    answerShown(ascii_answer_code(receiver_.data(), receiver_.length()));
+    answerShown(ascii_answer_code(receiver_.data(), receiver_.length()), responseMs());
 }
 
 std::string TMSASC_Form::overflowText() const

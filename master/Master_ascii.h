@@ -23,7 +23,7 @@ protected:
     AnswerCheck checkAnswer() override
     {
         // Recorded as received: the check upper-cases the text in place.
-        traffic_.rx(receiver_.data(), size_t(receiver_.length()));
+        recordAnswer(receiver_.data(), receiver_.length());
         return receiver_.checkAnswer();
     }
     void showAnswer() override;

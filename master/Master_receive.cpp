@@ -9,14 +9,6 @@
 
 namespace {
 
-constexpr int32_t kDayMs = 86400000;
-
-// Milliseconds from `from` to `to` on the clock of the day, across midnight.
-int32_t ms_between(int32_t from, int32_t to)
-{
-    return ((to - from) % kDayMs + kDayMs) % kDayMs;
-}
-
 // One look reads at most this many chunks, so that a line that never stops
 // cannot hold the window in one look; what is left wakes it again at once.
 constexpr int kChunk = 128;
@@ -24,17 +16,24 @@ constexpr int kChunksPerLook = 8;
 
 }  // namespace
 
-int32_t ms_of_day(const ClockFields &c)
+int32_t character_bits(int32_t dataBits, char parity, int32_t stopBits)
 {
-    return ((int32_t(c.hour) * 60 + c.minute) * 60 + c.second) * 1000 + c.msec;
+    return 1 + (dataBits == 7 ? 7 : 8) + (parity == 'O' || parity == 'E' ? 1 : 0) + (stopBits == 2 ? 2 : 1);
+}
+
+int32_t line_time_ms(int32_t n, int32_t baud, int32_t dataBits, char parity, int32_t stopBits)
+{
+    if (baud <= 0 || n <= 0)
+        return 0;
+    const int64_t bits = int64_t(n) * character_bits(dataBits, parity, stopBits);
+    return int32_t((bits * 1000 + baud - 1) / baud);
 }
 
 int32_t rtu_silence_ms(int32_t baud, int32_t dataBits, char parity, int32_t stopBits)
 {
     if (baud <= 0)
         return 2;
-    // Start bit, data bits, parity bit when there is one, stop bits.
-    const int64_t bits = 1 + (dataBits == 7 ? 7 : 8) + (parity == 'O' || parity == 'E' ? 1 : 0) + (stopBits == 2 ? 2 : 1);
+    const int64_t bits = character_bits(dataBits, parity, stopBits);
     const int64_t ms = (35 * bits * 1000 + 10LL * baud - 1) / (10LL * baud);  // 3.5 characters, rounded up
     return int32_t(std::max<int64_t>(2, ms));
 }
@@ -59,6 +58,19 @@ int32_t rtu_answer_length(const uint8_t *request, int32_t n)
     default:
         return 0;
     }
+}
+
+int32_t discard_waiting(SerialLink &link, int32_t port, std::string &dropped)
+{
+    dropped.clear();
+    char chunk[kChunk];
+    while (dropped.size() < size_t(kMaxDiscard)) {
+        const int32_t n = link.read(port, chunk, kChunk);
+        if (n <= 0)
+            break;
+        dropped.append(chunk, size_t(n));
+    }
+    return int32_t(dropped.size());
 }
 
 void RtuReceiver::expect(const uint8_t *request, int32_t n, int32_t silenceMs)
@@ -86,9 +98,8 @@ bool RtuReceiver::complete() const
     return expected_ > 0 && fill_ == expected_ && crcHolds(fill_);
 }
 
-ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port)
+ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port, int64_t now)
 {
-    const int32_t now = ms_of_day(clock_);
     taken_ = 0;
     nextLook_ = 0;
     switch (state_) {
@@ -96,7 +107,9 @@ ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port)
         fill_ = 0;
         std::memset(buf_, 0, sizeof buf_);
         polls_ = 0;
-        startMs_ = now;
+        // The second for the answer starts once the request has left the line.
+        startMs_ = std::max(now, timing_.requestEnd());
+        timing_.restart();
         state_ = WaitFirst;
         [[fallthrough]];
     case WaitFirst:
@@ -113,8 +126,10 @@ ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port)
             std::memcpy(buf_ + fill_, chunk, size_t(n));
             fill_ += n;
             taken_ += n;
+            timing_.took(n);
         }
         if (taken_ > 0) {
+            timing_.observe(0, now);
             lastMs_ = now;
             state_ = Receive;
             if (complete()) {
@@ -123,22 +138,22 @@ ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port)
             }
         }
         if (state_ == WaitFirst) {
-            const int32_t waited = ms_between(startMs_, now);
+            const int64_t waited = now - startMs_;
             if (waited >= kTimeOutMs) {
                 state_ = Start;
                 return ReceiveEvent::TimeOut;
             }
-            nextLook_ = kTimeOutMs - waited;
+            nextLook_ = int32_t(kTimeOutMs - waited);
             return ReceiveEvent::None;
         }
         // The clock counts whole milliseconds: one more makes sure the line
         // was really quiet for the full silence.
-        const int32_t quiet = ms_between(lastMs_, now);
+        const int64_t quiet = now - lastMs_;
         if (quiet > silenceMs_) {
             state_ = Finish;
             return ReceiveEvent::Check;
         }
-        nextLook_ = silenceMs_ + 1 - quiet;
+        nextLook_ = int32_t(silenceMs_ + 1 - quiet);
         return ReceiveEvent::None;
     }
     case Finish:
@@ -152,26 +167,32 @@ ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port)
 
 ReceiveEvent RtuReceiver::tick(SerialLink &link, int32_t port)
 {
-    link.now(clock_);
+    const int64_t mono = link.monotonicMs();
     if (fast_)
-        return look(link, port);
+        return look(link, port, mono);
+    link.now(clock_);
     const int16_t now = int16_t(clock_.second * 100 + clock_.msec / 10);
     switch (state_) {
     case Start:
         fill_ = 0;
         std::memset(buf_, 0, sizeof buf_);
         polls_ = 0;
+        timing_.restart();
+        timing_.observe(link.pending(port), mono);
         state_ = WaitFirst;
         return ReceiveEvent::None;
     case WaitFirst: {
         const int16_t c = link.recv(port);
         if (c < 0) {
-            if (++polls_ >= kEmptyPolls)
+            // The empty polls count once the request has left the line.
+            if (mono >= timing_.requestEnd() && ++polls_ >= kEmptyPolls)
                 state_ = TimeOut;
             return ReceiveEvent::None;
         }
         fill_ = 0;
         buf_[fill_++] = uint8_t(c);
+        timing_.took(1);
+        timing_.observe(link.pending(port), mono);
         lastByte_ = now;
         state_ = Receive;
         return ReceiveEvent::None;
@@ -184,6 +205,8 @@ ReceiveEvent RtuReceiver::tick(SerialLink &link, int32_t port)
                 return ReceiveEvent::Overflow;
             }
             buf_[fill_++] = uint8_t(c);
+            timing_.took(1);
+            timing_.observe(link.pending(port), mono);
             lastByte_ = now;
             return ReceiveEvent::None;
         }
@@ -223,9 +246,8 @@ AnswerCheck RtuReceiver::checkAnswer() const
     return out;
 }
 
-ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port)
+ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port, int64_t now)
 {
-    const int32_t now = ms_of_day(clock_);
     taken_ = 0;
     nextLook_ = 0;
     switch (state_) {
@@ -233,7 +255,9 @@ ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port)
         fill_ = 0;
         std::memset(buf_, 0, sizeof buf_);
         polls_ = 0;
-        startMs_ = lastMs_ = now;
+        // The second for the answer starts once the request has left the line.
+        startMs_ = lastMs_ = std::max(now, timing_.requestEnd());
+        timing_.restart();
         state_ = WaitColon;
         [[fallthrough]];
     case WaitColon:
@@ -244,6 +268,8 @@ ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port)
             if (n <= 0)
                 break;
             taken_ += n;
+            timing_.took(n);
+            timing_.observe(0, now);
             for (int32_t k = 0; k < n; ++k) {
                 const char c = chunk[k];
                 if (state_ == WaitColon) {  // anything before the colon is dropped
@@ -270,12 +296,12 @@ ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port)
         }
         // Characters dropped before the colon do not hold the exchange open:
         // the second runs from the request until a frame has begun.
-        const int32_t waited = ms_between(lastMs_, now);
+        const int64_t waited = now - lastMs_;
         if (waited >= kTimeOutMs) {
             state_ = Start;
             return ReceiveEvent::TimeOut;
         }
-        nextLook_ = kTimeOutMs - waited;
+        nextLook_ = int32_t(kTimeOutMs - waited);
         return ReceiveEvent::None;
     }
     case Finish:
@@ -289,22 +315,30 @@ ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port)
 
 ReceiveEvent AsciiReceiver::tick(SerialLink &link, int32_t port)
 {
-    link.now(clock_);
+    const int64_t mono = link.monotonicMs();
     if (fast_)
-        return look(link, port);
+        return look(link, port, mono);
+    // The empty polls count once the request has left the line.
+    const bool lineFree = mono >= timing_.requestEnd();
     switch (state_) {
     case Start:
         fill_ = 0;
         std::memset(buf_, 0, sizeof buf_);
         polls_ = 0;
+        timing_.restart();
+        timing_.observe(link.pending(port), mono);
         state_ = WaitColon;
         return ReceiveEvent::None;
     case WaitColon: {
         const int16_t c = link.recv(port);
         if (c < 0) {
-            if (++polls_ >= kEmptyPolls)
+            if (lineFree && ++polls_ >= kEmptyPolls)
                 state_ = TimeOut;
-        } else if (c == ':') {  // anything before the colon is dropped
+            return ReceiveEvent::None;
+        }
+        timing_.took(1);
+        timing_.observe(link.pending(port), mono);
+        if (c == ':') {  // anything before the colon is dropped
             fill_ = 0;
             buf_[fill_++] = ':';
             state_ = Receive;
@@ -314,10 +348,12 @@ ReceiveEvent AsciiReceiver::tick(SerialLink &link, int32_t port)
     case Receive: {
         const int16_t c = link.recv(port);
         if (c < 0) {
-            if (++polls_ >= kEmptyPolls)
+            if (lineFree && ++polls_ >= kEmptyPolls)
                 state_ = TimeOut;
             return ReceiveEvent::None;
         }
+        timing_.took(1);
+        timing_.observe(link.pending(port), mono);
         if (fill_ >= kBufferSize) {  // no LF within the buffer: drop the line
             state_ = Start;
             return ReceiveEvent::Overflow;

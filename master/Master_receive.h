@@ -30,7 +30,48 @@ struct AnswerCheck {
     std::string error;
 };
 
-// What the window asks of a receive machine for fast receive.
+// When the request left the line and when the answer's bytes came in, on the
+// link's monotonic clock. The answer's time-out runs from the end of the
+// request, so that a long request at a low rate is not given up while it is
+// still going out; the response time is the device's, from the end of the
+// request to the answer's last byte, without the station's own waiting (one
+// byte taken per 10 ms tick, 100 ms of silence).
+class AnswerTiming {
+public:
+    // The request was handed to the port at sentMs and needs lineMs on the line.
+    void sent(int64_t sentMs, int32_t lineMs) { end_ = sentMs + (lineMs > 0 ? lineMs : 0); }
+    int64_t requestEnd() const { return end_; }
+    // The answer starts afresh.
+    void restart()
+    {
+        taken_ = seen_ = 0;
+        lastByte_ = end_;
+    }
+    // n more bytes were taken from the port.
+    void took(int32_t n) { taken_ += n; }
+    // At now, `waiting` bytes are still in the port: those not seen before
+    // came in by now. A machine that takes bytes one at a time looks at what
+    // waits, so the bytes it has yet to take count from when they came.
+    void observe(int32_t waiting, int64_t now)
+    {
+        const int64_t seen = taken_ + (waiting > 0 ? waiting : 0);
+        if (seen > seen_) {
+            seen_ = seen;
+            lastByte_ = now;
+        }
+    }
+    // From the end of the request to the last byte that came in; 0 for bytes
+    // that were there before the request had left.
+    int64_t responseMs() const { return lastByte_ > end_ ? lastByte_ - end_ : 0; }
+
+private:
+    int64_t end_ = 0;
+    int64_t taken_ = 0, seen_ = 0;
+    int64_t lastByte_ = 0;
+};
+
+// What the window asks of a receive machine beyond its steps: fast receive
+// and the times of the exchange.
 class FastReceiving {
 public:
     // One second without a byte ends an exchange that waits for an answer.
@@ -46,23 +87,36 @@ public:
     int32_t nextLookMs() const { return nextLook_; }
     // Bytes taken from the port at the last look.
     int32_t lastTaken() const { return taken_; }
+    // Told when each request goes out (both modes); the response time of the
+    // answer just checked.
+    AnswerTiming &timing() { return timing_; }
+    const AnswerTiming &timing() const { return timing_; }
 
 protected:
     ~FastReceiving() = default;
     bool wantFast_ = false, fast_ = false;
     int32_t nextLook_ = 0;
     int32_t taken_ = 0;
-    int32_t startMs_ = 0, lastMs_ = 0;  // ms within the day
+    int64_t startMs_ = 0, lastMs_ = 0;  // the link's monotonic clock
+    AnswerTiming timing_;
 };
 
+// Bits on the line per character: start, data, parity when there is one, stop.
+int32_t character_bits(int32_t dataBits, char parity, int32_t stopBits);
+// The time n bytes take on the line at its settings, rounded up to whole ms.
+int32_t line_time_ms(int32_t n, int32_t baud, int32_t dataBits, char parity, int32_t stopBits);
 // The RTU end-of-answer silence: 3.5 character times at the line's settings,
 // rounded up, and at least 2 ms.
 int32_t rtu_silence_ms(int32_t baud, int32_t dataBits, char parity, int32_t stopBits);
 // The length of a regular answer to an RTU request (reads 5 + byte count,
 // writes 8), or 0 when the request is not one whose answer length is known.
 int32_t rtu_answer_length(const uint8_t *request, int32_t n);
-// Milliseconds within the day of a clock reading.
-int32_t ms_of_day(const ClockFields &c);
+// Takes what waits in the port (a late answer to an earlier request, noise)
+// so that it cannot pass for the answer to the next one: at most
+// kMaxDiscard bytes, the rest of a line that never stops being left to the
+// receive machine. The bytes taken go to dropped; returns their count.
+constexpr int32_t kMaxDiscard = 4096;
+int32_t discard_waiting(SerialLink &link, int32_t port, std::string &dropped);
 
 class RtuReceiver : public FastReceiving {
 public:
@@ -91,7 +145,7 @@ public:
     AnswerCheck checkAnswer() const;
 
 private:
-    ReceiveEvent look(SerialLink &link, int32_t port);
+    ReceiveEvent look(SerialLink &link, int32_t port, int64_t now);
     bool crcHolds(int32_t n) const;
     bool complete() const;
 
@@ -132,11 +186,10 @@ public:
     AnswerCheck checkAnswer();
 
 private:
-    ReceiveEvent look(SerialLink &link, int32_t port);
+    ReceiveEvent look(SerialLink &link, int32_t port, int64_t now);
 
     int state_ = Start;
     char buf_[kBufferSize + 1] = {0};
     int32_t fill_ = 0;
     int polls_ = 0;
-    ClockFields clock_;
 };

@@ -55,7 +55,7 @@ void TMSRTU_Form::showAnswer()
     length_ = receiver_.length();
     show_rtu_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
                       write_.value);
-    answerShown(rtu_answer_code(receiver_.data(), receiver_.length()));
+    answerShown(rtu_answer_code(receiver_.data(), receiver_.length()), responseMs());
 }
 
 std::string TMSRTU_Form::overflowText() const

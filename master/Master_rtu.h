@@ -23,7 +23,7 @@ protected:
     ReceiveEvent tickReceiver() override { return receiver_.tick(*link_, ports_.usedPort); }
     AnswerCheck checkAnswer() override
     {
-        traffic_.rx(receiver_.data(), size_t(receiver_.length()));
+        recordAnswer(receiver_.data(), receiver_.length());
         return receiver_.checkAnswer();
     }
     void showAnswer() override;

@@ -20,9 +20,9 @@ void MasterSession::sent(int64_t now, const WriteJob *job, bool queued)
     stats_.requestWritten();
 }
 
-void MasterSession::answered(int64_t now, int code)
+void MasterSession::answeredIn(int64_t responseMs, int code)
 {
-    stats_.answered(now - sentAt_, is_exception_code(code));
+    stats_.answered(responseMs, is_exception_code(code));
 }
 
 bool MasterSession::queueWrite(WriteJob job)

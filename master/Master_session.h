@@ -25,7 +25,9 @@ public:
     // the write queue rather than going out at once.
     void sent(int64_t now, const WriteJob *job, bool queued);
     // The answer passed its checksum or framing; code is its function code.
-    void answered(int64_t now, int code);
+    void answered(int64_t now, int code) { answeredIn(now - sentAt_, code); }
+    // The same with the response time the station measured itself.
+    void answeredIn(int64_t responseMs, int code);
     // A checksum, LRC or length error.
     void badAnswer() { stats_.error(); }
     void timedOut() { stats_.timedOut(); }

@@ -175,19 +175,6 @@ void TMSTCP_Form::ClientSocket1Disconnect()
     linkLost(true);
 }
 
-void TMSTCP_Form::linkLost(bool showBox)
-{
-    // Polling stops first, so that the end of the exchange in flight sends
-    // nothing more.
-    const bool polling = pollOn();
-    if (polling)
-        stopPolling(true);
-    if (session_.scheduler().busy())
-        exchangeOver();
-    if (polling && showBox)
-        show_message_box(notOpenText());
-}
-
 void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
 {
     // The peer closing the connection is an ordinary disconnect, reported by

@@ -48,8 +48,6 @@ private:
     int32_t length_ = 0;
     // Drops what is left of an answer, saying so in Memo2.
     void dropCutAnswer(const char *why);
-    // The link went while polling: polling stops, the exchange in flight ends.
-    void linkLost(bool showBox);
 
     // Polled requests number their transactions, so that an answer that
     // comes after its time-out is told from the answer of the next request;

@@ -477,9 +477,12 @@ void MasterWindow::PollTimerTimer()
     kick();
 }
 
-void MasterWindow::answerShown(int code)
+void MasterWindow::answerShown(int code, int64_t responseMs)
 {
-    session_.answered(now(), code);
+    if (responseMs >= 0)
+        session_.answeredIn(responseMs, code);
+    else
+        session_.answered(now(), code);
     const WriteJob *job = session_.lastWrite();
     if (job && code == job->function && (code == 15 || code == 16))
         show_block_write(*StringGrid1, request_, *job);
@@ -531,6 +534,19 @@ void MasterWindow::stopPolling(bool linkGone)
         for (int i = 0; i < waiting; ++i)
             session_.scheduler().requestWrite();
     }
+}
+
+void MasterWindow::linkLost(bool showBox)
+{
+    // Polling stops first, so that the end of the exchange in flight sends
+    // nothing more. Writes still queued after polling stopped need the link too.
+    const bool polling = pollOn();
+    if (polling || session_.pendingWrites() > 0)
+        stopPolling(true);
+    if (session_.scheduler().busy())
+        exchangeOver();
+    if (polling && showBox)
+        show_message_box(notOpenText());
 }
 
 void MasterWindow::PollBoxToggled(bool on)

@@ -73,9 +73,11 @@ protected:
     void sendWrite();
 
     // What the stations report of an exchange.
-    // A checked answer was decoded into the grid; code: its function code.
-    // Counts it, shows a block write's values and the value format.
-    void answerShown(int code);
+    // A checked answer was decoded into the grid; code: its function code;
+    // responseMs: as the station measured it, or -1 for the time since the
+    // request was written. Counts it, shows a block write's values and the
+    // value format.
+    void answerShown(int code, int64_t responseMs = -1);
     // A checksum, LRC or length error.
     void answerFailed();
     // No answer in time: counted; true when the exchange was polled, so that
@@ -87,6 +89,10 @@ protected:
     // Unticks "Poll" (a check failed, the link is gone); linkGone: the
     // queued writes cannot go out either.
     void stopPolling(bool linkGone = false);
+    // The link went (port closed, connection lost): polling stops, the
+    // queued writes go with one Memo2 line, the exchange in flight ends;
+    // showBox: a station that was polling says the link is not open.
+    void linkLost(bool showBox);
     bool pollOn() const { return PollBox->isChecked(); }
     int64_t now() const;
     ValueFormat valueFormat() const;

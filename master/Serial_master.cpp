@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <climits>
 
 SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits,
                                        int countPlaces, StationKind kind, QWidget *parent)
@@ -92,6 +93,13 @@ void SerialMasterWindow::BitBtn5Click()
         traffic_.event(strformat("COM%d closed", ports_.usedPort));
         BitBtn4->setEnabled(true);
         BitBtn5->setEnabled(false);
+        // Polling and the queued writes end with the port, as with a lost
+        // connection; a one-shot exchange in flight runs to its time-out.
+        if (pollOn() || session_.pendingWrites() > 0) {
+            Timer1->stop();
+            stopWatchingPort();
+            linkLost(true);
+        }
     } else {
         show_status_message(strformat("Close COM%d port error !!!!!", ports_.usedPort));
     }
@@ -99,8 +107,18 @@ void SerialMasterWindow::BitBtn5Click()
 
 void SerialMasterWindow::sendRequest(const void *bytes, int32_t n)
 {
+    // Polling, or ending an answer as soon as it is complete, what waits in
+    // the port (the late answer to a request that timed out) would pass for
+    // this request's answer: it goes first, and the history keeps it.
+    if (pollOn() || fast_)
+        discardWaiting();
     link_->write(ports_.usedPort, bytes, n);  // the count written is not checked
     traffic_.tx(bytes, n > 0 ? size_t(n) : 0);
+    // The write returns once the port has the bytes; they are on the line
+    // for their line time after that, and the answer's time-out waits for it.
+    const PortSetting &s = ports_.current;
+    fastReceiver().timing().sent(link_->monotonicMs(),
+                                 line_time_ms(n, s.Baud, s.DataBitCount, s.ParityLetter, s.StopBitCount));
     if (fast_) {
         startFastReceive(bytes, n);
         return;
@@ -108,6 +126,19 @@ void SerialMasterWindow::sendRequest(const void *bytes, int32_t n)
     Timer1->setInterval(10);
     Timer1->start();
     restartReceive();
+}
+
+void SerialMasterWindow::discardWaiting()
+{
+    std::string dropped;
+    const int32_t n = discard_waiting(*link_, ports_.usedPort, dropped);
+    if (n > 0)
+        traffic_.event(strformat("discarded %d byte%s", n, n == 1 ? "" : "s"), traffic_.link(), dropped);
+}
+
+void SerialMasterWindow::recordAnswer(const void *data, int32_t n)
+{
+    traffic_.rx_timed(data, n > 0 ? size_t(n) : 0, int32_t(std::min<int64_t>(responseMs(), INT32_MAX)));
 }
 
 void SerialMasterWindow::FormClose()

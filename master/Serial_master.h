@@ -46,6 +46,10 @@ protected:
     const char *notOpenText() const override { return "COM Port is not open yet !!!!!"; }
     // Writes the request to the port and starts the receive timer.
     void sendRequest(const void *bytes, int32_t n);
+    // The answer just received goes to the history with its response time:
+    // from the end of the request to the answer's last byte.
+    void recordAnswer(const void *data, int32_t n);
+    int64_t responseMs() { return fastReceiver().timing().responseMs(); }
     // A new request restarts the receive machine from Start.
     virtual void restartReceive() = 0;
     // One step of the station's receive machine, the check of a complete
@@ -72,6 +76,7 @@ private:
     void scheduleFastLook();
     void portReadable();
     void stopWatchingPort();
+    void discardWaiting();
 
     bool fast_ = false;
     QSocketNotifier *portWatch_ = nullptr;

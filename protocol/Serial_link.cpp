@@ -1,5 +1,7 @@
 #include "Serial_link.h"
 
+#include <chrono>
+
 #include "corvane.h"
 
 int32_t SerialLink::open(int32_t port, int32_t baud, char parity, int32_t databits, int32_t stopbits,
@@ -23,6 +25,12 @@ int32_t SerialLink::descriptor(int32_t port) { return serfd(port); }
 void SerialLink::now(ClockFields &c)
 {
     get_date_time(&c.year, &c.month, &c.day, &c.hour, &c.minute, &c.second, &c.msec, &c.dayofweek);
+}
+
+int64_t SerialLink::monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 SerialLink &default_serial_link()

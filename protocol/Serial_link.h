@@ -24,6 +24,9 @@ public:
     // has none to offer (the caller then looks on a timer instead).
     virtual int32_t descriptor(int32_t port);
     virtual void now(ClockFields &clock);
+    // Milliseconds of a clock that never steps: for measuring waits, which
+    // the wall clock above would cut short or stretch when it is set.
+    virtual int64_t monotonicMs();
 };
 
 // The library-backed link every station starts with.

@@ -86,10 +86,20 @@ void Station_traffic::tx(const void *data, size_t n, const Traffic_link &link)
 
 void Station_traffic::rx(const void *data, size_t n, const Traffic_link &link)
 {
-    const auto *bytes = static_cast<const uint8_t *>(data);
     int32_t responseMs = -1;
     if (history_.side() == Traffic_side::Master && requestAt_ >= 0)
         responseMs = int32_t(std::clamp<int64_t>(steady_() - requestAt_, 0, INT32_MAX));
+    add_rx(data, n, link, responseMs);
+}
+
+void Station_traffic::rx_timed(const void *data, size_t n, int32_t responseMs)
+{
+    add_rx(data, n, link_, responseMs < 0 ? 0 : responseMs);
+}
+
+void Station_traffic::add_rx(const void *data, size_t n, const Traffic_link &link, int32_t responseMs)
+{
+    const auto *bytes = static_cast<const uint8_t *>(data);
     history_.add_frame(Traffic_direction::Rx, bytes, n,
                        {.local = link.local, .peer = link.peer, .response_ms = responseMs});
     if (history_.framing() != Traffic_framing::Tcp && bytes != nullptr)

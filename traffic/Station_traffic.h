@@ -48,10 +48,15 @@ public:
     void tx(const void *data, size_t n, const Traffic_link &link);
     void rx(const void *data, size_t n) { rx(data, n, link_); }
     void rx(const void *data, size_t n, const Traffic_link &link);
+    // A master's answer whose response time the station measured itself (a
+    // serial line's: from the end of the request to the answer's last byte).
+    void rx_timed(const void *data, size_t n, int32_t responseMs);
     void event(std::string text) { event(std::move(text), link_); }
     void event(std::string text, const Traffic_link &link, std::string_view data = {});
 
 private:
+    void add_rx(const void *data, size_t n, const Traffic_link &link, int32_t responseMs);
+
     Traffic_history history_;
     Steady_clock steady_;
     Traffic_link link_;

@@ -17,6 +17,7 @@ public:
     };
 
     long ms = 0;              // the clock, in ms since the start of a minute 0
+    long wallStep = 0;        // how far the wall clock was set away from it
     bool openWorks = true;
     int opens = 0, closes = 0;
     bool isOpen = false;
@@ -82,9 +83,10 @@ public:
     }
     // No descriptor: a station looks on its timer.
     int32_t descriptor(int32_t) override { return -1; }
+    int64_t monotonicMs() override { return ms; }
     void now(ClockFields &c) override
     {
-        const long inDay = ms % 86400000L;
+        const long inDay = ((ms + wallStep) % 86400000L + 86400000L) % 86400000L;
         c.hour = int16_t(inDay / 3600000L);
         c.minute = int16_t(inDay / 60000L % 60);
         c.second = int16_t(inDay / 1000 % 60);

@@ -160,6 +160,68 @@ private slots:
             QCOMPARE(QString::fromLatin1(m.data(), m.length()), frame);
     }
 
+    // The times of an exchange on the monotonic clock: the second for the
+    // answer starts once the request has left the line (255 bytes at 2400
+    // baud: 1063 ms), setting the wall clock ends no wait, and the response
+    // time runs from the end of the request to the answer's last byte.
+    void times_data()
+    {
+        QTest::addColumn<bool>("ascii");
+        QTest::addColumn<bool>("fast");
+        QTest::addColumn<int>("lineMs");
+        QTest::addColumn<long>("answerAt");  // -1: none comes
+        QTest::addColumn<long>("wallStep");  // at 10 ms
+        QTest::addColumn<ReceiveEvent>("event");
+        QTest::addColumn<long>("at");
+        QTest::addColumn<int>("responseMs");
+        const int longLine = line_time_ms(255, 2400, 8, 'N', 1);
+        QTest::newRow("tick, long request")
+            << false << false << longLine << 1500L << 0L << ReceiveEvent::Check << 1670L << 437;
+        QTest::newRow("fast, long request")
+            << false << true << longLine << 1500L << 0L << ReceiveEvent::Check << 1500L << 437;
+        QTest::newRow("fast, long request, no answer")
+            << false << true << longLine << -1L << 0L << ReceiveEvent::TimeOut << 2063L << 0;
+        QTest::newRow("RTU fast, wall clock set forward")
+            << false << true << 0 << 30L << 5000L << ReceiveEvent::Check << 30L << 30;
+        QTest::newRow("ASCII fast, wall clock set back")
+            << true << true << 0 << 30L << -5000L << ReceiveEvent::Check << 30L << 30;
+        QTest::newRow("RTU tick, not the station's waiting")
+            << false << false << 9 << 30L << 0L << ReceiveEvent::Check << 200L << 21;
+        QTest::newRow("ASCII tick") << true << false << 18 << 30L << 0L << ReceiveEvent::Check << 180L << 12;
+    }
+    void times()
+    {
+        QFETCH(bool, ascii);
+        QFETCH(bool, fast);
+        QFETCH(int, lineMs);
+        QFETCH(long, answerAt);
+        QFETCH(long, wallStep);
+        QFETCH(ReceiveEvent, event);
+        QFETCH(long, at);
+        QFETCH(int, responseMs);
+        FakeLink link;
+        RtuReceiver rtu;
+        AsciiReceiver asc;
+        FastReceiving &m = ascii ? static_cast<FastReceiving &>(asc) : rtu;
+        m.setFast(fast);
+        m.expect(reinterpret_cast<const uint8_t *>(kRead1.constData()), 8, 2);
+        m.timing().sent(0, lineMs);
+        rtu.restart();
+        asc.restart();
+        if (answerAt >= 0)
+            link.arrive(ascii ? QByteArray(":010302002AD0\r\n") : QByteArray::fromHex("010302002A399B"),
+                        answerAt);
+        Outcome out;
+        for (; link.ms < 5000 && out.event == ReceiveEvent::None; link.ms += fast ? 1 : 10) {
+            link.wallStep = link.ms >= 10 ? wallStep : 0;
+            out = {ascii ? asc.tick(link, 1) : rtu.tick(link, 1), link.ms};
+        }
+        QCOMPARE(out.event, event);
+        QCOMPARE(out.at, at);
+        if (event == ReceiveEvent::Check)
+            QCOMPARE(m.timing().responseMs(), int64_t(responseMs));
+    }
+
     // A line that never falls silent nor sends an LF ends in an overflow, as
     // on the tick.
     void babblingLine()
@@ -214,8 +276,8 @@ private slots:
         invoke(form.get(), "BitBtn4Click");
         form->setFastReceive(true);
         setRequest(form.get(), 2, 1, 1, 1);
-        link.arrive(answer);
         invoke(form.get(), "BitBtn1Click");
+        link.arrive(answer);  // what waited before the request would be dropped
         auto *timer = child<QTimer>(form.get(), "Timer1");
         // The clock moves only when the line stays quiet: the time-out case.
         QVERIFY(waitUntil(

@@ -1,6 +1,7 @@
 // The traffic history of a master station: the Master RTU station on a fake
 // line records its port, requests, answers with their response time, a CRC
 // error and a time-out, and saves them as CSV and capture from its panel.
+#include <QCheckBox>
 #include <QFile>
 #include <QTabWidget>
 #include <QTableView>
@@ -15,6 +16,8 @@ class TestMasterTraffic : public QObject {
     Q_OBJECT
 private slots:
     void exchangesLandInTheHistory();
+    void discardsWhatWaits_data();
+    void discardsWhatWaits();
 };
 
 namespace {
@@ -42,6 +45,42 @@ bool saveAs(QObject *form, const QString &path)
 }
 
 }  // namespace
+
+// Polling or Fast, what waits in the port when a request goes out (the late
+// answer to an earlier one) is dropped, and the history keeps it; a one-shot
+// send on the tick takes it as its answer, as it always did.
+void TestMasterTraffic::discardsWhatWaits_data()
+{
+    QTest::addColumn<bool>("poll");
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("polled") << true << false << "42";
+    QTest::newRow("fast") << false << true << "42";
+    QTest::newRow("one-shot on the tick") << false << false << "1";
+}
+
+void TestMasterTraffic::discardsWhatWaits()
+{
+    QFETCH(bool, poll);
+    QFETCH(bool, fast);
+    QFETCH(QString, value);
+    Recorder rec;
+    FakeLink link;
+    TMSRTU_Form form;
+    form.setLink(&link);
+    invoke(&form, "BitBtn4Click");
+    setRequest(&form, 2, 1, 1, 1);
+    form.setFastReceive(fast);
+    link.arrive(hexBytes("01030200017984"));  // value 1, late
+    child<QCheckBox>(&form, "PollBox")->setChecked(poll);
+    invoke(&form, poll ? "PollTimerTimer" : "BitBtn1Click");
+    link.arrive(hexBytes("010302002A399B"), link.ms + 500);  // value 42, this request's
+    for (int n = 0; child<QTimer>(&form, "Timer1")->isActive() && n < 3000; ++n, link.ms += 10)
+        invoke(&form, "Timer1Timer");
+    QCOMPARE(grid(&form)->cellText(1, 1).trimmed(), value);
+    const QRegularExpression line(" -- 01 03 02 00 01 79 84  discarded 7 bytes$");
+    QCOMPARE(viewLines(&form).filter(line).size(), value == "42" ? 1 : 0);
+}
 
 void TestMasterTraffic::exchangesLandInTheHistory()
 {

@@ -173,6 +173,28 @@ private slots:
         QCOMPARE(r.lastWritten(), kRead2);
     }
 
+    // Closing the port drops the queued writes with one line, as a lost
+    // connection does: none is sent to the closed port or times out there.
+    void closeDropsQueuedWrites()
+    {
+        Rig r;
+        setRequest(r.form, 2, 1, 1, 2);
+        r.poll()->setChecked(true);
+        r.due();
+        DialogSeen seen;
+        answerDialog(seen, "7");
+        grid(r.form)->selectCell(1, 1);
+        invoke(r.form, "BitBtn2Click");
+        invoke(r.form, "BitBtn5Click");
+        r.run();
+        r.link.ms += 5000;
+        r.due();
+        QCOMPARE(r.link.written.size(), size_t(1));  // the read only
+        QCOMPARE(memo(r.form, "Memo2")->lines(), QStringList{"1 queued write not sent"});
+        QVERIFY(r.stats().startsWith("Tx 1  Rx 0  Exc 0  Err 0  T/O 0"));
+        QCOMPARE(r.rec.boxes, QStringList{"Quillan|COM Port is not open yet !!!!!"});
+    }
+
     // Changing the format redraws the last answer, nothing is sent.
     void formatRedraw_data()
     {
