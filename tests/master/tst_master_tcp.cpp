@@ -1,6 +1,8 @@
 // The Master TCP station against a test server on 127.0.0.1 that answers
 // exactly as each case needs: split answers, several in one read, bad
 // length fields, refused connections, a peer that hangs up.
+#include <QCheckBox>
+#include <QSpinBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -291,6 +293,32 @@ private slots:
         QCOMPARE(r.memo2(), memo2);
         QCOMPARE(gridRow(grid(r.form), 1), row1);
         QVERIFY(r.rec.boxes.isEmpty());
+    }
+
+    // An answer that comes after its polled request timed out is late: it is
+    // dropped and counted nowhere; the grid and the time-out line stay.
+    void lateAnswer()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        Rig r;
+        int64_t ms = 0;
+        r.form->setClock([&] { return ms; });
+        QVERIFY(r.connectTo(server.port()));
+        setRequest(r.form, 2, 1, 1, 2);
+        child<QSpinBox>(r.form, "PollInterval")->setValue(5000);
+        child<QCheckBox>(r.form, "PollBox")->setChecked(true);
+        invoke(r.form, "PollTimerTimer");
+        ms = 1000;
+        invoke(r.form, "PollTimerTimer");  // the time-out
+        QVERIFY(waitUntil([&] { return server.client != nullptr; }));
+        server.client->write(tcpAnswer(hexBytes("01030400010002"), 1));
+        QVERIFY(waitUntil([&] { return r.rec.statuses.last().startsWith("Receive data length"); }));
+        QCOMPARE(r.memo2(),
+                 (QStringList{"Time out error", "Late answer dropped: 00 01 00 00 00 07 01 03 04 00 01 00 02 "}));
+        QCOMPARE(gridRow(grid(r.form), 1), QString("40001||"));
+        QCOMPARE(child<QLabel>(r.form, "StatsLabel")->text(),
+                 QString("Tx 1  Rx 0  Exc 0  Err 0  T/O 1  last - ms  min - ms  avg - ms  max - ms"));
     }
 
     void formClose()
