@@ -302,15 +302,16 @@ void MasterWindow::BitBtn2Click()
     uint16_t mode = 0;
     if (!pick_master_write(*StringGrid1, row, col, request_, write, mode))
         return;
-    write_ = write;
-    if (set_data_dialog()->AskDataValue(write_.function, write_.address, mode, write_.value) != 0)
+    // The dialog runs the event loop: queued writes may go out meanwhile
+    // and set write_, so the cell picked stays here until OK.
+    if (set_data_dialog()->AskDataValue(write.function, write.address, mode, write.value) != 0)
         return;
-    submitWrite(WriteJob{.function = write_.function,
+    submitWrite(WriteJob{.function = write.function,
                          .device = request_.device,
-                         .address = write_.address,
-                         .value = write_.value,
-                         .row = write_.row,
-                         .col = write_.col});
+                         .address = write.address,
+                         .value = write.value,
+                         .row = write.row,
+                         .col = write.col});
 }
 
 void MasterWindow::StringGrid1DblClick()

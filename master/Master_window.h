@@ -128,6 +128,7 @@ protected:
     static constexpr int kStatsRefreshMs = 100;
 
     MasterRequest request_;
+    // The last single write sent (code 5 or 6): its echo goes to its cell.
     MasterWrite write_;
     // Declared before its panel, which goes first (the history must outlive
     // the panel, and the window's widgets are destroyed only after its

@@ -173,6 +173,38 @@ private slots:
         QCOMPARE(r.lastWritten(), kRead2);
     }
 
+    // Queued writes go out while the value dialog is open: the dialog's
+    // value still goes to the cell picked, and each echo to its own row.
+    void writesWhileTheDialogIsOpen()
+    {
+        Rig r;
+        setRequest(r.form, 2, 1, 1, 8);
+        r.poll()->setChecked(true);
+        r.due();
+        DialogSeen seen;
+        for (auto [row, value] : {std::pair{3, "111"}, std::pair{5, "333"}}) {
+            answerDialog(seen, value);
+            grid(r.form)->selectCell(1, row);
+            invoke(r.form, "BitBtn2Click");
+        }
+        r.link.arrive(hexBytes("0103100001000100010001000100010001000193B4"));
+        r.run();
+        QCOMPARE(r.lastWritten(), hexBytes("01060002006F6826"));  // 40003 = 111
+        set_modal_runner([&](QDialog *d) {
+            r.link.arrive(hexBytes("01060002006F6826"));
+            r.run();  // 40005 = 333 goes out
+            d->findChild<QLineEdit *>("Edit1")->setText("222");
+            d->findChild<QPushButton *>("OKBtn")->click();
+            return d->result();
+        });
+        grid(r.form)->selectCell(1, 7);
+        invoke(r.form, "BitBtn2Click");
+        QCOMPARE(gridRow(grid(r.form), 3), QString("40003|   111|0x006F"));
+        r.link.arrive(hexBytes("01060004014D09AE"));
+        r.run();
+        QCOMPARE(r.lastWritten(), hexBytes("0106000600DEE993"));  // 40007 = 222
+    }
+
     // Changing the format redraws the last answer, nothing is sent.
     void formatRedraw_data()
     {
