@@ -207,8 +207,10 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     port_ = 0;
     dropCutAnswer("connection closed");
     traffic_.disconnected(text);
+    // Polling stops before the box, which says why: a poll due under the box
+    // would find the link gone and show a second one.
+    linkLost(false);
     show_message_box(text);
-    linkLost(false);  // the box above says why
 }
 
 bool TMSTCP_Form::linkOpen() const { return BitBtn4->isEnabled(); }

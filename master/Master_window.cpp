@@ -411,12 +411,12 @@ void MasterWindow::pollCycle()
     }
     // Fields nobody touched since they last passed are not read again.
     MasterRequest fields = request_;
-    if (fieldsEdited_ &&
-        validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
-                                readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_, fields) != 0) {
-        stopPolling();  // the field boxes were shown, once
+    // Polling stops before the field boxes show: a timer firing under them
+    // would check the fields again and show them twice.
+    if (fieldsEdited_ && validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
+                                                 readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_,
+                                                 fields, [this] { stopPolling(); }) != 0)
         return;
-    }
     fieldsEdited_ = false;
     // The grid is laid out again only when the fields ask for another one,
     // so the values stay on show from one cycle to the next.

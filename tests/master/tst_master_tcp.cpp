@@ -321,6 +321,20 @@ private slots:
                  QString("Tx 1  Rx 0  Exc 0  Err 0  T/O 1  last - ms  min - ms  avg - ms  max - ms"));
     }
 
+    // A socket error stops polling before its box shows, so that a poll due
+    // under the box finds polling off rather than showing a second box.
+    void socketErrorWhilePolling()
+    {
+        Rig r;
+        auto *poll = child<QCheckBox>(r.form, "PollBox");
+        QList<bool> pollingAtBox;
+        r.rec.onBox = [&](const QString &) { pollingAtBox << poll->isChecked(); };
+        poll->setChecked(true);
+        r.form->ClientSocket1Error(QAbstractSocket::NetworkError);
+        QCOMPARE(r.rec.boxes, QStringList{"Quillan|TCP connect error rtc=101"});
+        QCOMPARE(pollingAtBox, QList<bool>{false});
+    }
+
     void formClose()
     {
         ScriptedServer server;

@@ -116,7 +116,8 @@ private slots:
         QVERIFY(r.stats().startsWith("Tx 2  Rx 0  Exc 0  Err 1  T/O 1"));
     }
 
-    // A failing check stops polling with its box shown once.
+    // A failing check stops polling, before its box shows: a poll due under
+    // the box would show it again.
     void pollStops_data()
     {
         QTest::addColumn<bool>("open");
@@ -124,6 +125,7 @@ private slots:
         QTest::addColumn<QString>("box");
         QTest::newRow("port closed") << false << "1" << "Quillan|COM Port is not open yet !!!!!";
         QTest::newRow("count too large") << true << "1921" << "Quillan|Communication Words/Bits must be 1 - 1920 !!!!";
+        QTest::newRow("count empty") << true << "" << "Quillan|Communication Words/Bits must be 1 - 1920 !!!!";
     }
     void pollStops()
     {
@@ -131,6 +133,8 @@ private slots:
         QFETCH(QString, count);
         QFETCH(QString, box);
         Rig r;
+        QList<bool> pollingAtBox;
+        r.rec.onBox = [&](const QString &) { pollingAtBox << r.poll()->isChecked(); };
         if (!open)
             invoke(r.form, "BitBtn5Click");
         child<QLineEdit>(r.form, "MaskEdit3")->setText(count);
@@ -139,6 +143,7 @@ private slots:
         r.link.ms += 5000;
         r.due();
         QCOMPARE(r.rec.boxes, QStringList{box});
+        QCOMPARE(pollingAtBox, QList<bool>{false});
         QVERIFY(!r.poll()->isChecked());
         QVERIFY(r.link.written.empty());
     }
