@@ -96,6 +96,8 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     TimeoutMs->setValue(1000);
     TimeoutMs->setSuffix(" ms");
     TimeoutMs->setToolTip("A polled request without an answer in this time counts as a time-out");
+    // Retyping it must not pass through 1 ms and time exchanges out.
+    TimeoutMs->setKeyboardTracking(false);
     add_labelled(pollRow(), "Time-out", TimeoutMs);
     session_.scheduler().setAnswerTimeout(TimeoutMs->value());
     connect(TimeoutMs, &QSpinBox::valueChanged, this, [this](int ms) { session_.scheduler().setAnswerTimeout(ms); });

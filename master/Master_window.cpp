@@ -140,6 +140,8 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     PollInterval->setValue(int(PollScheduler::kDefaultIntervalMs));
     PollInterval->setSuffix(" ms");
     PollInterval->setToolTip("Time from the start of one poll to the next; 0: as soon as the answer is in");
+    // Typing 5000 must not poll at 5, 50 and 500 ms on the way.
+    PollInterval->setKeyboardTracking(false);
     pollRow_ = new QHBoxLayout;
     pollRow_->setContentsMargins(8, 0, 0, 0);
     pollRow_->addWidget(PollBox);

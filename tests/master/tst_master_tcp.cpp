@@ -335,6 +335,23 @@ private slots:
         QCOMPARE(pollingAtBox, QList<bool>{false});
     }
 
+    // PollInterval and TimeoutMs take what is typed once the editing is
+    // finished: on the way to 5000, "5" does not poll every 5 ms, nor does
+    // "1" time exchanges out on the way to 1000.
+    void pollTimesTakeFinishedValues()
+    {
+        Rig r;
+        for (const char *name : {"PollInterval", "TimeoutMs"}) {
+            auto *spin = child<QSpinBox>(r.form, name);
+            QSignalSpy changes(spin, &QSpinBox::valueChanged);
+            spin->selectAll();
+            QTest::keyClicks(spin, "5");
+            QCOMPARE(changes.count(), 0);
+            QTest::keyClick(spin, Qt::Key_Return);
+            QCOMPARE(spin->value(), 5);
+        }
+    }
+
     void formClose()
     {
         ScriptedServer server;
