@@ -355,17 +355,6 @@ void MasterWindow::BitBtn1Click()
     noteSent(nullptr, false);
 }
 
-void MasterWindow::sendWrite()
-{
-    sendJob(WriteJob{.function = write_.function,
-                     .device = request_.device,
-                     .address = write_.address,
-                     .value = write_.value,
-                     .row = write_.row,
-                     .col = write_.col},
-            false);
-}
-
 void MasterWindow::submitWrite(WriteJob job)
 {
     if (!pollOn()) {
@@ -542,7 +531,6 @@ void MasterWindow::PollBoxToggled(bool on)
     // Each cycle's request and answer are in the history already; when
     // polling began and ended frames them.
     traffic_.event(on ? strformat("polling started, interval %d ms", PollInterval->value()) : std::string("polling stopped"));
-    pollChanged(on);
     showStats();
     kick();
 }
