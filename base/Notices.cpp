@@ -36,9 +36,13 @@ void station_closed(int kind)
         g_closed(kind);
 }
 
+bool device_address_ok(uint16_t address) { return address >= 1 && address <= 247; }
+bool register_address_ok(uint16_t address) { return address >= 1 && address <= 9999; }
+bool comm_count_ok(uint16_t count, uint16_t limit) { return count >= 1 && count <= limit; }
+
 int check_device_address(uint16_t address)
 {
-    if (address >= 1 && address <= 247)
+    if (device_address_ok(address))
         return 0;
     show_message_box("Modbus Device Address must be 1 - 247 !!!!");
     return -1;
@@ -46,7 +50,7 @@ int check_device_address(uint16_t address)
 
 int check_register_address(uint16_t address)
 {
-    if (address >= 1 && address <= 9999)
+    if (register_address_ok(address))
         return 0;
     show_message_box("Register/Relay Address must be 1 - 9999 !!!!");
     return -1;
@@ -54,7 +58,7 @@ int check_register_address(uint16_t address)
 
 int check_comm_count(uint16_t count, uint16_t limit)
 {
-    if (count >= 1 && count <= limit)
+    if (comm_count_ok(count, limit))
         return 0;
     show_message_box(strformat("Communication Words/Bits must be 1 - %u !!!!", unsigned(limit)));
     return -1;

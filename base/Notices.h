@@ -22,6 +22,10 @@ void show_message_box(const std::string &text, const std::string &caption = "Qui
 void show_status_message(const std::string &text);
 
 // ---- range checks of the request fields (0 ok, -1 refused with a box) ------
+// The ranges alone, without a box.
+bool device_address_ok(uint16_t address);
+bool register_address_ok(uint16_t address);
+bool comm_count_ok(uint16_t count, uint16_t limit);
 int check_device_address(uint16_t address);
 int check_register_address(uint16_t address);
 int check_comm_count(uint16_t count, uint16_t limit);

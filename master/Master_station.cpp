@@ -7,19 +7,21 @@
 #include "corvane.h"
 
 int validate_master_request(long device, long start, long count, int kind, CountLimits limits,
-                            MasterRequest &request)
+                            MasterRequest &request, const std::function<void()> &beforeBoxes)
 {
     const uint16_t dev = uint16_t(device);
     const uint16_t first = uint16_t(start);
     const uint16_t n = uint16_t(count);
     const uint16_t limit = (kind == 0 || kind == 1) ? limits.bits : limits.words;
-    // Every check runs, so the operator sees each field that is wrong.
-    int r = 0;
-    r |= check_device_address(dev);
-    r |= check_register_address(first);
-    r |= check_comm_count(n, limit);
-    if (r != 0)
+    if (!device_address_ok(dev) || !register_address_ok(first) || !comm_count_ok(n, limit)) {
+        if (beforeBoxes)
+            beforeBoxes();
+        // Every check runs, so the operator sees each field that is wrong.
+        check_device_address(dev);
+        check_register_address(first);
+        check_comm_count(n, limit);
         return -1;
+    }
     request = MasterRequest{dev, first, n, uint16_t(kind)};
     return 0;
 }

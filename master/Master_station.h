@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "Text_grid.h"
@@ -40,9 +41,10 @@ inline constexpr CountLimits kTcpLimits{1920, 120};
 
 // The three range checks alone: on success stores the fields in request and
 // returns 0, the grid untouched (a polled read keeps the values on show until
-// its answer replaces them); otherwise -1 and nothing changes.
+// its answer replaces them); otherwise -1 and nothing changes. beforeBoxes
+// runs once before the first box of a failed check.
 int validate_master_request(long device, long start, long count, int kind, CountLimits limits,
-                            MasterRequest &request);
+                            MasterRequest &request, const std::function<void()> &beforeBoxes = {});
 // Runs the three range checks (each shows its own box, all three run), each
 // field taken in 16 bits. On success stores the fields in request, lays the
 // grid out and returns 0; otherwise -1 and nothing changes.

@@ -96,6 +96,8 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     TimeoutMs->setValue(1000);
     TimeoutMs->setSuffix(" ms");
     TimeoutMs->setToolTip("A polled request without an answer in this time counts as a time-out");
+    // Retyping it must not pass through 1 ms and time exchanges out.
+    TimeoutMs->setKeyboardTracking(false);
     add_labelled(pollRow(), "Time-out", TimeoutMs);
     session_.scheduler().setAnswerTimeout(TimeoutMs->value());
     connect(TimeoutMs, &QSpinBox::valueChanged, this, [this](int ms) { session_.scheduler().setAnswerTimeout(ms); });
@@ -194,8 +196,10 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
     port_ = 0;
     dropCutAnswer("connection closed");
     traffic_.disconnected(text);
+    // Polling stops before the box, which says why: a poll due under the box
+    // would find the link gone and show a second one.
+    linkLost(false);
     show_message_box(text);
-    linkLost(false);  // the box above says why
 }
 
 bool TMSTCP_Form::linkOpen() const { return BitBtn4->isEnabled(); }
@@ -272,13 +276,21 @@ void TMSTCP_Form::ClientSocket1Read()
         const TcpFramer::Status status = framer_.next(frame, &badLength);
         if (status == TcpFramer::Status::NeedMore)
             break;
-        if (first) {
+        // A polled answer carries its request's transaction. One to an
+        // earlier request is late, and so is any once its exchange is over
+        // (timed out): it is dropped, counted nowhere.
+        const bool waiting = session_.scheduler().busy();
+        const bool late = status == TcpFramer::Status::Frame && expected_ != 0 && frame.size() >= 2 &&
+                          (!waiting || (frame[0] << 8 | frame[1]) != expected_);
+        // With no exchange waiting, the lines of the last one (its time-out)
+        // stay above the late answer.
+        if (first && (waiting || !late)) {
             Memo2->clear();
             if (!cutNote_.empty())
                 Memo2->add(cutNote_);
             cutNote_.clear();
+            first = false;
         }
-        first = false;
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
             traffic_.event(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
@@ -286,7 +298,7 @@ void TMSTCP_Form::ClientSocket1Read()
             ended = true;
             break;
         }
-        if (expected_ != 0 && frame.size() >= 2 && (frame[0] << 8 | frame[1]) != expected_) {
+        if (late) {
             Memo2->add(hex_line("Late answer dropped: ", frame.data(), int32_t(frame.size())));
             traffic_.event("late answer dropped", traffic_.link(), std::string_view(reinterpret_cast<const char *>(frame.data()), frame.size()));
             continue;

@@ -140,6 +140,8 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     PollInterval->setValue(int(PollScheduler::kDefaultIntervalMs));
     PollInterval->setSuffix(" ms");
     PollInterval->setToolTip("Time from the start of one poll to the next; 0: as soon as the answer is in");
+    // Typing 5000 must not poll at 5, 50 and 500 ms on the way.
+    PollInterval->setKeyboardTracking(false);
     pollRow_ = new QHBoxLayout;
     pollRow_->setContentsMargins(8, 0, 0, 0);
     pollRow_->addWidget(PollBox);
@@ -302,15 +304,16 @@ void MasterWindow::BitBtn2Click()
     uint16_t mode = 0;
     if (!pick_master_write(*StringGrid1, row, col, request_, write, mode))
         return;
-    write_ = write;
-    if (set_data_dialog()->AskDataValue(write_.function, write_.address, mode, write_.value) != 0)
+    // The dialog runs the event loop: queued writes may go out meanwhile
+    // and set write_, so the cell picked stays here until OK.
+    if (set_data_dialog()->AskDataValue(write.function, write.address, mode, write.value) != 0)
         return;
-    submitWrite(WriteJob{.function = write_.function,
+    submitWrite(WriteJob{.function = write.function,
                          .device = request_.device,
-                         .address = write_.address,
-                         .value = write_.value,
-                         .row = write_.row,
-                         .col = write_.col});
+                         .address = write.address,
+                         .value = write.value,
+                         .row = write.row,
+                         .col = write.col});
 }
 
 void MasterWindow::StringGrid1DblClick()
@@ -350,17 +353,6 @@ void MasterWindow::BitBtn1Click()
     }
     SendQuery();
     noteSent(nullptr, false);
-}
-
-void MasterWindow::sendWrite()
-{
-    sendJob(WriteJob{.function = write_.function,
-                     .device = request_.device,
-                     .address = write_.address,
-                     .value = write_.value,
-                     .row = write_.row,
-                     .col = write_.col},
-            false);
 }
 
 void MasterWindow::submitWrite(WriteJob job)
@@ -410,12 +402,12 @@ void MasterWindow::pollCycle()
     }
     // Fields nobody touched since they last passed are not read again.
     MasterRequest fields = request_;
-    if (fieldsEdited_ &&
-        validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
-                                readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_, fields) != 0) {
-        stopPolling();  // the field boxes were shown, once
+    // Polling stops before the field boxes show: a timer firing under them
+    // would check the fields again and show them twice.
+    if (fieldsEdited_ && validate_master_request(readRequestField(MaskEdit1), readRequestField(MaskEdit2),
+                                                 readRequestField(MaskEdit3), ComboBox1->currentIndex(), limits_,
+                                                 fields, [this] { stopPolling(); }) != 0)
         return;
-    }
     fieldsEdited_ = false;
     // The grid is laid out again only when the fields ask for another one,
     // so the values stay on show from one cycle to the next.
@@ -555,7 +547,6 @@ void MasterWindow::PollBoxToggled(bool on)
     // Each cycle's request and answer are in the history already; when
     // polling began and ended frames them.
     traffic_.event(on ? strformat("polling started, interval %d ms", PollInterval->value()) : std::string("polling stopped"));
-    pollChanged(on);
     showStats();
     kick();
 }

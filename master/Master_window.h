@@ -69,8 +69,6 @@ protected:
     // An answer was handled: offer "Set data value" for the writable kinds
     // and select the first value cell.
     void offerGrid(bool focusGrid);
-    // Builds and sends the write request for write_ (function 5 or 6).
-    void sendWrite();
 
     // What the stations report of an exchange.
     // A checked answer was decoded into the grid; code: its function code;
@@ -107,8 +105,6 @@ protected:
                                  uint16_t value) = 0;
     // The same for a block write (code 15 or 16).
     virtual int32_t prepareBlock(const WriteJob &job) = 0;
-    // Polling was switched on or off (the TCP station's answer time-out).
-    virtual void pollChanged(bool) {}
     // Logs the built request in Memo1 and sends it.
     virtual void SendQuery() = 0;
     // Reads one request field as a number: digits up to the first other
@@ -134,6 +130,7 @@ protected:
     static constexpr int kStatsRefreshMs = 100;
 
     MasterRequest request_;
+    // The last single write sent (code 5 or 6): its echo goes to its cell.
     MasterWrite write_;
     // Declared before its panel, which goes first (the history must outlive
     // the panel, and the window's widgets are destroyed only after its

@@ -1,6 +1,8 @@
 // The Master TCP station against a test server on 127.0.0.1 that answers
 // exactly as each case needs: split answers, several in one read, bad
 // length fields, refused connections, a peer that hangs up.
+#include <QCheckBox>
+#include <QSpinBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -291,6 +293,63 @@ private slots:
         QCOMPARE(r.memo2(), memo2);
         QCOMPARE(gridRow(grid(r.form), 1), row1);
         QVERIFY(r.rec.boxes.isEmpty());
+    }
+
+    // An answer that comes after its polled request timed out is late: it is
+    // dropped and counted nowhere; the grid and the time-out line stay.
+    void lateAnswer()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        Rig r;
+        int64_t ms = 0;
+        r.form->setClock([&] { return ms; });
+        QVERIFY(r.connectTo(server.port()));
+        setRequest(r.form, 2, 1, 1, 2);
+        child<QSpinBox>(r.form, "PollInterval")->setValue(5000);
+        child<QCheckBox>(r.form, "PollBox")->setChecked(true);
+        invoke(r.form, "PollTimerTimer");
+        ms = 1000;
+        invoke(r.form, "PollTimerTimer");  // the time-out
+        QVERIFY(waitUntil([&] { return server.client != nullptr; }));
+        server.client->write(tcpAnswer(hexBytes("01030400010002"), 1));
+        QVERIFY(waitUntil([&] { return r.rec.statuses.last().startsWith("Receive data length"); }));
+        QCOMPARE(r.memo2(),
+                 (QStringList{"Time out error", "Late answer dropped: 00 01 00 00 00 07 01 03 04 00 01 00 02 "}));
+        QCOMPARE(gridRow(grid(r.form), 1), QString("40001||"));
+        QCOMPARE(child<QLabel>(r.form, "StatsLabel")->text(),
+                 QString("Tx 1  Rx 0  Exc 0  Err 0  T/O 1  last - ms  min - ms  avg - ms  max - ms"));
+    }
+
+    // A socket error stops polling before its box shows, so that a poll due
+    // under the box finds polling off rather than showing a second box.
+    void socketErrorWhilePolling()
+    {
+        Rig r;
+        auto *poll = child<QCheckBox>(r.form, "PollBox");
+        QList<bool> pollingAtBox;
+        r.rec.onBox = [&](const QString &) { pollingAtBox << poll->isChecked(); };
+        poll->setChecked(true);
+        r.form->ClientSocket1Error(QAbstractSocket::NetworkError);
+        QCOMPARE(r.rec.boxes, QStringList{"Quillan|TCP connect error rtc=101"});
+        QCOMPARE(pollingAtBox, QList<bool>{false});
+    }
+
+    // PollInterval and TimeoutMs take what is typed once the editing is
+    // finished: on the way to 5000, "5" does not poll every 5 ms, nor does
+    // "1" time exchanges out on the way to 1000.
+    void pollTimesTakeFinishedValues()
+    {
+        Rig r;
+        for (const char *name : {"PollInterval", "TimeoutMs"}) {
+            auto *spin = child<QSpinBox>(r.form, name);
+            QSignalSpy changes(spin, &QSpinBox::valueChanged);
+            spin->selectAll();
+            QTest::keyClicks(spin, "5");
+            QCOMPARE(changes.count(), 0);
+            QTest::keyClick(spin, Qt::Key_Return);
+            QCOMPARE(spin->value(), 5);
+        }
     }
 
     void formClose()

@@ -116,7 +116,8 @@ private slots:
         QVERIFY(r.stats().startsWith("Tx 2  Rx 0  Exc 0  Err 1  T/O 1"));
     }
 
-    // A failing check stops polling with its box shown once.
+    // A failing check stops polling, before its box shows: a poll due under
+    // the box would show it again.
     void pollStops_data()
     {
         QTest::addColumn<bool>("open");
@@ -124,6 +125,7 @@ private slots:
         QTest::addColumn<QString>("box");
         QTest::newRow("port closed") << false << "1" << "Quillan|COM Port is not open yet !!!!!";
         QTest::newRow("count too large") << true << "1921" << "Quillan|Communication Words/Bits must be 1 - 1920 !!!!";
+        QTest::newRow("count empty") << true << "" << "Quillan|Communication Words/Bits must be 1 - 1920 !!!!";
     }
     void pollStops()
     {
@@ -131,6 +133,8 @@ private slots:
         QFETCH(QString, count);
         QFETCH(QString, box);
         Rig r;
+        QList<bool> pollingAtBox;
+        r.rec.onBox = [&](const QString &) { pollingAtBox << r.poll()->isChecked(); };
         if (!open)
             invoke(r.form, "BitBtn5Click");
         child<QLineEdit>(r.form, "MaskEdit3")->setText(count);
@@ -139,6 +143,7 @@ private slots:
         r.link.ms += 5000;
         r.due();
         QCOMPARE(r.rec.boxes, QStringList{box});
+        QCOMPARE(pollingAtBox, QList<bool>{false});
         QVERIFY(!r.poll()->isChecked());
         QVERIFY(r.link.written.empty());
     }
@@ -193,6 +198,38 @@ private slots:
         QCOMPARE(memo(r.form, "Memo2")->lines(), QStringList{"1 queued write not sent"});
         QVERIFY(r.stats().startsWith("Tx 1  Rx 0  Exc 0  Err 0  T/O 0"));
         QCOMPARE(r.rec.boxes, QStringList{"Quillan|COM Port is not open yet !!!!!"});
+    }
+
+    // Queued writes go out while the value dialog is open: the dialog's
+    // value still goes to the cell picked, and each echo to its own row.
+    void writesWhileTheDialogIsOpen()
+    {
+        Rig r;
+        setRequest(r.form, 2, 1, 1, 8);
+        r.poll()->setChecked(true);
+        r.due();
+        DialogSeen seen;
+        for (auto [row, value] : {std::pair{3, "111"}, std::pair{5, "333"}}) {
+            answerDialog(seen, value);
+            grid(r.form)->selectCell(1, row);
+            invoke(r.form, "BitBtn2Click");
+        }
+        r.link.arrive(hexBytes("0103100001000100010001000100010001000193B4"));
+        r.run();
+        QCOMPARE(r.lastWritten(), hexBytes("01060002006F6826"));  // 40003 = 111
+        set_modal_runner([&](QDialog *d) {
+            r.link.arrive(hexBytes("01060002006F6826"));
+            r.run();  // 40005 = 333 goes out
+            d->findChild<QLineEdit *>("Edit1")->setText("222");
+            d->findChild<QPushButton *>("OKBtn")->click();
+            return d->result();
+        });
+        grid(r.form)->selectCell(1, 7);
+        invoke(r.form, "BitBtn2Click");
+        QCOMPARE(gridRow(grid(r.form), 3), QString("40003|   111|0x006F"));
+        r.link.arrive(hexBytes("01060004014D09AE"));
+        r.run();
+        QCOMPARE(r.lastWritten(), hexBytes("0106000600DEE993"));  // 40007 = 222
     }
 
     // Changing the format redraws the last answer, nothing is sent.
