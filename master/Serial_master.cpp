@@ -153,6 +153,7 @@ void SerialMasterWindow::Timer1Timer()
         // The Memo2 line tells the operator what happened.
         Timer1->stop();
         Memo2->add(overflowText());
+        traffic_.dropped(heldAnswer().data(), heldAnswer().size(), Traffic_drop::Cut_short);
         traffic_.event(overflowText());
         answerFailed();
         exchangeOver();
@@ -160,6 +161,7 @@ void SerialMasterWindow::Timer1Timer()
     case ReceiveEvent::TimeOut:
         Timer1->stop();  // no tick while the box is open
         Memo2->add(std::string("Time out error"));
+        traffic_.dropped(heldAnswer().data(), heldAnswer().size(), Traffic_drop::Cut_short);
         traffic_.event("time-out, no answer");
         if (!timedOutQuietly())  // polling goes on without a box each cycle
             show_message_box("RS232C comm. time out error", "Zentavor");
