@@ -1,5 +1,6 @@
 // The traffic history's decoding and line of any bytes, for every framing
-// and side: reads only the bytes it is given, and every line stays one line.
+// and side: reads only the bytes it is given, every line stays one line, and
+// the length the history keeps for sizing a view is the line's.
 #include <cstdint>
 #include <string_view>
 
@@ -14,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto direction = (data[0] >> 3) & 1 ? Traffic_direction::Rx : Traffic_direction::Tx;
     Traffic_history history(framing, side, [] { return int64_t(0); }, 2);
     history.add_frame(direction, std::string_view(reinterpret_cast<const char *>(data + 1), size - 1));
-    if (history.line(history.at(0)).find_first_of("\r\n") != std::string::npos)
+    const std::string line = history.line(history.at(0));
+    if (line.find_first_of("\r\n") != std::string::npos || history.longest_line() != line.size())
         __builtin_trap();
     return 0;
 }

@@ -28,6 +28,7 @@ protected:
     }
     void showAnswer() override;
     std::string overflowText() const override;
+    std::string_view heldAnswer() const override { return {receiver_.data(), size_t(receiver_.length())}; }
     FastReceiving &fastReceiver() override { return receiver_; }
 
 private:

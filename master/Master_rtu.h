@@ -28,6 +28,10 @@ protected:
     }
     void showAnswer() override;
     std::string overflowText() const override;
+    std::string_view heldAnswer() const override
+    {
+        return {reinterpret_cast<const char *>(receiver_.data()), size_t(receiver_.length())};
+    }
     FastReceiving &fastReceiver() override { return receiver_; }
     // "1 2" in a field is 12 here: the mask's blanks are passed over.
     long readRequestField(const QLineEdit *field) const override { return read_decimal_field_ignoring_blanks(field); }

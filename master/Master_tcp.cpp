@@ -55,14 +55,17 @@ namespace {
 
 // Part of an answer is still waiting for the rest when the connection ends
 // or a new request goes out: it can never be completed (or it would take the
-// first bytes of the next answer as its own), so it goes. The line saying so
-// is returned, empty when nothing was waiting.
-std::string drop_cut_answer(TcpFramer &framer, const char *why)
+// first bytes of the next answer as its own), so it goes, into the traffic
+// history as received. The line saying so is returned, empty when nothing
+// was waiting.
+std::string drop_cut_answer(TcpFramer &framer, const char *why, Station_traffic &traffic)
 {
     std::string line;
     if (framer.buffered() > 0)
         line = strformat("Answer cut short: %s, %d bytes dropped", why, int(framer.buffered()));
-    framer.clear();
+    std::vector<uint8_t> cut;
+    framer.take(cut);
+    traffic.dropped(cut.data(), cut.size(), Traffic_drop::Cut_short);
     return line;
 }
 
@@ -225,11 +228,9 @@ int32_t TMSTCP_Form::prepareBlock(const WriteJob &job)
 
 void TMSTCP_Form::dropCutAnswer(const char *why)
 {
-    const std::string line = drop_cut_answer(framer_, why);
+    const std::string line = drop_cut_answer(framer_, why, traffic_);
     if (!line.empty())
         Memo2->add(line);
-    if (!line.empty())
-        traffic_.event(line);
 }
 
 void TMSTCP_Form::SendQuery()
@@ -237,11 +238,9 @@ void TMSTCP_Form::SendQuery()
     // A new request starts clean: what is left of an earlier answer would
     // otherwise be completed by this request's answer and decoded in its
     // place. The line stays above the next answer, which explains it.
-    cutNote_ = drop_cut_answer(framer_, "new request sent");
+    cutNote_ = drop_cut_answer(framer_, "new request sent", traffic_);
     if (!cutNote_.empty())
         Memo2->add(cutNote_);
-    if (!cutNote_.empty())
-        traffic_.event(cutNote_);
     expected_ = 0;
     if (pollOn() && length_ >= 2) {
         transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
@@ -293,14 +292,14 @@ void TMSTCP_Form::ClientSocket1Read()
         }
         if (status == TcpFramer::Status::Bad) {
             Memo2->add(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
-            traffic_.event(strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered)));
+            traffic_.dropped(frame.data(), frame.size(), Traffic_drop::Bad_length);
             answerFailed();
             ended = true;
             break;
         }
         if (late) {
             Memo2->add(hex_line("Late answer dropped: ", frame.data(), int32_t(frame.size())));
-            traffic_.event("late answer dropped", traffic_.link(), std::string_view(reinterpret_cast<const char *>(frame.data()), frame.size()));
+            traffic_.dropped(frame.data(), frame.size(), Traffic_drop::Late);
             continue;
         }
         length_ = int32_t(frame.size());

@@ -149,22 +149,22 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     buttons->addLayout(pollRow_);
     buttons->addStretch();
 
-    // The counters, the value format and Reset share a row; a narrow format
-    // box leaves the counters room at the starting size.
+    // The counters, the value format and Reset share a row; the format box
+    // shows its longest item whole.
     FormatBox = new QComboBox(this);
     FormatBox->setObjectName("FormatBox");
     for (const std::string &text : value_format_texts())
         FormatBox->addItem(QString::fromStdString(text));
-    FormatBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    FormatBox->setMinimumContentsLength(12);
+    FormatBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     StatsLabel = new QLabel(this);
     StatsLabel->setObjectName("StatsLabel");
     StatsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     ResetStats = new QPushButton("Reset", this);
     ResetStats->setObjectName("ResetStats");
     // The counters may grow past the row at the window's starting size; they
-    // give way at their end rather than widen the window.
+    // take a second line then rather than widen the window.
     StatsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatsLabel->setWordWrap(true);
     StatsLabel->setMinimumWidth(40);
     FormatBox->setToolTip("How register values are shown");
     auto *statsRow = new QHBoxLayout;

@@ -132,8 +132,9 @@ void SerialMasterWindow::discardWaiting()
 {
     std::string dropped;
     const int32_t n = discard_waiting(*link_, ports_.usedPort, dropped);
+    // They crossed the wire: an RX entry, so captures show them too.
     if (n > 0)
-        traffic_.event(strformat("discarded %d byte%s", n, n == 1 ? "" : "s"), traffic_.link(), dropped);
+        traffic_.dropped(dropped.data(), dropped.size(), Traffic_drop::Discarded);
 }
 
 void SerialMasterWindow::recordAnswer(const void *data, int32_t n)
@@ -184,6 +185,7 @@ void SerialMasterWindow::Timer1Timer()
         // The Memo2 line tells the operator what happened.
         Timer1->stop();
         Memo2->add(overflowText());
+        traffic_.dropped(heldAnswer().data(), heldAnswer().size(), Traffic_drop::Cut_short);
         traffic_.event(overflowText());
         answerFailed();
         exchangeOver();
@@ -191,6 +193,7 @@ void SerialMasterWindow::Timer1Timer()
     case ReceiveEvent::TimeOut:
         Timer1->stop();  // no tick while the box is open
         Memo2->add(std::string("Time out error"));
+        traffic_.dropped(heldAnswer().data(), heldAnswer().size(), Traffic_drop::Cut_short);
         traffic_.event("time-out, no answer");
         if (!timedOutQuietly())  // polling goes on without a box each cycle
             show_message_box("RS232C comm. time out error", "Zentavor");

@@ -58,6 +58,8 @@ protected:
     virtual AnswerCheck checkAnswer() = 0;
     virtual void showAnswer() = 0;
     virtual std::string overflowText() const = 0;
+    // What the receive machine holds of an answer it gave up on.
+    virtual std::string_view heldAnswer() const = 0;
     // The station's receive machine, for fast receive.
     virtual FastReceiving &fastReceiver() = 0;
 

@@ -19,7 +19,7 @@ TcpFramer::Status TcpFramer::next(std::vector<uint8_t> &out, unsigned *badLength
     if (length < kMinLength || length > kMaxLength) {
         if (badLength)
             *badLength = length;
-        clear();
+        take(out);
         return Status::Bad;
     }
     const size_t total = 6 + length;
@@ -41,4 +41,10 @@ void TcpFramer::clear()
 {
     buf_.clear();
     head_ = 0;
+}
+
+void TcpFramer::take(std::vector<uint8_t> &out)
+{
+    out.assign(buf_.begin() + static_cast<std::ptrdiff_t>(head_), buf_.end());
+    clear();
 }

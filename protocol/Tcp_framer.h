@@ -19,10 +19,12 @@ public:
     void append(const uint8_t *data, size_t n);
     // Frame: one whole message moved to out. NeedMore: nothing complete yet.
     // Bad: the length field cannot frame a message; *badLength receives it and
-    // every buffered byte is dropped.
+    // every buffered byte is dropped, moved to out for the record.
     Status next(std::vector<uint8_t> &out, unsigned *badLength = nullptr);
     size_t buffered() const { return buf_.size() - head_; }
     void clear();
+    // Moves the buffered bytes (the start of a message) to out, then clears.
+    void take(std::vector<uint8_t> &out);
 
 private:
     std::vector<uint8_t> buf_;

@@ -60,6 +60,8 @@ void SlaveRtuReceiver::tick(SerialLink &link, int32_t port, const SerialReceiver
             const int16_t b = link.recv(port);
             if (b >= 0) {
                 if (RxLength >= kRxBufferSize) {
+                    if (hooks.dropped)
+                        hooks.dropped(RxBuffer, RxLength);
                     if (hooks.logMemo1)
                         hooks.logMemo1(strformat("Mod Slave RTU req. over %d bytes, dropped", kRxBufferSize));
                     RxState = 0;
@@ -131,6 +133,8 @@ void SlaveAsciiReceiver::tick(SerialLink &link, int32_t port, const SerialReceiv
             const int16_t c = link.recv(port);
             if (c < 0) {
                 if (ReceiveTimedOut(RxStartTime, RxTimeout)) {
+                    if (hooks.dropped)
+                        hooks.dropped(RxBuffer, RxLength);
                     if (hooks.logMemo1)
                         hooks.logMemo1(strformat("Mod Slave ASC req. cmd is not finished recv. len=%d", int(RxLength)));
                     RxState = 990;
@@ -138,6 +142,8 @@ void SlaveAsciiReceiver::tick(SerialLink &link, int32_t port, const SerialReceiv
                 return;
             }
             if (RxLength >= kRxBufferSize) {
+                if (hooks.dropped)
+                    hooks.dropped(RxBuffer, RxLength);
                 if (hooks.logMemo1)
                     hooks.logMemo1(strformat("Mod Slave ASC req. over %d chars, dropped", kRxBufferSize));
                 RxState = 0;

@@ -23,6 +23,9 @@ struct SerialReceiverHooks {
     std::function<void(const uint8_t *request, int32_t length)> process;
     // A line for the upper memo.
     std::function<void(const std::string &text)> logMemo1;
+    // A request given up, too long or unfinished: the bytes held of it.
+    // Once per request, before its lines (an unfinished one gives two).
+    std::function<void(const uint8_t *data, int32_t length)> dropped;
 };
 
 constexpr int kRxBufferSize = 512;

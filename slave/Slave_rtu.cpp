@@ -21,10 +21,8 @@ void TSLRTU_Form::Timer1Timer()
 {
     SerialReceiverHooks hooks;
     hooks.process = [this](const uint8_t *, int32_t) { ProcessRequest(); };
-    hooks.logMemo1 = [this](const std::string &text) {
-        receiveError(text);
-        traffic.event(text);
-    };
+    hooks.logMemo1 = [this](const std::string &text) { receiverLine(text); };
+    hooks.dropped = [this](const uint8_t *data, int32_t n) { requestDropped(data, n); };
     rx.tick(link(), ports.usedPort, hooks);
 }
 

@@ -591,9 +591,15 @@ void SerialSlaveForm::serveSerial(const uint8_t *request, int32_t length)
         &later_);
 }
 
-void SerialSlaveForm::receiveError(const std::string &text)
+void SerialSlaveForm::receiverLine(const std::string &text)
 {
     memoAdd(Memo1, text);
+    traffic.event(text);
+}
+
+void SerialSlaveForm::requestDropped(const uint8_t *data, int32_t n)
+{
+    traffic.dropped(data, n > 0 ? size_t(n) : 0, Traffic_drop::Cut_short);
     ++bench.stats.err;
     statsChanged();
 }

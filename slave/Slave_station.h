@@ -186,8 +186,11 @@ protected:
     void FormClose();
     // Serves a request collected by the receiver and writes the response.
     void serveSerial(const uint8_t *request, int32_t length);
-    // A request the receiver could not frame (overrun, unfinished, time-out).
-    void receiveError(const std::string &text);
+    // A line of the receiver for the upper memo and the traffic history.
+    void receiverLine(const std::string &text);
+    // A request the receiver gave up (too long, unfinished): one error, and
+    // its bytes in the traffic history.
+    void requestDropped(const uint8_t *data, int32_t n);
     void sendDueAnswers() override;
 
 private:

@@ -276,7 +276,7 @@ void TSLTCP_Form::serveWaiting(QTcpSocket *socket)
         }
         if (st == TcpFramer::Status::Bad) {
             memoAdd(Memo1, strformat("Mod Slave TCP length field error len=%u, connection closed", badLength));
-            traffic.event(strformat("length field error len=%u, connection closed", badLength), it->second.link);
+            traffic.dropped(request.data(), request.size(), Traffic_drop::Bad_length, it->second.link);
             ++bench.stats.err;
             statsChanged();
             it->second.closing = true;

@@ -11,6 +11,15 @@ namespace {
 
 unsigned word_at(const uint8_t *p) { return unsigned(p[0]) << 8 | p[1]; }
 
+void put_number(std::string &out, size_t value) { out += std::to_string(value); }
+void put_number(Text_length &out, size_t value)
+{
+    do {
+        ++out.n;
+        value /= 10;
+    } while (value != 0);
+}
+
 std::string_view exception_name(unsigned code)
 {
     switch (code) {
@@ -27,16 +36,18 @@ std::string_view exception_name(unsigned code)
     }
 }
 
-void add(std::string &out, std::string_view label, unsigned value)
+// Each part is written to Out: the text itself (std::string) or only its
+// length (Text_length), from the same code, so the two always agree.
+template <class Out> void add(Out &out, std::string_view label, unsigned value)
 {
     if (!out.empty())
         out += ' ';
     out += label;
     out += ' ';
-    out += std::to_string(value);
+    put_number(out, value);
 }
 
-void add_text(std::string &out, std::string_view text)
+template <class Out> void add_text(Out &out, std::string_view text)
 {
     if (!out.empty())
         out += ' ';
@@ -45,7 +56,7 @@ void add_text(std::string &out, std::string_view text)
 
 // The function code and its fields from a PDU of n bytes (function code
 // first), appended to out. Fields the PDU is too short for are not read.
-void describe_pdu(std::string &out, Frame_role role, const uint8_t *pdu, size_t n)
+template <class Out> void describe_pdu(Out &out, Frame_role role, const uint8_t *pdu, size_t n)
 {
     if (n == 0) {
         add_text(out, "no function code");
@@ -112,50 +123,55 @@ void describe_pdu(std::string &out, Frame_role role, const uint8_t *pdu, size_t 
     }
 }
 
-std::string short_frame(size_t bytes)
+template <class Out> void short_frame(Out &out, size_t bytes)
 {
-    return "short frame (" + std::to_string(bytes) + (bytes == 1 ? " byte)" : " bytes)");
+    out += "short frame (";
+    put_number(out, bytes);
+    out += bytes == 1 ? " byte)" : " bytes)";
 }
 
-std::string rtu_note(Frame_role role, const uint8_t *data, size_t n)
+template <class Out> void rtu_note(Out &out, Frame_role role, const uint8_t *data, size_t n)
 {
     // Unit, function code and CRC at least.
     if (n < 4)
-        return short_frame(n);
-    std::string out;
+        return short_frame(out, n);
     add(out, "unit", data[0]);
     describe_pdu(out, role, data + 1, n - 3);
     uint8_t crc[2];
     CRC_check(data, int32_t(n - 2), crc);
     if (crc[0] != data[n - 2] || crc[1] != data[n - 1])
         add_text(out, "bad CRC");
-    return out;
 }
 
-std::string ascii_note(Frame_role role, const uint8_t *text, size_t n)
+template <class Out> void ascii_note(Out &out, Frame_role role, const uint8_t *text, size_t n)
 {
     // ':' then pairs of hexadecimal digits, then CR LF (either may be missing
     // from a frame cut short; the decoding does not need them).
     size_t end = n;
     while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n'))
         --end;
-    if (end == 0 || text[0] != ':')
-        return "not Modbus ASCII text";
+    if (end == 0 || text[0] != ':') {
+        out += "not Modbus ASCII text";
+        return;
+    }
     const size_t digits = end - 1;
-    if (digits % 2 != 0)
-        return "not Modbus ASCII text (odd number of digits)";
+    if (digits % 2 != 0) {
+        out += "not Modbus ASCII text (odd number of digits)";
+        return;
+    }
     std::vector<uint8_t> bytes;
     bytes.reserve(digits / 2);
     for (size_t i = 1; i + 1 < end; i += 2) {  // digits is even: i + 1 reaches end - 1
         const int hi = hex_digit(text[i]), lo = hex_digit(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return "not Modbus ASCII text";
+        if (hi < 0 || lo < 0) {
+            out += "not Modbus ASCII text";
+            return;
+        }
         bytes.push_back(uint8_t(hi << 4 | lo));
     }
     // Unit, function code and LRC at least.
     if (bytes.size() < 3)
-        return short_frame(bytes.size());
-    std::string out;
+        return short_frame(out, bytes.size());
     add(out, "unit", bytes[0]);
     describe_pdu(out, role, bytes.data() + 1, bytes.size() - 2);
     uint8_t sum = 0;  // the LRC makes the sum of all bytes, itself included, zero
@@ -163,15 +179,13 @@ std::string ascii_note(Frame_role role, const uint8_t *text, size_t n)
         sum = uint8_t(sum + b);
     if (sum != 0)
         add_text(out, "bad LRC");
-    return out;
 }
 
-std::string tcp_note(Frame_role role, const uint8_t *data, size_t n)
+template <class Out> void tcp_note(Out &out, Frame_role role, const uint8_t *data, size_t n)
 {
     // The 7-byte header and a function code at least.
     if (n < 8)
-        return short_frame(n);
-    std::string out;
+        return short_frame(out, n);
     add(out, "tid", word_at(data));
     add(out, "unit", data[6]);
     describe_pdu(out, role, data + 7, n - 7);
@@ -180,19 +194,32 @@ std::string tcp_note(Frame_role role, const uint8_t *data, size_t n)
     // The length field counts the unit id and the PDU.
     if (const unsigned length = word_at(data + 4); length != n - 6)
         add(out, "length field", length);
-    return out;
+}
+
+template <class Out>
+void note_to(Out &out, Traffic_framing framing, Frame_role role, const uint8_t *data, size_t n)
+{
+    if (data == nullptr)
+        n = 0;
+    switch (framing) {
+    case Traffic_framing::Rtu: return rtu_note(out, role, data, n);
+    case Traffic_framing::Ascii: return ascii_note(out, role, data, n);
+    case Traffic_framing::Tcp: return tcp_note(out, role, data, n);
+    }
 }
 
 }  // namespace
 
 std::string frame_note(Traffic_framing framing, Frame_role role, const uint8_t *data, size_t n)
 {
-    if (data == nullptr)
-        n = 0;
-    switch (framing) {
-    case Traffic_framing::Rtu: return rtu_note(role, data, n);
-    case Traffic_framing::Ascii: return ascii_note(role, data, n);
-    case Traffic_framing::Tcp: return tcp_note(role, data, n);
-    }
-    return {};
+    std::string out;
+    note_to(out, framing, role, data, n);
+    return out;
+}
+
+size_t frame_note_size(Traffic_framing framing, Frame_role role, const uint8_t *data, size_t n)
+{
+    Text_length out;
+    note_to(out, framing, role, data, n);
+    return out.n;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // How a station's frames are laid out on its line.
 enum class Traffic_framing : uint8_t {
@@ -25,3 +26,23 @@ enum class Frame_role : uint8_t { Request, Answer };
 // "unit 1 fn 3 exception 2 illegal data address". Addresses are as on the
 // wire (counted from 0).
 std::string frame_note(Traffic_framing framing, Frame_role role, const uint8_t *data, size_t n);
+
+// frame_note(...).size(), without making the text.
+size_t frame_note_size(Traffic_framing framing, Frame_role role, const uint8_t *data, size_t n);
+
+// Counts the characters written to it: what a note is written to when only
+// its length is wanted.
+struct Text_length {
+    size_t n = 0;
+    bool empty() const { return n == 0; }
+    Text_length &operator+=(std::string_view text)
+    {
+        n += text.size();
+        return *this;
+    }
+    Text_length &operator+=(char)
+    {
+        ++n;
+        return *this;
+    }
+};

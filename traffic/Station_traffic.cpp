@@ -107,6 +107,25 @@ void Station_traffic::add_rx(const void *data, size_t n, const Traffic_link &lin
             event(std::move(fault), link);
 }
 
+std::string_view drop_text(Traffic_drop why)
+{
+    switch (why) {
+    case Traffic_drop::Late: return "late";
+    case Traffic_drop::Cut_short: return "cut short";
+    case Traffic_drop::Bad_length: return "bad length";
+    case Traffic_drop::Discarded: return "discarded";
+    }
+    return {};
+}
+
+void Station_traffic::dropped(const void *data, size_t n, Traffic_drop why, const Traffic_link &link)
+{
+    if (data == nullptr || n == 0)
+        return;
+    history_.add_frame(Traffic_direction::Rx, static_cast<const uint8_t *>(data), n,
+                       {.local = link.local, .peer = link.peer, .text = std::string(drop_text(why))});
+}
+
 void Station_traffic::event(std::string text, const Traffic_link &link, std::string_view data)
 {
     history_.add_event(std::move(text), {.local = link.local, .peer = link.peer}, data);

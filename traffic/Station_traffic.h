@@ -10,6 +10,9 @@
 //    request written, on the steady clock;
 //  - a serial frame received whose CRC or LRC does not match is followed by
 //    a "--" line saying so.
+//
+// Bytes that crossed the wire are frames of the history whatever became of
+// them (dropped()), so that a capture shows the line as it was.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +28,17 @@ struct Traffic_link {
     Traffic_endpoint local{};
     Traffic_endpoint peer{};
 };
+
+// What became of bytes received that made no frame of an exchange.
+enum class Traffic_drop : uint8_t {
+    Late,       // an answer to a request already given up
+    Cut_short,  // the start of a frame whose rest never came
+    Bad_length, // a TCP header whose length field frames no message
+    Discarded,  // waiting in the port before a request went out
+};
+
+// "late", "cut short", "bad length", "discarded": the note of such an entry.
+std::string_view drop_text(Traffic_drop why);
 
 class Station_traffic {
 public:
@@ -51,6 +65,11 @@ public:
     // A master's answer whose response time the station measured itself (a
     // serial line's: from the end of the request to the answer's last byte).
     void rx_timed(const void *data, size_t n, int32_t responseMs);
+    // Bytes received and dropped: an RX entry noted with why, without a
+    // response time (they answer no request going on) nor a checksum line.
+    // Nothing when n is 0.
+    void dropped(const void *data, size_t n, Traffic_drop why) { dropped(data, n, why, link_); }
+    void dropped(const void *data, size_t n, Traffic_drop why, const Traffic_link &link);
     void event(std::string text) { event(std::move(text), link_); }
     void event(std::string text, const Traffic_link &link, std::string_view data = {});
 

@@ -14,8 +14,15 @@ Traffic_history::Traffic_history(Traffic_framing framing, Traffic_side side, Clo
 void Traffic_history::push(Traffic_event &&e)
 {
     e.time_ms = clock_();
-    if (events_.size() >= capacity_)
+    if (events_.size() >= capacity_) {
         events_.pop_front();
+        if (!widest_.empty() && widest_.front().seq < first_seq())
+            widest_.pop_front();
+    }
+    const size_t size = line_size(e);
+    while (!widest_.empty() && widest_.back().size <= size)
+        widest_.pop_back();
+    widest_.push_back({.seq = end_seq_, .size = size});
     events_.push_back(std::move(e));
     ++end_seq_;
     ++changes_;
@@ -52,6 +59,7 @@ void Traffic_history::add_event(std::string note, Traffic_info info, std::string
 void Traffic_history::clear()
 {
     std::deque<Traffic_event>().swap(events_);  // gives the memory back, not just the events
+    std::deque<Width>().swap(widest_);
     ++changes_;
     if (listener_)
         listener_();
@@ -70,21 +78,53 @@ Frame_role Traffic_history::role(Traffic_direction direction) const
     return written == (side_ == Traffic_side::Master) ? Frame_role::Request : Frame_role::Answer;
 }
 
-std::string Traffic_history::note(const Traffic_event &e) const
+namespace {
+
+void put_number(std::string &out, int64_t value) { out += std::to_string(value); }
+void put_number(Text_length &out, int64_t value) { out.n += std::to_string(value).size(); }
+
+void put_frame_note(std::string &out, Traffic_framing framing, Frame_role role, const std::string &data)
 {
-    if (e.direction == Traffic_direction::Event)
-        return e.text;
-    std::string out = frame_note(framing_, role(e.direction),
-                                 reinterpret_cast<const uint8_t *>(e.data.data()), e.data.size());
-    if (e.length > e.data.size())
-        out += " (" + std::to_string(e.length) + " bytes, first " + std::to_string(e.data.size()) +
-               " kept)";
-    if (e.response_ms >= 0)
-        out += " in " + std::to_string(e.response_ms) + " ms";
+    out += frame_note(framing, role, reinterpret_cast<const uint8_t *>(data.data()), data.size());
+}
+
+void put_frame_note(Text_length &out, Traffic_framing framing, Frame_role role, const std::string &data)
+{
+    out.n += frame_note_size(framing, role, reinterpret_cast<const uint8_t *>(data.data()), data.size());
+}
+
+// The note of a frame, written to its text or only counted (Out as for
+// frame_note), by the same code.
+template <class Out>
+void put_note(Out &out, Traffic_framing framing, Frame_role role, const Traffic_event &e)
+{
+    put_frame_note(out, framing, role, e.data);
+    if (e.length > e.data.size()) {
+        out += " (";
+        put_number(out, e.length);
+        out += " bytes, first ";
+        put_number(out, int64_t(e.data.size()));
+        out += " kept)";
+    }
+    if (e.response_ms >= 0) {
+        out += " in ";
+        put_number(out, e.response_ms);
+        out += " ms";
+    }
     if (!e.text.empty()) {
         out += "; ";
         out += e.text;
     }
+}
+
+}  // namespace
+
+std::string Traffic_history::note(const Traffic_event &e) const
+{
+    if (e.direction == Traffic_direction::Event)
+        return e.text;
+    std::string out;
+    put_note(out, framing_, role(e.direction), e);
     return out;
 }
 
@@ -136,6 +176,37 @@ std::string_view direction_text(Traffic_direction direction)
     case Traffic_direction::Event: return "--";
     }
     return "--";
+}
+
+size_t Traffic_history::line_size(const Traffic_event &e)
+{
+    // Any year of four digits gives a time of 23 characters.
+    constexpr int64_t kYear10 = -61850000000000, kYear9990 = 253080000000000;
+    size_t n = e.time_ms > kYear10 && e.time_ms < kYear9990 ? 23 : local_time_text(e.time_ms).size();
+    n += 3;  // the direction and the blank before it
+    if (!e.peer.empty()) {
+        if (!(e.peer == lastPeer_)) {
+            lastPeer_ = e.peer;
+            lastPeerSize_ = e.peer.text().size();
+        }
+        n += 1 + lastPeerSize_;
+    }
+    size_t shown = 0;
+    if (framing_ != Traffic_framing::Ascii)
+        shown = e.data.empty() ? 0 : e.data.size() * 3 - 1;
+    else
+        for (unsigned char c : e.data)
+            shown += c >= 0x20 && c < 0x7F ? 1 : 4;
+    Text_length about;
+    if (e.direction == Traffic_direction::Event)
+        about += e.text;
+    else
+        put_note(about, framing_, role(e.direction), e);
+    if (shown > 0)
+        n += 1 + shown + (about.empty() ? 0 : 2 + about.n);
+    else if (!about.empty())
+        n += 1 + about.n;
+    return n;
 }
 
 std::string Traffic_history::line(const Traffic_event &e) const

@@ -6,7 +6,9 @@
 //
 // A view follows the history through its sequence numbers (every event gets
 // the next one; first_seq() .. end_seq() are those held now) and its change
-// counter, and learns of changes from the listener, called after each.
+// counter, and learns of changes from the listener, called after each. The
+// length of the longest line held is kept as events come and go, so that a
+// view can size its column without reading every line.
 #pragma once
 
 #include <cstddef>
@@ -79,6 +81,9 @@ public:
     uint64_t end_seq() const { return end_seq_; }
     const Traffic_event *find(uint64_t seq) const;  // nullptr once dropped or cleared
 
+    // line(e).size() of the longest line held; 0 when empty.
+    size_t longest_line() const { return widest_.empty() ? 0 : widest_.front().size; }
+
     uint64_t changes() const { return changes_; }
     void set_listener(Listener listener) { listener_ = std::move(listener); }
 
@@ -96,12 +101,26 @@ public:
 
 private:
     void push(Traffic_event &&e);
+    // line(e).size(), without making the line: its time and peer are of
+    // known or cached length, only the note is made.
+    size_t line_size(const Traffic_event &e);
+
+    // The events that may yet be the longest held, by sequence number,
+    // their sizes decreasing: the front is the longest, and an event older
+    // and no longer than a newer one can never be again.
+    struct Width {
+        uint64_t seq;
+        size_t size;
+    };
 
     Traffic_framing framing_;
     Traffic_side side_;
     Clock clock_;
     size_t capacity_;
     std::deque<Traffic_event> events_;
+    std::deque<Width> widest_;
+    Traffic_endpoint lastPeer_;  // the peer's text is of the same length as last time
+    size_t lastPeerSize_ = 0;
     uint64_t end_seq_ = 0;
     uint64_t changes_ = 0;
     Listener listener_;

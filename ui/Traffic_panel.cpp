@@ -22,24 +22,18 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 // The rows of the view are the history's events first_ .. end_ - 1 by
 // sequence number; sync() brings them up to the history's, telling the view
-// in one insertion and one removal (or one reset) per refresh. It also keeps
-// the length of the longest line, for the width of the view's one column.
+// in one insertion and one removal (or one reset) per refresh.
 class Traffic_model : public QAbstractListModel {
 public:
-    // Lines measured for the width per refresh: a flood of lines the same
-    // length as the last ones needs no more.
-    static constexpr uint64_t kMeasuredPerRefresh = 1000;
-
     Traffic_model(const Traffic_history *history, QObject *parent)
         : QAbstractListModel(parent), history_(history), first_(history->first_seq()),
           end_(history->first_seq())
     {
     }
-
-    int widestChars() const { return widestChars_; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override
     {
@@ -64,15 +58,12 @@ public:
         const uint64_t first = history_->first_seq(), end = history_->end_seq();
         if (first == first_ && end == end_)
             return 0;
-        measure(std::max(end_, first), end);
         if (first >= end_) {
             // Nothing shown is left (a clear, or more new lines than the
             // history holds): start over, which costs the view less than
             // removing and inserting every row.
             const int gone = rowCount();
             beginResetModel();
-            if (first >= end)
-                widestChars_ = 0;
             first_ = first;
             end_ = end;
             endResetModel();
@@ -94,18 +85,8 @@ public:
     }
 
 private:
-    void measure(uint64_t from, uint64_t to)
-    {
-        if (to - from > kMeasuredPerRefresh)
-            from = to - kMeasuredPerRefresh;
-        for (uint64_t seq = from; seq < to; ++seq)
-            if (const Traffic_event *e = history_->find(seq))
-                widestChars_ = std::max(widestChars_, int(history_->line(*e).size()));
-    }
-
     const Traffic_history *history_;
     uint64_t first_, end_;
-    int widestChars_ = 0;
 };
 
 namespace {
@@ -144,7 +125,9 @@ TrafficPanel::TrafficPanel(Traffic_history *history, QWidget *parent)
     view_->setObjectName(QStringLiteral("TrafficView"));
     view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     const QFontMetrics metrics(view_->font());
-    charWidth_ = std::max(metrics.horizontalAdvance(QLatin1Char('0')), 1);
+    // Glyphs advance by fractions of a pixel: whole pixels would fall short
+    // by a character every few dozen.
+    charWidth_ = std::max(QFontMetricsF(view_->font()).horizontalAdvance(QLatin1Char('0')), 1.0);
     view_->horizontalHeader()->hide();
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->hide();
@@ -232,10 +215,11 @@ void TrafficPanel::refresh()
 
 void TrafficPanel::fitColumn()
 {
-    // The longest line whole, and at least the view's width (a selected
-    // line is marked across the view).
-    view_->setColumnWidth(0, std::max(view_->viewport()->width(),
-                                      (model_->widestChars() + 2) * charWidth_));
+    // The longest line the history holds whole, and at least the view's
+    // width (a selected line is marked across the view). No line is near
+    // the bound, which keeps the width within an int whatever a note holds.
+    const double widest = double(std::min<size_t>(history_->longest_line(), 100000));
+    view_->setColumnWidth(0, std::max(view_->viewport()->width(), int(std::ceil((widest + 2) * charWidth_))));
 }
 
 bool TrafficPanel::eventFilter(QObject *watched, QEvent *event)

@@ -63,6 +63,6 @@ private:
     QPushButton *clear_;
     QWidget *buttonRow_;
     RefreshThrottle *refresh_;
-    int charWidth_ = 8;  // of the view's fixed-width font
+    double charWidth_ = 8;  // of the view's fixed-width font
     bool behind_ = false;  // lines came while the panel was out of sight
 };

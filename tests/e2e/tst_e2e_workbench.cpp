@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyleOptionComboBox>
 #include <QtTest>
 
 #include "Gui_services.h"
@@ -70,6 +71,33 @@ private slots:
         });
     }
     void cleanupTestCase() { set_modal_runner({}); }
+
+    // At the starting size the widest counters and the longest value format
+    // are shown whole in each master station.
+    void countersAndFormatWhole()
+    {
+        Form1->resize(730, 505);
+        const QString widest = "Tx 12345  Rx 12345  Exc 12345  Err 12345  T/O 12345  last 1234 ms  min 1234 ms  "
+                               "avg 1234 ms  max 1234 ms";
+        for (int kind : {MasterRtu, MasterAscii, MasterTcp}) {
+            Form1->openStation(kind);
+            QWidget *master = Form1->station(kind);
+            auto *stats = child<QLabel>(master, "StatsLabel");
+            auto *format = child<QComboBox>(master, "FormatBox");
+            stats->setText(widest);
+            format->setCurrentText("Unsigned long ABCD");
+            QCoreApplication::processEvents();
+            savePicture(Form1, QString("workbench-widest-counters-%1-730x505").arg(kind));
+            const QRect room = stats->contentsRect();
+            QVERIFY(room.contains(stats->fontMetrics().boundingRect(room, Qt::TextWordWrap, widest)));
+            QStyleOptionComboBox box;
+            box.initFrom(format);
+            const QRect field =
+                format->style()->subControlRect(QStyle::CC_ComboBox, &box, QStyle::SC_ComboBoxEditField, format);
+            QVERIFY(field.width() >= format->fontMetrics().horizontalAdvance(format->currentText()));
+            Form1->stationSubWindow(kind)->close();
+        }
+    }
 
     void pollingFloats()
     {

@@ -57,6 +57,7 @@ private slots:
         unsigned bad = 12345;
         QCOMPARE(f.next(m, &bad), TcpFramer::Status::Bad);
         QCOMPARE(bad, length);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(m.data()), qsizetype(m.size())), header + "\x01\x03");
         QCOMPARE(f.buffered(), size_t(0));
         QCOMPARE(f.next(m), TcpFramer::Status::NeedMore);
     }

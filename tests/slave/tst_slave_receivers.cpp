@@ -12,6 +12,7 @@ struct Recorder {
     QList<int64_t> servedAt;
     QStringList lines;
     QList<int64_t> linesAt;
+    QList<QByteArray> dropped;
     SerialReceiverHooks hooks(FakeLink &link)
     {
         SerialReceiverHooks h;
@@ -22,6 +23,9 @@ struct Recorder {
         h.logMemo1 = [this, &link](const std::string &t) {
             lines << QString::fromStdString(t);
             linesAt << link.ms;
+        };
+        h.dropped = [this](const uint8_t *b, int32_t n) {
+            dropped << QByteArray(reinterpret_cast<const char *>(b), n);
         };
         return h;
     }
@@ -104,6 +108,7 @@ private slots:
         Recorder rec;
         runUntil(rx, link, rec, 500);
         QCOMPARE(rec.lines, QStringList{"Mod Slave RTU req. over 512 bytes, dropped"});
+        QCOMPARE(rec.dropped, QList<QByteArray>{QByteArray(512, 'x')});  // one error, its bytes
         QCOMPARE(rec.requests.size(), 1);
         QCOMPARE(rec.requests[0].size(), 600 - 513);
     }
@@ -213,6 +218,7 @@ private slots:
         runUntil(rx, link, rec, givenUp + 100);
         QCOMPARE(rec.lines,
                  (QStringList{"Mod Slave ASC req. cmd is not finished recv. len=3", "Time out error"}));
+        QCOMPARE(rec.dropped, QList<QByteArray>{":01"});  // two lines, one error
         QVERIFY(rec.linesAt[0] >= givenUp && rec.linesAt[0] <= givenUp + 6);
         QVERIFY(rec.linesAt[1] > rec.linesAt[0]);
         QVERIFY(rec.requests.isEmpty());
@@ -253,6 +259,7 @@ private slots:
         Recorder rec;
         runUntil(rx, link, rec, 100);
         QCOMPARE(rec.lines, QStringList{"Mod Slave ASC req. over 512 chars, dropped"});
+        QCOMPARE(rec.dropped, QList<QByteArray>{':' + QByteArray(511, 'A')});
         QCOMPARE(rec.requests, QList<QByteArray>{":0107F8\r\n"});
     }
 

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "Pcap_writer.h"
+#include "Station_traffic.h"
 #include "Traffic_csv.h"
 #include "Traffic_history.h"
 
@@ -52,6 +53,8 @@ private slots:
     void tcpCaptureDecodes();
     void rtuCaptureDecodes();
     void asciiCaptureRefused();
+    void droppedBytesAreFrames_data();
+    void droppedBytesAreFrames();
     void writeFailuresGiveTheReason_data();
     void writeFailuresGiveTheReason();
 
@@ -223,6 +226,49 @@ void TestTrafficFiles::asciiCaptureRefused()
     QCOMPARE(saved.error, pcap_refusal(history));
     QVERIFY(saved.error.find(".csv") != std::string::npos);
     QVERIFY(!QFile::exists(path));
+}
+
+// Bytes that crossed the wire are received frames in both files, whatever
+// became of them, noted with what happened.
+void TestTrafficFiles::droppedBytesAreFrames_data()
+{
+    QTest::addColumn<int>("framing");
+    QTest::addColumn<int>("side");
+    QTest::addColumn<int>("why");
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("row");  // the dropped bytes' row of the CSV file, after the time
+    const int rtu = int(Traffic_framing::Rtu), tcp = int(Traffic_framing::Tcp);
+    const int master = int(Traffic_side::Master), slave = int(Traffic_side::Slave);
+    QTest::newRow("late answer") << tcp << master << int(Traffic_drop::Late) << "000500000005 01030200 2A"
+        << "RX,127.0.0.1:502,00 05 00 00 00 05 01 03 02 00 2A,tid 5 unit 1 fn 3 bytes 2; late";
+    QTest::newRow("answer cut short") << rtu << master << int(Traffic_drop::Cut_short) << "010302"
+        << "RX,,01 03 02,short frame (3 bytes); cut short";
+    QTest::newRow("bad length field") << tcp << slave << int(Traffic_drop::Bad_length) << "000100000000 0103"
+        << "RX,127.0.0.1:502,00 01 00 00 00 00 01 03,tid 1 unit 1 fn 3 short frame length field 0; bad length";
+}
+
+void TestTrafficFiles::droppedBytesAreFrames()
+{
+    QFETCH(int, framing);
+    QFETCH(int, side);
+    QFETCH(int, why);
+    QFETCH(QString, frame);
+    QFETCH(QString, row);
+    const bool tcp = framing == int(Traffic_framing::Tcp);
+    Station_traffic traffic(Traffic_framing(framing), Traffic_side(side), clock_);
+    if (tcp)
+        traffic.set_link({.local = Traffic_endpoint::ipv4(0x7F000001, 40512),
+                          .peer = Traffic_endpoint::ipv4(0x7F000001, 502)});
+    traffic.tx("\x01\x02", 2);  // a request before: the dropped bytes answer none
+    const std::string data = bytes(frame.toLatin1().constData());
+    traffic.dropped(data.data(), data.size(), Traffic_drop(why));
+    QCOMPARE(traffic.history().size(), size_t(2));  // no checksum line
+
+    const QString csv = dir_.filePath("dropped.csv"), pcap = dir_.filePath("dropped.pcap");
+    QVERIFY(save_traffic_csv(traffic.history(), csv.toStdString()).ok);
+    QCOMPARE(QString::fromLatin1(readAll(csv)).split("\r\n").at(2).section(',', 1), row);
+    const Save_result saved = save_traffic_pcap(traffic.history(), pcap.toStdString());
+    QCOMPARE(saved.written, size_t(2));
 }
 
 void TestTrafficFiles::writeFailuresGiveTheReason_data()

@@ -32,6 +32,7 @@ private slots:
     void keepsTheLastEventsOfAFlood();
     void memoryStaysBounded();
     void clearEmptiesAndTells();
+    void longestLineIsOfThoseHeld();
     void endpoints_data();
     void endpoints();
     void isoTimeNamesTheZone();
@@ -101,6 +102,7 @@ void TestTrafficHistory::lines()
         history.add_frame(direction, data, info);
     }
     QCOMPARE(QString::fromStdString(history.line(history.at(0))), line);
+    QCOMPARE(history.longest_line(), size_t(line.size()));
 }
 
 void TestTrafficHistory::keepsTheLastEventsOfAFlood()
@@ -169,6 +171,16 @@ void TestTrafficHistory::clearEmptiesAndTells()
     QVERIFY(history.find(1) == nullptr);
     history.add_event("opened");
     QCOMPARE(history.find(2)->text, std::string("opened"));
+}
+
+void TestTrafficHistory::longestLineIsOfThoseHeld()
+{
+    Traffic_history history(Traffic_framing::Rtu, Traffic_side::Master, [] { return kT0; }, 3);
+    for (const char *text : {"the longest line", "short", "shorter", "s"})
+        history.add_event(text);
+    QCOMPARE(history.longest_line(), std::string("2026-12-08 14:03:07.125 -- shorter").size());
+    history.clear();
+    QCOMPARE(history.longest_line(), size_t(0));
 }
 
 void TestTrafficHistory::endpoints_data()

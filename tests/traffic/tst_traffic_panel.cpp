@@ -26,6 +26,7 @@ private slots:
     void controls();
     void linesArriveBatchedAndFollowTheEnd();
     void scrolledUpStaysPut();
+    void longLineEarlyInABurstStaysWhole();
     void save_data();
     void save();
     void clearEmptiesHistoryAndView();
@@ -95,6 +96,20 @@ void TestTrafficPanel::scrolledUpStaysPut()
     QCOMPARE(view->model()->rowCount(), 200);
     QVERIFY(view->verticalScrollBar()->value() < view->verticalScrollBar()->maximum());
     QCOMPARE(view->indexAt(QPoint(1, 1)).data().toString().section(' ', 3), QString("line 100"));
+}
+
+void TestTrafficPanel::longLineEarlyInABurstStaysWhole()
+{
+    Traffic_history history(Traffic_framing::Rtu, Traffic_side::Master);
+    TrafficPanel panel(&history);
+    panel.resize(500, 200);
+    panel.show();
+    history.add_event(std::string(300, 'x'));
+    for (int i = 0; i < 1500; ++i)
+        history.add_event("short");
+    panel.refresh();
+    const QString longest = QString::fromStdString(history.line(history.at(0)));
+    QVERIFY(panel.view()->columnWidth(0) >= QFontMetrics(panel.view()->font()).horizontalAdvance(longest));
 }
 
 void TestTrafficPanel::save_data()
