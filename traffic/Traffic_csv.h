@@ -12,8 +12,14 @@
 #include "Traffic_file.h"
 
 class Traffic_history;
+struct Traffic_event;
 
 Save_result save_traffic_csv(const Traffic_history &history, const std::string &path);
+
+// The header line and the line of one entry, CR LF included, as the save
+// above writes them; for writers that add lines as entries come.
+constexpr std::string_view kTrafficCsvHeader = "time,direction,peer,bytes,note\r\n";
+std::string traffic_csv_line(const Traffic_history &history, const Traffic_event &e);
 
 // A field as CSV holds it: quoted, with its quotes doubled, when it holds a
 // comma, a quote, a line break or blanks at either end.

@@ -40,6 +40,7 @@ void Traffic_history::add_frame(Traffic_direction direction, std::string_view da
     e.length = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
     e.data.assign(data.substr(0, kMaxData));
     e.text = std::move(info.text);
+    e.heard = info.heard;
     push(std::move(e));
 }
 
@@ -74,8 +75,13 @@ std::string Traffic_history::note(const Traffic_event &e) const
 {
     if (e.direction == Traffic_direction::Event)
         return e.text;
-    std::string out = frame_note(framing_, role(e.direction),
-                                 reinterpret_cast<const uint8_t *>(e.data.data()), e.data.size());
+    Frame_role r = role(e.direction);
+    std::string out;
+    if (e.heard != Traffic_heard::No) {
+        r = e.heard == Traffic_heard::Answer ? Frame_role::Answer : Frame_role::Request;
+        out = e.heard == Traffic_heard::Request ? "request " : e.heard == Traffic_heard::Answer ? "answer " : "unknown ";
+    }
+    out += frame_note(framing_, r, reinterpret_cast<const uint8_t *>(e.data.data()), e.data.size());
     if (e.length > e.data.size())
         out += " (" + std::to_string(e.length) + " bytes, first " + std::to_string(e.data.size()) +
                " kept)";
