@@ -99,8 +99,9 @@ private:
     struct Match {
         enum Kind { Frame, Need_more, Failed, Unknown };
         Kind kind = Failed;
-        size_t length = 0;                             // Frame
+        size_t length = 0;                             // Frame, or the fallback
         bool as_request = false, as_answer = false;    // Frame: the layouts it fits
+        bool fallback = false;  // Need_more: a whole frame of the other kind is there meanwhile
         size_t request_length = 0, answer_length = 0;  // the lengths the layouts give, 0 none
     };
 
@@ -115,13 +116,18 @@ private:
         m.request_length = rq.kind == Rtu_length::Known ? size_t(rq.bytes) : 0;
         m.answer_length = an.kind == Rtu_length::Known ? size_t(an.bytes) : 0;
         auto whole = [&](size_t len) { return len > 0 && len <= avail && rtu_crc_holds(p, len); };
+        auto pending = [&](const Rtu_length &l) {
+            return l.kind == Rtu_length::Need_more || (l.kind == Rtu_length::Known && size_t(l.bytes) > avail);
+        };
         const bool request = whole(m.request_length);
         const bool answer = m.answer_length == m.request_length ? request : whole(m.answer_length);
+        // The frame the line expects: the answer to the request waiting for one, else a request.
+        const bool expect_answer = avail >= 2 && m_.answers_waiting(p[0], p[1] & 0x7F);
         if (request || answer) {
             m.kind = Match::Frame;
             if (request && answer && m.request_length != m.answer_length) {
                 // Two frames of different lengths fit: the one the line waits for.
-                m.as_answer = m_.answers_waiting(p[0], p[1] & 0x7F);
+                m.as_answer = expect_answer;
                 m.as_request = !m.as_answer;
                 m.length = m.as_answer ? m.answer_length : m.request_length;
             } else {
@@ -129,10 +135,16 @@ private:
                 m.as_request = request && m.request_length == m.length;
                 m.as_answer = answer && m.answer_length == m.length;
             }
+            // The start of a longer frame of the expected kind can hold a CRC
+            // that fits by chance: while that frame may still come, wait for
+            // it, and take this one only if it does not.
+            if (expect_answer ? !answer && pending(an) : !request && pending(rq)) {
+                m.kind = Match::Need_more;
+                m.fallback = true;
+            }
             return m;
         }
-        if (rq.kind == Rtu_length::Need_more || an.kind == Rtu_length::Need_more || m.request_length > avail ||
-            m.answer_length > avail)
+        if (pending(rq) || pending(an))
             m.kind = Match::Need_more;
         else if (rq.kind == Rtu_length::Unknown && an.kind == Rtu_length::Unknown)
             m.kind = Match::Unknown;
@@ -162,6 +174,11 @@ private:
             const bool full = buf_.size() - head_ >= kBufferMax;
             if (m.kind == Match::Need_more && quiet < hold_ && !full)
                 return;  // a frame begun: its rest may still come, across a silence too
+            if (m.kind == Match::Need_more && m.fallback) {
+                emit(head_, m.length, true, m.as_request, m.as_answer);
+                advance(head_ + m.length);
+                continue;
+            }
             // The front ends at the first silence, or at the end once the
             // line has been quiet, or where the next good frame starts.
             size_t end = first_silence(head_ + 1);

@@ -9,8 +9,8 @@
 // delivers several frames in one burst, or one frame in two. So the frame at
 // the front of what is buffered is taken as soon as its leading bytes give a
 // length (as a request or as an answer, Rtu_layout) whose CRC holds, silence
-// or not. A frame begun and not complete waits for its rest, across a
-// silence, until the line has been quiet for kRtuHoldUs. Bytes that make no
+// or not. A frame begun and not complete waits for its rest, across
+// silences, until the line has been quiet for kRtuHoldUs. Bytes that make no
 // such frame are a frame with a bad CRC when a silence closes them off (or
 // their length fits their code's layout), else noise, and the monitor looks
 // for the next frame after them. Codes without a known layout end at the
@@ -56,9 +56,12 @@ int32_t serial_bits_per_char(int32_t data_bits, char parity, int32_t stop_bits);
 // fixed 1750 us above 19200 baud.
 int64_t rtu_silence_us(int32_t baud, int32_t bits_per_char);
 
-// How long a frame begun waits for its rest while the line is quiet (USB
-// adapters hold bytes up to their latency timer, 16 ms by default).
-constexpr int64_t kRtuHoldUs = 20000;
+// How long a frame begun waits for its rest while the line is quiet, before
+// it is reported as it is. Bytes that come in the meantime settle it at
+// once, so this only delays the report of a frame cut short on a line that
+// then falls quiet; a shorter wait would cut frames that a USB adapter
+// delivers in pieces, which can be tens of milliseconds apart.
+constexpr int64_t kRtuHoldUs = 1000000;
 // An ASCII frame may pause up to a second between characters.
 constexpr int64_t kAsciiHoldUs = 1000000;
 // ':', the unit, 253 bytes of PDU and the LRC as hexadecimal pairs, CR LF.

@@ -84,7 +84,7 @@ QStringList heard(const QString &spec, bool ascii)
         monitor.feed(reinterpret_cast<const uint8_t *>(c.bytes.constData()), size_t(c.bytes.size()), c.at);
         last = c.at;
     }
-    monitor.idle(last + kAsciiHoldUs);
+    monitor.idle(last + kAsciiHoldUs + kRtuHoldUs);  // long enough for anything held
     return got;
 }
 
