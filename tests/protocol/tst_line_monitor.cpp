@@ -210,6 +210,9 @@ void TestLineMonitor::splitsRtu_data()
     QTest::newRow("code without a layout: silences") << "0114010203*|01140405*" << QStringList{"R 0114010203*", "A 01140405* @1"};
     QTest::newRow("answer of another unit") << rq + "|0203020001*" << QStringList{"R " + rq, "A 0203020001*"};
     QTest::newRow("frame cut short by a silence") << "01030000|" << QStringList{"U 01030000"};
+    // The answer's first 8 bytes end in the CRC a request of them would have.
+    QTest::newRow("answer whose start fits a request") << "03020 2FA001E*|.030204C9EE00E546+00"
+                                                       << QStringList{"R 030202FA001E*", "A 030204C9EE00E5* @1"};
 }
 
 void TestLineMonitor::splitsRtu()
