@@ -24,12 +24,12 @@ struct Chunk {
 // '*', '!' or '.', '!' a wrong CRC, '.' only starts the next frame. '|' and
 // '+' start a new chunk after a silence or right away. ASCII: the text as it
 // is, with '|' and '+' likewise.
-std::vector<Chunk> stream(const QString &spec, bool ascii)
+std::vector<Chunk> stream(const QString &script, bool ascii)
 {
     std::vector<Chunk> out{{0, {}}};
     QByteArray frame;
     QString digits;
-    for (const QChar c : spec) {
+    for (const QChar c : script) {
         if (c == '|' || c == '+') {
             out.push_back({out.back().at + (c == '|' ? kSilenceGapUs : kBurstGapUs), {}});
         } else if (ascii) {
@@ -56,17 +56,17 @@ std::vector<Chunk> stream(const QString &spec, bool ascii)
     return out;
 }
 
-QByteArray joined(const QString &spec, bool ascii)
+QByteArray joined(const QString &script, bool ascii)
 {
     QByteArray all;
-    for (const Chunk &c : stream(spec, ascii))
+    for (const Chunk &c : stream(script, ascii))
         all += c.bytes;
     return all;
 }
 
 // "R 0103...", "A 0103... @1" (paired with frame 1), "U ..." (checksum
 // failed), "N 3" (noise bytes). ASCII frames as their text without CR LF.
-QStringList heard(const QString &spec, bool ascii)
+QStringList heard(const QString &script, bool ascii)
 {
     QStringList got;
     Line_monitor monitor(
@@ -80,7 +80,7 @@ QStringList heard(const QString &spec, bool ascii)
         },
         [&](const Monitor_noise &n) { got << QString("N %1").arg(n.bytes.size()); });
     int64_t last = 0;
-    for (const Chunk &c : stream(spec, ascii)) {
+    for (const Chunk &c : stream(script, ascii)) {
         monitor.feed(reinterpret_cast<const uint8_t *>(c.bytes.constData()), size_t(c.bytes.size()), c.at);
         last = c.at;
     }
@@ -88,7 +88,7 @@ QStringList heard(const QString &spec, bool ascii)
     return got;
 }
 
-// The expected lines with their RTU specs written out as bytes.
+// The expected lines with their RTU scripts written out as bytes.
 QStringList expanded(const QStringList &lines, bool ascii)
 {
     QStringList out;
@@ -97,17 +97,17 @@ QStringList expanded(const QStringList &lines, bool ascii)
             out << l;
             continue;
         }
-        const QString spec = l.mid(2).section(" @", 0, 0);
+        const QString script = l.mid(2).section(" @", 0, 0);
         const QString pair = l.contains(" @") ? " @" + l.section(" @", 1) : QString();
-        out << l.left(2) + joined(spec, false).toHex().toUpper() + pair;
+        out << l.left(2) + joined(script, false).toHex().toUpper() + pair;
     }
     return out;
 }
 
-Monitor_counters counted(const QString &spec)
+Monitor_counters counted(const QString &script)
 {
     Line_monitor monitor({.framing = Line_framing::Rtu, .baud = 9600, .bits_per_char = 10});
-    for (const Chunk &c : stream(spec, false))
+    for (const Chunk &c : stream(script, false))
         monitor.feed(reinterpret_cast<const uint8_t *>(c.bytes.constData()), size_t(c.bytes.size()), c.at);
     monitor.flush();
     return monitor.counters();
@@ -189,7 +189,7 @@ void TestLineMonitor::rtuLayouts()
 
 void TestLineMonitor::splitsRtu_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("frames");
     const QString rq = "010300000002*", an = "0103040 00A000B*";
     QTest::newRow("request | answer") << rq + "|" + an << QStringList{"R " + rq, "A " + an + " @1"};
@@ -217,14 +217,14 @@ void TestLineMonitor::splitsRtu_data()
 
 void TestLineMonitor::splitsRtu()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, script);
     QFETCH(QStringList, frames);
-    QCOMPARE(heard(spec, false), expanded(frames, false));
+    QCOMPARE(heard(script, false), expanded(frames, false));
 }
 
 void TestLineMonitor::splitsAscii_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("script");
     QTest::addColumn<QStringList>("frames");
     const QString rq = ":010300000002FA", an = ":010304000A000BE3";
     QTest::newRow("request and answer, noise before") << "xx" + rq + "\r\n|" + an + "\r\n"
@@ -240,9 +240,9 @@ void TestLineMonitor::splitsAscii_data()
 
 void TestLineMonitor::splitsAscii()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, script);
     QFETCH(QStringList, frames);
-    QCOMPARE(heard(spec, true), expanded(frames, true));
+    QCOMPARE(heard(script, true), expanded(frames, true));
 }
 
 void TestLineMonitor::sameFramesInAnyChunking()
@@ -273,7 +273,7 @@ void TestLineMonitor::sameFramesInAnyChunking()
 
 void TestLineMonitor::counts_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("label");
     const QString rq = "010300000002*|", an = "0103040 00A000B*|";
     QTest::newRow("answered, exception, unanswered")
@@ -288,9 +288,9 @@ void TestLineMonitor::counts_data()
 
 void TestLineMonitor::counts()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, script);
     QFETCH(QString, label);
-    QCOMPARE(QString::fromStdString(counted(spec).label()), label);
+    QCOMPARE(QString::fromStdString(counted(script).label()), label);
 }
 
 void TestLineMonitor::responseTimeFromRequestToAnswer()
