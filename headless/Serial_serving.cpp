@@ -62,9 +62,15 @@ std::string SerialServing::describe() const
 
 bool SerialServing::open(std::string *reason)
 {
+    open_ = open_serial_port(port_, line_, reason);
+    return open_;
+}
+
+bool open_serial_port(int port, const LineSettings &line, std::string *reason)
+{
     // The library says only that a port could not be opened; trying the
     // device first gives the system's reason.
-    const std::string device = serial_port_device(port_);
+    const std::string device = serial_port_device(port);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *reason = std::strerror(errno);
@@ -88,12 +94,11 @@ bool SerialServing::open(std::string *reason)
         std::lock_guard<std::mutex> lock(g_messageMutex);
         g_lastMessage.clear();
     }
-    if (default_serial_link().open(port_, line_.baud, line_.parity, line_.dataBits, line_.stopBits, 0) != 1) {
+    if (default_serial_link().open(port, line.baud, line.parity, line.dataBits, line.stopBits, 0) != 1) {
         std::lock_guard<std::mutex> lock(g_messageMutex);
         *reason = g_lastMessage.empty() ? "the link library could not open it" : g_lastMessage;
         return false;
     }
-    open_ = true;
     return true;
 }
 

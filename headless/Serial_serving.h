@@ -60,3 +60,7 @@ private:
 // The device a link-library port number stands for: $CORVANE_COMn, else
 // /dev/ttyS<n-1>.
 std::string serial_port_device(int port);
+
+// Opens that port with the line's settings through the link library (for
+// this process alone); false with the system's reason.
+bool open_serial_port(int port, const LineSettings &line, std::string *reason);

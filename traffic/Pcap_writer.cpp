@@ -64,26 +64,13 @@ uint16_t fold(uint32_t sum)
 
 void write_file_header(Traffic_file &file, uint32_t linktype)
 {
-    uint8_t h[24] = {};
-    put32le(h, 0xA1B2C3D4);
-    put16le(h + 4, 2);
-    put16le(h + 6, 4);
-    // zone and significant figures 0: times are UTC
-    put32le(h + 16, kSnapLength);
-    put32le(h + 20, linktype);
-    file.write(h, sizeof h);
+    file.write(pcap_file_header(linktype));
 }
 
 void write_record(Traffic_file &file, int64_t time_ms, const uint8_t *head, size_t head_n,
                   const std::string &data, size_t original)
 {
-    const int64_t ms = std::max<int64_t>(time_ms, 0);
-    uint8_t h[16];
-    put32le(h, uint32_t(ms / 1000));
-    put32le(h + 4, uint32_t(ms % 1000 * 1000));
-    put32le(h + 8, uint32_t(head_n + data.size()));
-    put32le(h + 12, uint32_t(std::min<size_t>(head_n + original, UINT32_MAX)));
-    file.write(h, sizeof h);
+    file.write(pcap_record_header(time_ms, head_n + data.size(), head_n + original));
     file.write(head, head_n);
     file.write(data);
 }
@@ -170,6 +157,29 @@ std::string left_out(size_t ipv6, size_t unaddressed)
 }
 
 }  // namespace
+
+std::string pcap_file_header(uint32_t linktype)
+{
+    uint8_t h[24] = {};
+    put32le(h, 0xA1B2C3D4);
+    put16le(h + 4, 2);
+    put16le(h + 6, 4);
+    // zone and significant figures 0: times are UTC
+    put32le(h + 16, kSnapLength);
+    put32le(h + 20, linktype);
+    return std::string(reinterpret_cast<const char *>(h), sizeof h);
+}
+
+std::string pcap_record_header(int64_t time_ms, size_t captured, size_t original)
+{
+    const int64_t ms = std::max<int64_t>(time_ms, 0);
+    uint8_t h[16];
+    put32le(h, uint32_t(ms / 1000));
+    put32le(h + 4, uint32_t(ms % 1000 * 1000));
+    put32le(h + 8, uint32_t(captured));
+    put32le(h + 12, uint32_t(std::min<size_t>(original, UINT32_MAX)));
+    return std::string(reinterpret_cast<const char *>(h), sizeof h);
+}
 
 std::string pcap_refusal(const Traffic_history &history)
 {

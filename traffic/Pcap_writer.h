@@ -27,3 +27,9 @@ constexpr uint32_t kLinktypeIpv4 = 228;
 std::string pcap_refusal(const Traffic_history &history);
 
 Save_result save_traffic_pcap(const Traffic_history &history, const std::string &path);
+
+// The file's header, and the header of one record whose packet keeps
+// `captured` of its `original` bytes, as the saves above write them; for
+// writers that add records as frames come.
+std::string pcap_file_header(uint32_t linktype);
+std::string pcap_record_header(int64_t time_ms, size_t captured, size_t original);

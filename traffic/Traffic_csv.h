@@ -12,5 +12,12 @@
 #include "Traffic_file.h"
 
 class Traffic_history;
+struct Traffic_event;
 
 Save_result save_traffic_csv(const Traffic_history &history, const std::string &path);
+
+// The header line and the line of one entry, CR LF included, as the save
+// above writes them; for writers that add lines as entries come.
+constexpr std::string_view kTrafficCsvHeader = "time,direction,peer,bytes,note\r\n";
+std::string traffic_csv_line(const Traffic_history &history, const Traffic_event &e);
+

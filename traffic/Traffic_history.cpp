@@ -47,6 +47,7 @@ void Traffic_history::add_frame(Traffic_direction direction, std::string_view da
     e.length = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
     e.data.assign(data.substr(0, kMaxData));
     e.text = std::move(info.text);
+    e.heard = info.heard;
     push(std::move(e));
 }
 
@@ -98,6 +99,13 @@ void put_frame_note(Text_length &out, Traffic_framing framing, Frame_role role, 
 template <class Out>
 void put_note(Out &out, Traffic_framing framing, Frame_role role, const Traffic_event &e)
 {
+    // A frame heard on a line only listened to: the monitor said which it is.
+    if (e.heard != Traffic_heard::No) {
+        role = e.heard == Traffic_heard::Answer ? Frame_role::Answer : Frame_role::Request;
+        out += e.heard == Traffic_heard::Request  ? "request "
+               : e.heard == Traffic_heard::Answer ? "answer "
+                                                  : "unknown ";
+    }
     put_frame_note(out, framing, role, e.data);
     if (e.length > e.data.size()) {
         out += " (";

@@ -31,6 +31,12 @@ enum class Traffic_direction : uint8_t {
 // written is a request (masters) or an answer (slaves).
 enum class Traffic_side : uint8_t { Master, Slave };
 
+// A frame heard by a monitor on a line it only listens to: the monitor, not
+// the direction, tells a request from an answer, and the note says which
+// first ("request unit 1 fn 3 ...", "answer ...", "unknown ..." for a frame
+// whose checksum failed).
+enum class Traffic_heard : uint8_t { No, Request, Answer, Unknown };
+
 // What an entry may carry beside its bytes. All optional:
 //   history.add_frame(Traffic_direction::Rx, buf, n, {.peer = client, .response_ms = 12});
 struct Traffic_info {
@@ -38,6 +44,7 @@ struct Traffic_info {
     Traffic_endpoint peer{};   // TCP: the other end; empty on serial lines
     int32_t response_ms = -1;  // a master's answer: time since its request; -1 none
     std::string text{};        // frames: added after the decoding ("injected: CRC spoilt")
+    Traffic_heard heard = Traffic_heard::No;
 };
 
 struct Traffic_event {
@@ -49,6 +56,7 @@ struct Traffic_event {
     Traffic_direction direction = Traffic_direction::Event;
     std::string data;     // the frame's bytes (ASCII stations: its text)
     std::string text;     // "--": the whole note; frames: the text after the decoding
+    Traffic_heard heard = Traffic_heard::No;
 };
 
 class Traffic_history {
