@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_device_map bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll quillan-sniff bench_line_monitor)
+targets=(bench_engine bench_device_map bench_simulator bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll quillan-sniff bench_line_monitor)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -47,6 +47,7 @@ run() {  # name, command...
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 run engine "$bin/bench_engine"
 run device_map "$bin/bench_device_map" "${map_args[@]}"
+run simulator "$bin/bench_simulator"
 run windows "$bin/bench_windows" "${win_args[@]}"
 run serial "$bin/bench_serial" "${ser_args[@]}"
 run serial_fast "$bin/bench_serial_fast" "${fast_args[@]}"
@@ -96,7 +97,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,headless,master_poll,line_monitor,windows,serial,serial_fast,engine,device_map}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,master_poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"

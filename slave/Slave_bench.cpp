@@ -139,7 +139,8 @@ SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveTables &tabl
 {
     ++stats.req;
     if (units.all() && !faults.active()) {
-        SlaveBenchReply out{.reply = serve_slave_request(profile, tables, request, n), .delayMs = 0, .notes = {}};
+        SlaveBenchReply out{
+            .reply = serve_slave_request(profile, tables, request, n, serving, serveState), .delayMs = 0, .notes = {}};
         count(profile.framing, out.reply);
         return out;
     }
@@ -153,7 +154,7 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTabl
     const FrameView f = inspect(framing, request, n);
     SlaveBenchReply out;
     if (!f.intact) {
-        out.reply = serve_slave_request(profile, tables, request, n);
+        out.reply = serve_slave_request(profile, tables, request, n, serving, serveState);
         count(framing, out.reply);
         return out;
     }
@@ -171,7 +172,8 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTabl
             return out;
         }
         if (framing != SlaveFraming::Tcp && f.unit == 0) {
-            out.reply = forced ? query_header(profile, request, n) : serve_slave_request(profile, tables, request, n);
+            out.reply = forced ? query_header(profile, request, n)
+                               : serve_slave_request(profile, tables, request, n, serving, serveState);
             withhold(out.reply);
             log(out.reply, 2, "Broadcast: not answered");
             out.notes.emplace_back("Broadcast: not answered");
@@ -192,7 +194,8 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTabl
         }
     }
 
-    out.reply = forced ? query_header(profile, request, n) : serve_slave_request(profile, tables, request, n);
+    out.reply = forced ? query_header(profile, request, n)
+                       : serve_slave_request(profile, tables, request, n, serving, serveState);
     if (!forced && !out.reply.sent()) {
         ++stats.err;
         return out;

@@ -54,6 +54,10 @@ public:
     FaultOptions faults;
     FaultState faultState;
     SlaveStats stats;
+    // The codes answered and the identity given; the classic codes by default.
+    SlaveServeOptions serving;
+    // The engine's own count of what it served (code 11); not reset with stats.
+    SlaveServeState serveState;
 
 private:
     SlaveBenchReply serveFiltered(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,

@@ -6,6 +6,10 @@
 #include "Strformat.h"
 #include "corvane.h"
 
+#ifndef QUILLAN_VERSION
+#define QUILLAN_VERSION "0"
+#endif
+
 const SlaveProfile kSlaveRtuProfile = {
     SlaveFraming::Rtu,
     1920,
@@ -84,6 +88,8 @@ const SlaveProfile kSlaveTcpProfile = {
     true,
 };
 
+const char *slave_program_version() { return QUILLAN_VERSION; }
+
 bool SlaveReply::sent() const
 {
     return std::any_of(events.begin(), events.end(), [](const SlaveEvent &e) { return e.type == SlaveEvent::Send; });
@@ -148,10 +154,17 @@ void close_rtu(Bytes &out)
     out.push_back(crc[1]);
 }
 
+// Largest register counts of code 23, and the objects of the basic device
+// identification (43/14).
+constexpr unsigned kReadWriteReadMax = 125;
+constexpr unsigned kReadWriteWriteMax = 121;
+constexpr unsigned kBasicObjects = 3;
+
 class Server {
 public:
-    Server(const SlaveProfile &p, SlaveTables &t, const uint8_t *req, size_t n)
-        : p_(p), t_(t), req_(req, req + std::min(n, kSlaveFrameMax)), n_(req_.size())
+    Server(const SlaveProfile &p, SlaveTables &t, const uint8_t *req, size_t n, const SlaveServeOptions &o,
+           SlaveServeState &st)
+        : p_(p), t_(t), o_(o), st_(st), req_(req, req + std::min(n, kSlaveFrameMax)), n_(req_.size())
     {
         // Room for a terminating NUL so that the hexadecimal decoders stop at
         // the end of what arrived.
@@ -203,6 +216,7 @@ private:
     }
     void sendException(uint8_t code)
     {
+        excepted_ = true;
         Bytes e = exception(code);
         if (p_.exceptionCaption)
             log(2, p_.exceptionCaption + frameText(e));
@@ -247,8 +261,28 @@ private:
     void writeCoils();
     void writeRegisters();
 
+    // ---- the codes beyond the classic eight (SlaveCodes::All) ----
+    // Serves fn_ when it is one of them; false when it is not.
+    bool serveMore();
+    bool takePdu(Bytes &pdu);
+    // The answer that carries pdu (function code first), framed.
+    Bytes framePdu(const Bytes &pdu);
+    // Refuses a PDU of the wrong length for its code (exception 03).
+    void refuseLength(size_t have, size_t want);
+    const char *tag() const;
+    void readExceptionStatus(const Bytes &pdu);
+    void diagnostics(const Bytes &pdu);
+    void commEventCounter(const Bytes &pdu);
+    void reportServerId(const Bytes &pdu);
+    void maskWriteRegister(const Bytes &pdu);
+    void readWriteRegisters(const Bytes &pdu);
+    void deviceIdentification(const Bytes &pdu);
+
     const SlaveProfile &p_;
     SlaveTables &t_;
+    const SlaveServeOptions &o_;
+    SlaveServeState &st_;
+    bool excepted_ = false;
     Bytes req_;
     size_t n_;
     unsigned fn_ = 0;
@@ -293,9 +327,15 @@ SlaveReply Server::run()
             writeRegisters();
         break;
     default:
+        if (o_.codes == SlaveCodes::All && serveMore())
+            break;
         illegalFunction();
         break;
     }
+    // The comm event counter counts normal answers (not exceptions) and
+    // leaves out its own reads.
+    if (out_.sent() && !excepted_ && fn_ != 11)
+        ++st_.commEvents;
     return std::move(out_);
 }
 
@@ -614,18 +654,304 @@ void Server::writeRegisters()
     respond(writeEcho());
 }
 
+// ---- the codes beyond the classic eight ---------------------------------------
+
+const char *Server::tag() const
+{
+    switch (p_.framing) {
+    case SlaveFraming::Rtu: return "Mod Slave RTU";
+    case SlaveFraming::Ascii: return "Mod Slave ASC";
+    case SlaveFraming::Tcp: break;
+    }
+    return "Mod Slave TCP";
+}
+
+bool Server::takePdu(Bytes &pdu)
+{
+    pdu.clear();
+    if (!ascii()) {
+        pdu.assign(req_.begin() + std::ptrdiff_t(lay_.function), req_.begin() + std::ptrdiff_t(bodyEnd_));
+        return true;
+    }
+    // checkFrame let only an even number of characters through, and the
+    // function code begins an even distance after the ':'.
+    for (size_t i = lay_.function; i + 1 < bodyEnd_; i += 2) {
+        uint16_t v = 0;
+        if (ascxti(text(i), 2, &v) != 0) {
+            log(1, strformat(p_.notHex, int(n_)));
+            return false;
+        }
+        pdu.push_back(uint8_t(v));
+    }
+    return true;
+}
+
+Bytes Server::framePdu(const Bytes &pdu)
+{
+    Bytes out;
+    switch (p_.framing) {
+    case SlaveFraming::Rtu:
+        out = {at(0)};
+        out.insert(out.end(), pdu.begin(), pdu.end());
+        close_rtu(out);
+        break;
+    case SlaveFraming::Tcp: {
+        const size_t length = pdu.size() + 1;  // the unit and the PDU
+        out = {at(0), at(1), at(2), at(3), uint8_t(length >> 8), uint8_t(length & 0xFF), at(6)};
+        out.insert(out.end(), pdu.begin(), pdu.end());
+        break;
+    }
+    case SlaveFraming::Ascii:
+        out = {':', at(1), at(2)};
+        for (uint8_t b : pdu)
+            append_hex2(out, b);
+        close_ascii(out);
+        break;
+    }
+    return out;
+}
+
+void Server::refuseLength(size_t have, size_t want)
+{
+    refuse(3, have < want ? strformat(p_.fieldsShort, int(n_)) : strformat("%s req. too long len=%d", tag(), int(n_)));
+}
+
+bool Server::serveMore()
+{
+    switch (fn_) {
+    case 7:
+    case 8:
+    case 11:
+    case 17:
+    case 22:
+    case 23:
+    case 43:
+        break;
+    default:
+        return false;
+    }
+    Bytes pdu;
+    if (!takePdu(pdu))
+        return true;
+    switch (fn_) {
+    case 7: readExceptionStatus(pdu); break;
+    case 8: diagnostics(pdu); break;
+    case 11: commEventCounter(pdu); break;
+    case 17: reportServerId(pdu); break;
+    case 22: maskWriteRegister(pdu); break;
+    case 23: readWriteRegisters(pdu); break;
+    default: deviceIdentification(pdu); break;
+    }
+    return true;
+}
+
+unsigned word_of(const Bytes &b, size_t i) { return unsigned(b[i]) << 8 | b[i + 1]; }
+
+void Server::readExceptionStatus(const Bytes &pdu)
+{
+    if (pdu.size() != 1) {
+        refuseLength(pdu.size(), 1);
+        return;
+    }
+    // Coils 00001 to 00008, the first in the lowest bit.
+    unsigned status = 0;
+    for (uint16_t j = 0; j < 8; ++j)
+        status |= unsigned(t_.ReadCoil(j)) << j;
+    log(2, strformat("Fun-07 Exception status=%02X", status));
+    respond(framePdu({7, uint8_t(status)}));
+}
+
+void Server::diagnostics(const Bytes &pdu)
+{
+    if (pdu.size() < 3) {
+        refuseLength(pdu.size(), 3);
+        return;
+    }
+    const unsigned sub = word_of(pdu, 1);
+    if (sub != 0) {
+        refuse(1, strformat("%s Diag. sub-function=%u not served", tag(), sub));
+        return;
+    }
+    // Return Query Data: the data are whole words, echoed as they came.
+    const size_t data = pdu.size() - 3;
+    if (data % 2 != 0) {
+        refuse(3, strformat("%s Diag. data bytes=%d not whole words", tag(), int(data)));
+        return;
+    }
+    log(2, strformat("Fun-08 Diagnostics echo bytes=%d", int(data)));
+    respond(framePdu(pdu));
+}
+
+void Server::commEventCounter(const Bytes &pdu)
+{
+    if (pdu.size() != 1) {
+        refuseLength(pdu.size(), 1);
+        return;
+    }
+    const unsigned count = st_.commEvents;
+    log(2, strformat("Fun-11 Comm event counter=%u", count));
+    // Status 0000: no earlier command is still being carried out.
+    respond(framePdu({11, 0, 0, uint8_t(count >> 8), uint8_t(count & 0xFF)}));
+}
+
+void Server::reportServerId(const Bytes &pdu)
+{
+    if (pdu.size() != 1) {
+        refuseLength(pdu.size(), 1);
+        return;
+    }
+    uint16_t unit = 0;
+    switch (p_.framing) {
+    case SlaveFraming::Rtu: unit = at(0); break;
+    case SlaveFraming::Tcp: unit = at(6); break;
+    case SlaveFraming::Ascii:
+        if (ascxti(text(1), 2, &unit) != 0) {
+            log(1, strformat(p_.notHex, int(n_)));
+            return;
+        }
+        break;
+    }
+    const std::string &vendor = o_.identity.vendor;
+    const size_t length = std::min(vendor.size(), kSlaveIdentityMax);
+    // Server id (the device address), run indicator (on), then the vendor.
+    Bytes out = {17, uint8_t(2 + length), uint8_t(unit), 0xFF};
+    out.insert(out.end(), vendor.begin(), vendor.begin() + std::ptrdiff_t(length));
+    log(2, strformat("Fun-17 Report server ID unit=%u", unsigned(unit)));
+    respond(framePdu(out));
+}
+
+void Server::maskWriteRegister(const Bytes &pdu)
+{
+    if (pdu.size() != 7) {
+        refuseLength(pdu.size(), 7);
+        return;
+    }
+    const unsigned addr = word_of(pdu, 1), andMask = word_of(pdu, 3), orMask = word_of(pdu, 5);
+    if (addr >= kEntries) {
+        refuse(2, strformat(p_.regAddrOverRange, int(addr) + 1));
+        return;
+    }
+    const uint16_t value = uint16_t((t_.holdingRegisters[addr] & andMask) | (orMask & ~andMask));
+    t_.holdingRegisters[addr] = value;
+    changed(KindHoldingRegister, uint16_t(addr));
+    log(2, strformat("Fun-22 Mask Write Register addr=%d and=%04X or=%04X value=%d", int(addr) + 1, andMask, orMask,
+                     int(int16_t(value))));
+    respond(framePdu(pdu));
+}
+
+void Server::readWriteRegisters(const Bytes &pdu)
+{
+    constexpr size_t fixed = 10;  // code, read start and count, write start and count, byte count
+    if (pdu.size() < fixed) {
+        refuseLength(pdu.size(), fixed);
+        return;
+    }
+    const unsigned readStart = word_of(pdu, 1), readCount = word_of(pdu, 3);
+    const unsigned writeStart = word_of(pdu, 5), writeCount = word_of(pdu, 7), bytes = pdu[9];
+    if (readCount < 1 || readCount > kReadWriteReadMax || writeCount < 1 || writeCount > kReadWriteWriteMax ||
+        bytes != 2 * writeCount) {
+        refuse(3, strformat("%s Reg. read words=%d write words=%d bytes=%d out of range", tag(), int(readCount),
+                            int(writeCount), int(bytes)));
+        return;
+    }
+    if (pdu.size() != fixed + bytes) {
+        if (pdu.size() < fixed + bytes)
+            refuse(3, strformat(p_.regDataShort, int(writeStart) + 1, int(writeCount), int(pdu.size() - fixed)));
+        else
+            refuseLength(pdu.size(), fixed + bytes);
+        return;
+    }
+    if (readStart + readCount > kEntries) {
+        refuse(2, strformat(p_.regOverRange, int(readStart) + 1, int(readCount)));
+        return;
+    }
+    if (writeStart + writeCount > kEntries) {
+        refuse(2, strformat(p_.regOverRange, int(writeStart) + 1, int(writeCount)));
+        return;
+    }
+    log(2, strformat("Fun-23 Read/Write Registers read addr=%d words=%d write addr=%d words=%d", int(readStart) + 1,
+                     int(readCount), int(writeStart) + 1, int(writeCount)));
+    // The write comes first, so a read of the same registers sees it.
+    for (unsigned j = 0; j < writeCount; ++j) {
+        const uint16_t n = uint16_t(writeStart + j);
+        t_.holdingRegisters[n] = uint16_t(word_of(pdu, fixed + 2 * j));
+        changed(KindHoldingRegister, n);
+    }
+    Bytes out = {23, uint8_t(2 * readCount)};
+    for (unsigned j = 0; j < readCount; ++j) {
+        out.push_back(uint8_t(t_.holdingRegisters[readStart + j] >> 8));
+        out.push_back(uint8_t(t_.holdingRegisters[readStart + j] & 0xFF));
+    }
+    respond(framePdu(out));
+}
+
+void Server::deviceIdentification(const Bytes &pdu)
+{
+    constexpr size_t fixed = 4;  // code, MEI type, read device id code, object id
+    if (pdu.size() < 2) {
+        refuseLength(pdu.size(), fixed);
+        return;
+    }
+    if (pdu[1] != 14) {
+        refuse(1, strformat("%s MEI type=%u not served", tag(), unsigned(pdu[1])));
+        return;
+    }
+    if (pdu.size() != fixed) {
+        refuseLength(pdu.size(), fixed);
+        return;
+    }
+    const unsigned code = pdu[2], object = pdu[3];
+    if (code < 1 || code > 4) {
+        refuse(3, strformat("%s Dev. id. read code=%u illegal", tag(), code));
+        return;
+    }
+    if (code == 4 && object >= kBasicObjects) {
+        refuse(2, strformat("%s Dev. id. object=%u unknown", tag(), object));
+        return;
+    }
+    // Streams (codes 1, 2 and 3) answer the basic objects from the one asked
+    // for, from the first when it is unknown: this server has the basic ones
+    // only, and a higher category is answered with what it has. Code 4 gives
+    // the one object.
+    const unsigned first = code == 4 || object < kBasicObjects ? object : 0;
+    const unsigned last = code == 4 ? object : kBasicObjects - 1;
+    const std::string *texts[kBasicObjects] = {&o_.identity.vendor, &o_.identity.product, &o_.identity.revision};
+    // Conformity 81: basic identification, stream and individual access; no
+    // more follows, next object 0.
+    Bytes out = {43, 14, uint8_t(code), 0x81, 0x00, 0x00, uint8_t(last - first + 1)};
+    for (unsigned id = first; id <= last; ++id) {
+        const std::string &t = *texts[id];
+        const size_t length = std::min(t.size(), kSlaveIdentityMax);
+        out.push_back(uint8_t(id));
+        out.push_back(uint8_t(length));
+        out.insert(out.end(), t.begin(), t.begin() + std::ptrdiff_t(length));
+    }
+    log(2, strformat("Fun-43 Device identification code=%u objects=%u", code, last - first + 1));
+    respond(framePdu(out));
+}
+
 }  // namespace
+
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n,
+                               const SlaveServeOptions &options, SlaveServeState &state)
+{
+    Server s(profile, tables, request, n, options, state);
+    return s.run();
+}
 
 SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n)
 {
-    Server s(profile, tables, request, n);
-    return s.run();
+    static const SlaveServeOptions classic;
+    SlaveServeState none;
+    return serve_slave_request(profile, tables, request, n, classic, none);
 }
 
 std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const uint8_t *request, size_t n,
                                            unsigned function, uint8_t code)
 {
-    SlaveTables none;
-    Server s(profile, none, request, n);
+    static const SlaveServeOptions classic;
+    SlaveServeState none;
+    SlaveTables tables;
+    Server s(profile, tables, request, n, classic, none);
     return s.exceptionFor(function, code);
 }

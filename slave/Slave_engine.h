@@ -79,10 +79,46 @@ struct SlaveReply {
 // Largest request or response a station handles (its frame buffers).
 constexpr size_t kSlaveFrameMax = 512;
 
+// Which function codes a server answers. Codes 7, 8, 11 and 17, defined for
+// serial lines, are answered over Modbus/TCP as well. A request of a new code
+// whose length does not fit its fields gets exception 03 on every transport.
+enum class SlaveCodes {
+    Classic,  // 1, 2, 3, 4, 5, 6, 15 and 16; any other code gets exception 01
+    All,      // the classic eight and 7, 8 (sub-function 0), 11, 17, 22, 23, 43/14
+};
+
+// What a server says of itself (codes 17 and 43/14). Each text is cut to
+// kSlaveIdentityMax bytes, so that every answer fits one frame of any
+// transport.
+constexpr size_t kSlaveIdentityMax = 64;
+// The program's version, as the build sets it.
+const char *slave_program_version();
+struct SlaveIdentity {
+    std::string vendor = "Quillan";
+    std::string product;  // the caller's own kind, such as "Slave TCP"
+    std::string revision = slave_program_version();
+};
+
+// How one server answers, beyond what its transport's profile says.
+struct SlaveServeOptions {
+    SlaveCodes codes = SlaveCodes::Classic;
+    SlaveIdentity identity;
+};
+
+// What the engine keeps for one server between its requests.
+struct SlaveServeState {
+    // Requests completed with a normal answer, code 11's own excepted (what
+    // code 11 answers); wraps at 65 536.
+    uint16_t commEvents = 0;
+};
+
 // Serves one complete request: an RTU frame with its CRC, an ASCII text from
 // ":" through LF, or one Modbus/TCP message framed by its length field.
 // Requests longer than kSlaveFrameMax are cut to it. Nothing is read beyond
 // the n bytes given.
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n,
+                               const SlaveServeOptions &options, SlaveServeState &state);
+// The same with the classic codes and no state kept.
 SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
                                size_t n);
 

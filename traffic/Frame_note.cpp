@@ -54,6 +54,83 @@ template <class Out> void add_text(Out &out, std::string_view text)
     out += text;
 }
 
+// "label 0x..." with two hexadecimal digits per byte of the field.
+void add_hex(std::string &out, std::string_view label, unsigned value, int bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    add_text(out, label);
+    out += " 0x";
+    for (int shift = 8 * bytes - 4; shift >= 0; shift -= 4)
+        out += digits[(value >> shift) & 0xF];
+}
+
+// The fields of the codes beyond the classic eight (7, 8, 11, 17, 22, 23 and
+// 43), from the len bytes d after the function code; false for any other
+// code. Fields the PDU is too short for are not read.
+bool describe_more_codes(std::string &out, Frame_role role, unsigned fn, const uint8_t *d, size_t len)
+{
+    const bool answer = role == Frame_role::Answer;
+    auto need = [&](size_t k) {
+        if (len >= k)
+            return true;
+        add_text(out, "short frame");
+        return false;
+    };
+    switch (fn) {
+    case 7:
+        if (answer && need(1))
+            add_hex(out, "status", d[0], 1);
+        return true;
+    case 8:
+        if (need(2)) {
+            add(out, "sub", word_at(d));
+            add(out, "data bytes", unsigned(len - 2));
+        }
+        return true;
+    case 11:
+        if (answer && need(4)) {
+            add_hex(out, "status", word_at(d), 2);
+            add(out, "events", word_at(d + 2));
+        }
+        return true;
+    case 17:
+        if (answer && need(1))
+            add(out, "bytes", d[0]);
+        return true;
+    case 22:
+        if (need(6)) {
+            add(out, "addr", word_at(d));
+            add_hex(out, "and", word_at(d + 2), 2);
+            add_hex(out, "or", word_at(d + 4), 2);
+        }
+        return true;
+    case 23:
+        if (answer) {
+            if (need(1))
+                add(out, "bytes", d[0]);
+        } else if (need(8)) {
+            add(out, "read addr", word_at(d));
+            add(out, "count", word_at(d + 2));
+            add(out, "write addr", word_at(d + 4));
+            add(out, "count", word_at(d + 6));
+        }
+        return true;
+    case 43:
+        if (need(1))
+            add(out, "mei", d[0]);
+        if (len >= 3 && d[0] == 14) {
+            add(out, "code", d[1]);
+            if (!answer)
+                add(out, "object", d[2]);
+            else if (len >= 7)
+                add(out, "objects", d[5]);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The function code and its fields from a PDU of n bytes (function code
 // first), appended to out. Fields the PDU is too short for are not read.
 template <class Out> void describe_pdu(Out &out, Frame_role role, const uint8_t *pdu, size_t n)
@@ -118,7 +195,8 @@ template <class Out> void describe_pdu(Out &out, Frame_role role, const uint8_t 
         }
         return;
     default:
-        add(out, "data bytes", unsigned(len));
+        if (!describe_more_codes(out, role, fn, d, len))
+            add(out, "data bytes", unsigned(len));
         return;
     }
 }

@@ -15,6 +15,8 @@ class TestFrameNote : public QObject {
 private slots:
     void notes_data();
     void notes();
+    void moreCodes_data();
+    void moreCodes() { notes(); }
     void garbageNeverReadsPastTheFrame();
 };
 
@@ -49,7 +51,7 @@ void TestFrameNote::notes_data()
     QTest::newRow("tcp exception") << tcp << an << QByteArray("00 02 00 00 00 03 01 81 01") << "tid 2 unit 1 fn 1 exception 1 illegal function";
     QTest::newRow("tcp length field off") << tcp << rq << QByteArray("00 07 00 00 00 09 01 03 00 00 00 01") << "tid 7 unit 1 fn 3 addr 0 count 1 length field 9";
     QTest::newRow("tcp other protocol") << tcp << rq << QByteArray("00 07 00 05 00 06 01 03 00 00 00 01") << "tid 7 unit 1 fn 3 addr 0 count 1 protocol 5";
-    QTest::newRow("tcp other function") << tcp << rq << QByteArray("00 03 00 00 00 03 01 2B 0E") << "tid 3 unit 1 fn 43 data bytes 1";
+    QTest::newRow("tcp other function") << tcp << rq << QByteArray("00 03 00 00 00 03 01 14 0E") << "tid 3 unit 1 fn 20 data bytes 1";
     QTest::newRow("tcp header only") << tcp << rq << QByteArray("00 01 00 00 00 01 01") << "short frame (7 bytes)";
 }
 
@@ -62,6 +64,37 @@ void TestFrameNote::notes()
     const QByteArray bytes = framing == Traffic_framing::Ascii ? frame : QByteArray::fromHex(frame);
     const std::vector<uint8_t> exact(bytes.begin(), bytes.end());
     QCOMPARE(QString::fromStdString(frame_note(framing, role, exact.data(), exact.size())), note);
+}
+
+// The codes beyond the classic eight.
+void TestFrameNote::moreCodes_data()
+{
+    QTest::addColumn<Traffic_framing>("framing");
+    QTest::addColumn<Frame_role>("role");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("note");
+    const auto rtu = Traffic_framing::Rtu, ascii = Traffic_framing::Ascii, tcp = Traffic_framing::Tcp;
+    const auto rq = Frame_role::Request, an = Frame_role::Answer;
+
+    QTest::newRow("7 answer") << rtu << an << QByteArray("01 07 85 E3 93") << "unit 1 fn 7 status 0x85";
+    QTest::newRow("8 request") << rtu << rq << QByteArray("01 08 00 00 A5 37 DA 8D") << "unit 1 fn 8 sub 0 data bytes 2";
+    QTest::newRow("8 short") << ascii << rq << QByteArray(":0108F7\r\n") << "unit 1 fn 8 short frame";
+    QTest::newRow("11 answer") << tcp << an << QByteArray("00 03 00 00 00 06 11 0B 00 00 01 02")
+                               << "tid 3 unit 17 fn 11 status 0x0000 events 258";
+    QTest::newRow("17 answer") << rtu << an << QByteArray("11 11 09 11 FF 51 75 69 6C 6C 61 6E 35 E1")
+                               << "unit 17 fn 17 bytes 9";
+    QTest::newRow("22 request") << rtu << rq << QByteArray("01 16 00 04 00 F2 00 25 67 EE")
+                                << "unit 1 fn 22 addr 4 and 0x00F2 or 0x0025";
+    QTest::newRow("23 request") << rtu << rq << QByteArray("01 17 00 03 00 06 00 0E 00 03 06 00 FF 00 FF 00 FF 46 91")
+                                << "unit 1 fn 23 read addr 3 count 6 write addr 14 count 3";
+    QTest::newRow("23 answer") << rtu << an << QByteArray("01 17 0C 00 01 00 02 00 03 00 04 00 05 00 06 C8 3B")
+                               << "unit 1 fn 23 bytes 12";
+    QTest::newRow("43 request") << tcp << rq << QByteArray("00 07 00 00 00 05 01 2B 0E 04 01")
+                                << "tid 7 unit 1 fn 43 mei 14 code 4 object 1";
+    QTest::newRow("43 answer") << tcp << an
+                               << QByteArray("00 07 00 00 00 13 01 2B 0E 04 81 00 00 01 01 09 53 6C 61 76 65 20 52 54 55")
+                               << "tid 7 unit 1 fn 43 mei 14 code 4 objects 1";
+    QTest::newRow("43 mei only") << tcp << rq << QByteArray("00 03 00 00 00 03 01 2B 0E") << "tid 3 unit 1 fn 43 mei 14";
 }
 
 void TestFrameNote::garbageNeverReadsPastTheFrame()
