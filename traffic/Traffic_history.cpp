@@ -36,6 +36,7 @@ void Traffic_history::add_frame(Traffic_direction direction, std::string_view da
     e.direction = direction;
     e.local = info.local;
     e.peer = info.peer;
+    e.carrier = info.carrier;
     e.response_ms = info.response_ms;
     e.length = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
     e.data.assign(data.substr(0, kMaxData));
@@ -74,7 +75,7 @@ std::string Traffic_history::note(const Traffic_event &e) const
 {
     if (e.direction == Traffic_direction::Event)
         return e.text;
-    std::string out = frame_note(framing_, role(e.direction),
+    std::string out = frame_note(layout(e), role(e.direction),
                                  reinterpret_cast<const uint8_t *>(e.data.data()), e.data.size());
     if (e.length > e.data.size())
         out += " (" + std::to_string(e.length) + " bytes, first " + std::to_string(e.data.size()) +
@@ -86,6 +87,11 @@ std::string Traffic_history::note(const Traffic_event &e) const
         out += e.text;
     }
     return out;
+}
+
+Traffic_framing Traffic_history::layout(const Traffic_event &e) const
+{
+    return e.carrier == Traffic_carrier::Rtu_over_tcp ? Traffic_framing::Rtu : framing_;
 }
 
 std::string hex_bytes(std::string_view data)
