@@ -102,7 +102,8 @@ void TSLTCP_Form::BitBtn1Click()
     if (openFraming_ == FramingUdp) {
         UdpSocket1 = new QUdpSocket(this);
         UdpSocket1->setObjectName("UdpSocket1");
-        if (!UdpSocket1->bind(QHostAddress::Any, quint16(listenPort_))) {
+        // Not shared: a port another program serves is refused, as TCP's is.
+        if (!UdpSocket1->bind(QHostAddress::Any, quint16(listenPort_), QAbstractSocket::DontShareAddress)) {
             show_message_box(strformat("%s Server cannot bind port %d: %s", name.c_str(), listenPort_,
                                        UdpSocket1->errorString().toLocal8Bit().constData()),
                              "Quillan");
