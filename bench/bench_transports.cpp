@@ -9,7 +9,7 @@
 // sockets, reads of 10 registers in a closed loop); the framings take turns
 // and every figure is the median of the runs.
 //
-//   bench_transports [--seconds S] [--repeats R]
+//   bench_transports [--seconds S] [--repeats R] [--only slave|station]
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
@@ -28,7 +28,8 @@
 #include "Slave_tcp.h"
 #include "Startup.h"
 
-namespace {
+namespace
+{
 
 const QString kBin = QStringLiteral(BENCH_BIN_DIR);
 const QString kSlave = QStringLiteral(BENCH_SLAVE_PROGRAM);
@@ -47,7 +48,8 @@ double runLoad(quint16 port, int clients, double seconds, const QString &mode)
     QEventLoop loop;
     QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
-    p.start(kBin + "/bench_raw_load", {QString::number(port), QString::number(clients), QString::number(seconds), mode});
+    p.start(kBin + "/bench_raw_load",
+            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
     if (!p.waitForStarted(5000))
         return 0;
     loop.exec();
@@ -94,8 +96,8 @@ struct Runs {
 };
 
 // Runs every framing in turn, repeats times, against the server process.
-std::map<QString, Figures> measure(pid_t server, const std::map<QString, quint16> &ports, int clients, double seconds,
-                                   int repeats)
+std::map<QString, Figures> measure(pid_t server, const std::map<QString, quint16> &ports, int clients,
+                                   double seconds, int repeats)
 {
     std::map<QString, Runs> runs;
     for (int r = 0; r < repeats; ++r)
@@ -113,15 +115,15 @@ std::map<QString, Figures> measure(pid_t server, const std::map<QString, quint16
 void ratioRow(const std::string &section, const std::string &measure, Figures ours, Figures base, double goal)
 {
     const double ratio = base.rps > 0 ? ours.rps / base.rps : 0;
-    std::printf("  %-40s %8.0f / %8.0f = %.2f (goal %.1f); server CPU per request %.1f / %.1f us\n", measure.c_str(),
-                ours.rps, base.rps, ratio, goal, ours.cpuUs, base.cpuUs);
+    std::printf("  %-40s %8.0f / %8.0f = %.2f (goal %.1f); server CPU per request %.1f / %.1f us\n",
+                measure.c_str(), ours.rps, base.rps, ratio, goal, ours.cpuUs, base.cpuUs);
     bench::row(section, measure + ": requests/s",
                fmt(ours.rps) + " / " + fmt(base.rps) + " = " + fmt(ratio, "%.2f") + " (CPU per request " +
                    fmt(ours.cpuUs, "%.1f") + " / " + fmt(base.cpuUs, "%.1f") + " us)",
                ">= " + fmt(goal, "%.1f"), ratio >= goal ? "met" : "not met");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -129,12 +131,15 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     double seconds = 3;
     int repeats = 3;
+    QByteArray only;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a = argv[i];
         if (a == "--seconds" && i + 1 < argc)
             seconds = std::clamp(std::atof(argv[++i]), 0.5, 20.0);
         else if (a == "--repeats" && i + 1 < argc)
             repeats = std::clamp(std::atoi(argv[++i]), 1, 15);
+        else if (a == "--only" && i + 1 < argc)
+            only = argv[++i];
     }
     TApplication app(argc, argv);
     Startup program;
@@ -142,36 +147,42 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "message box [%s] %s\n", caption.c_str(), text.c_str());
     });
 
-    // quillan-slave, all three framings in one process.
-    const std::map<QString, quint16> ports = {
-        {"tcp", freeLoopbackPort()}, {"rtutcp", freeLoopbackPort()}, {"udp", freeLoopbackPort()}};
-    QProcess slave;
-    slave.setReadChannel(QProcess::StandardError);
-    slave.start(kSlave, {"--tcp", QString::number(ports.at("tcp")), "--rtu-over-tcp",
-                         QString::number(ports.at("rtutcp")), "--udp", QString::number(ports.at("udp"))});
-    QByteArray said;
-    while (slave.waitForReadyRead(5000) && (said += slave.readAllStandardError()).count("serving") < 3) {
-    }
-    if (said.count("serving") < 3) {
-        std::fprintf(stderr, "quillan-slave did not start: %s\n", said.constData());
-        slave.kill();
-        slave.waitForFinished(2000);
-        return 1;
-    }
-    std::printf("quillan-slave: reads of 10 registers, %g s per run, %d runs each, medians (requests/s)\n", seconds,
-                repeats);
     int status = 0;
-    for (const int k : {1, 4}) {
-        const auto m = measure(pid_t(slave.processId()), ports, k, seconds, repeats);
-        if (m.at("tcp").rps <= 0 || m.at("udp").rps <= 0 || m.at("rtutcp").rps <= 0)
-            status = 1;
-        const std::string clients = std::to_string(k) + (k == 1 ? " client" : " clients");
-        ratioRow("quillan-slave transports", "--udp / --tcp, " + clients, m.at("udp"), m.at("tcp"), 1.2);
-        ratioRow("quillan-slave transports", "--rtu-over-tcp / --tcp, " + clients, m.at("rtutcp"), m.at("tcp"), 0.9);
+    if (only != "station") {
+        // quillan-slave, all three framings in one process.
+        const std::map<QString, quint16> ports = {
+            {"tcp", freeLoopbackPort()}, {"rtutcp", freeLoopbackPort()}, {"udp", freeLoopbackPort()}};
+        QProcess slave;
+        slave.setReadChannel(QProcess::StandardError);
+        slave.start(kSlave, {"--tcp", QString::number(ports.at("tcp")), "--rtu-over-tcp",
+                             QString::number(ports.at("rtutcp")), "--udp", QString::number(ports.at("udp"))});
+        QByteArray said;
+        while (slave.waitForReadyRead(5000) && (said += slave.readAllStandardError()).count("serving") < 3) {
+        }
+        if (said.count("serving") < 3) {
+            std::fprintf(stderr, "quillan-slave did not start: %s\n", said.constData());
+            slave.kill();
+            slave.waitForFinished(2000);
+            return 1;
+        }
+        std::printf(
+            "quillan-slave: reads of 10 registers, %g s per run, %d runs each, medians (requests/s)\n",
+            seconds, repeats);
+        for (const int k : {1, 4}) {
+            const auto m = measure(pid_t(slave.processId()), ports, k, seconds, repeats);
+            if (m.at("tcp").rps <= 0 || m.at("udp").rps <= 0 || m.at("rtutcp").rps <= 0)
+                status = 1;
+            const std::string clients = std::to_string(k) + (k == 1 ? " client" : " clients");
+            ratioRow("quillan-slave transports", "--udp / --tcp, " + clients, m.at("udp"), m.at("tcp"), 1.2);
+            ratioRow("quillan-slave transports", "--rtu-over-tcp / --tcp, " + clients, m.at("rtutcp"),
+                     m.at("tcp"), 0.9);
+        }
+        slave.terminate();
+        if (!slave.waitForFinished(5000))
+            slave.kill();
     }
-    slave.terminate();
-    if (!slave.waitForFinished(5000))
-        slave.kill();
+    if (only == "slave")
+        return status;
 
     // The Slave TCP station, Modbus/TCP then RTU over TCP on the same port.
     Form1->openStation(SlaveTcp);
@@ -180,8 +191,8 @@ int main(int argc, char **argv)
         return 1;
     const quint16 port = freeLoopbackPort();
     form->setListenPort(port);
-    std::printf("Slave TCP station: the same load, %g s per run, %d runs each, medians (requests/s)\n", seconds,
-                repeats);
+    std::printf("Slave TCP station: the same load, %g s per run, %d runs each, medians (requests/s)\n",
+                seconds, repeats);
     for (const int k : {1, 4}) {
         Runs tcp, rtu;
         for (int r = 0; r < repeats; ++r)
@@ -192,7 +203,8 @@ int main(int argc, char **argv)
                     return 1;
                 QCoreApplication::processEvents();
                 const double cpu0 = bench::process_cpu_ms(getpid());
-                const double rps = runLoad(port, k, seconds, item == TSLTCP_Form::FramingModbusTcp ? "tcp" : "rtutcp");
+                const double rps =
+                    runLoad(port, k, seconds, item == TSLTCP_Form::FramingModbusTcp ? "tcp" : "rtutcp");
                 (item == TSLTCP_Form::FramingModbusTcp ? tcp : rtu)
                     .add(rps, bench::process_cpu_ms(getpid()) - cpu0, seconds);
                 form->BitBtn2Click();
@@ -202,7 +214,8 @@ int main(int argc, char **argv)
         if (t.rps <= 0 || r.rps <= 0)
             status = 1;
         ratioRow("Slave TCP station transports",
-                 "RTU over TCP / Modbus/TCP, " + std::to_string(k) + (k == 1 ? " client" : " clients"), r, t, 0.9);
+                 "RTU over TCP / Modbus/TCP, " + std::to_string(k) + (k == 1 ? " client" : " clients"), r, t,
+                 0.9);
     }
     return status;
 }
