@@ -249,7 +249,8 @@ int main(int argc, char **argv)
             ready.push_back(kind.what + endpoint_text(e.host, port));
         }
 
-    // Every loop serves every UDP socket; a datagram wakes one of them.
+    // Every loop serves every UDP address, each through a socket of its own;
+    // the system gives a sender's datagrams to one of them.
     std::vector<std::unique_ptr<UdpServing>> datagrams;
     if (!o.udp.empty()) {
         const UdpServingLimits udpLimits{.batch = 32, .delayed = 4096, .reportSent = o.log, .recentSenders = &senders};
@@ -260,7 +261,8 @@ int main(int argc, char **argv)
         }
         for (const TcpEndpoint &e : o.udp) {
             std::string reason;
-            const int b = datagrams[0]->bind(e.host, e.port, &reason);
+            const bool shared = datagrams.size() > 1;
+            const int b = datagrams[0]->bind(e.host, e.port, &reason, shared ? UdpShare::Shared : UdpShare::Alone);
             if (b < 0)
                 return fail(1, "--udp " + e.given + ": " + reason);
             for (size_t i = 1; i < datagrams.size(); ++i)

@@ -957,14 +957,14 @@ uint16_t TcpServing::port(int listener) const
     return d_->listeners[size_t(listener)]->port;
 }
 
-bool TcpServing::watch(int fd, Ready ready, void *user, bool exclusive)
+bool TcpServing::watch(int fd, Ready ready, void *user)
 {
     auto w = std::make_unique<Impl::WatchedSource>();
     w->kind = Impl::Source::Watched;
     w->fd = fd;
     w->ready = ready;
     w->user = user;
-    if (!d_->add(*w, exclusive ? EPOLLIN | EPOLLEXCLUSIVE : EPOLLIN))
+    if (!d_->add(*w, EPOLLIN))
         return false;
     d_->watched.push_back(std::move(w));
     return true;

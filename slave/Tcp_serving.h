@@ -178,10 +178,8 @@ public:
 
     // Another descriptor in the same epoll set: when it is readable,
     // poll_once calls ready(user). For a signalfd, a timerfd, a wake-up pipe.
-    // Exclusive: of the loops watching the same socket, one is woken (a
-    // datagram socket several loops serve).
     using Ready = void (*)(void *user);
-    bool watch(int fd, Ready ready, void *user, bool exclusive = false);
+    bool watch(int fd, Ready ready, void *user);
 
     // The epoll descriptor: readable whenever poll_once has work (requests,
     // connections, answers due, watched descriptors).

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -70,6 +69,33 @@ uint64_t sender_key(const sockaddr_storage &ss)
     return h;
 }
 
+// A socket of family ss bound to ss; in a SO_REUSEPORT group when shared.
+// The descriptor, or -1 with errno set.
+int bound_socket(const sockaddr_storage &ss, socklen_t len, bool shared)
+{
+    const int zero = 0, one = 1;
+    const int fd = socket(ss.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    // "::" takes IPv4 senders too, whatever the system's default.
+    if (ss.ss_family == AF_INET6)
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    if ((shared && setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0) ||
+        ::bind(fd, reinterpret_cast<const sockaddr *>(&ss), len) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+uint16_t port_of(const sockaddr_storage &ss)
+{
+    return ntohs(ss.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in *>(&ss)->sin_port
+                                         : reinterpret_cast<const sockaddr_in6 *>(&ss)->sin6_port);
+}
+
 }  // namespace
 
 struct UdpServing::Impl {
@@ -78,6 +104,9 @@ struct UdpServing::Impl {
         int fd = -1;
         int index = 0;
         uint16_t port = 0;
+        sockaddr_storage address{};  // as bound
+        socklen_t addressLen = 0;
+        bool shared = false;         // in a SO_REUSEPORT group
     };
     // An answer delayed on purpose, waiting for its time.
     struct Held {
@@ -123,14 +152,17 @@ struct UdpServing::Impl {
             ::close(timerFd);
     }
 
-    int addSocket(int fd, uint16_t port)
+    int addSocket(int fd, const sockaddr_storage &address, socklen_t len, bool shared)
     {
         auto s = std::make_unique<Socket>();
         s->owner = this;
         s->fd = fd;
+        s->address = address;
+        s->addressLen = len;
+        s->shared = shared;
         lastPeer.datagram = true;
         s->index = int(sockets.size());
-        s->port = port;
+        s->port = port_of(address);
         sockets.push_back(std::move(s));
         return sockets.back()->index;
     }
@@ -365,13 +397,11 @@ bool UdpServing::ok() const { return d_->err.empty(); }
 const std::string &UdpServing::error() const { return d_->err; }
 size_t UdpServing::heldCount() const { return d_->held.size(); }
 
-int UdpServing::bind(const std::string &host, uint16_t port, std::string *reason)
+int UdpServing::bind(const std::string &host, uint16_t port, std::string *reason, UdpShare share)
 {
-    auto fail = [&](const std::string &why, int fd) {
+    auto fail = [&](const std::string &why) {
         if (reason)
             *reason = why;
-        if (fd >= 0)
-            ::close(fd);
         return -1;
     };
     sockaddr_storage ss{};
@@ -387,40 +417,41 @@ int UdpServing::bind(const std::string &host, uint16_t port, std::string *reason
         v6->sin6_port = htons(port);
         len = sizeof *v6;
     } else {
-        return fail("not a numeric IPv4 or IPv6 address", -1);
+        return fail("not a numeric IPv4 or IPv6 address");
     }
-    const int zero = 0;
-    const int fd = socket(ss.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // A group's sockets would share the port with any other program that
+    // asks for the same: a port in use is found out first, by a plain bind,
+    // which also picks the free port asked for by 0.
+    int fd = bound_socket(ss, len, false);
     if (fd < 0)
-        return fail(system_reason(errno), -1);
-    // "::" takes IPv4 senders too, whatever the system's default.
-    if (ss.ss_family == AF_INET6)
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&ss), len) != 0)
-        return fail(system_reason(errno), fd);
+        return fail(system_reason(errno));
     sockaddr_storage bound{};
     socklen_t blen = sizeof bound;
     getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &blen);
-    const uint16_t boundPort = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in *>(&bound)->sin_port
-                                                                : reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
-    return d_->addSocket(fd, boundPort);
+    if (share == UdpShare::Shared) {
+        ::close(fd);
+        fd = bound_socket(bound, blen, true);
+        if (fd < 0)
+            return fail(system_reason(errno));
+    }
+    return d_->addSocket(fd, bound, blen, share == UdpShare::Shared);
 }
 
 int UdpServing::join(const UdpServing &owner, int index, std::string *reason)
 {
-    if (index < 0 || size_t(index) >= owner.d_->sockets.size()) {
+    if (index < 0 || size_t(index) >= owner.d_->sockets.size() || !owner.d_->sockets[size_t(index)]->shared) {
         if (reason)
-            *reason = "no such socket";
+            *reason = "not a shared socket";
         return -1;
     }
     const Impl::Socket &from = *owner.d_->sockets[size_t(index)];
-    const int fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
+    const int fd = bound_socket(from.address, from.addressLen, true);
     if (fd < 0) {
         if (reason)
             *reason = system_reason(errno);
         return -1;
     }
-    return d_->addSocket(fd, from.port);
+    return d_->addSocket(fd, from.address, from.addressLen, true);
 }
 
 uint16_t UdpServing::port(int index) const
@@ -433,7 +464,7 @@ uint16_t UdpServing::port(int index) const
 bool UdpServing::attach(TcpServing &loop)
 {
     for (auto &s : d_->sockets)
-        if (!loop.watch(s->fd, &Impl::onReadable, s.get(), true))
+        if (!loop.watch(s->fd, &Impl::onReadable, s.get()))
             return false;
     return d_->timerFd >= 0 && loop.watch(d_->timerFd, &Impl::onTimer, d_.get());
 }

@@ -3,9 +3,10 @@
 //
 // A UdpServing binds its sockets and serves them from the epoll loop of a
 // TcpServing (attach()), so one thread serves TCP and UDP alike. Several
-// loops of one process serve the same socket through join(): a datagram
-// wakes one of them. Datagrams of one sender may then be served by two
-// loops at once; their answers carry the transaction id they answer.
+// loops of one process serve the same address and port through join(), each
+// with a socket of its own (SO_REUSEPORT): the system gives each sender's
+// datagrams to one of them, so a sender's requests are served in order, by
+// one loop, and many senders are spread over the loops.
 //
 // A datagram that is no message (udp_message_check) is refused: the handler
 // hears of it and nothing is sent. Whatever arrives, nothing is read
@@ -27,6 +28,10 @@
 
 #include "Tcp_serving.h"
 #include "Udp_message.h"
+
+// Whether other UdpServing objects of this process may serve a bound address
+// and port too (join()).
+enum class UdpShare { Alone, Shared };
 
 struct UdpServingLimits {
     int batch = 32;          // datagrams taken per readiness
@@ -67,11 +72,12 @@ public:
     const std::string &error() const;
 
     // Binds a numeric IPv4 or IPv6 address ("::" takes IPv4 senders too)
-    // and port (0: any free one). Returns its index, or -1 with the
-    // system's reason in *reason.
-    int bind(const std::string &host, uint16_t port, std::string *reason);
-    // Serves a socket of another UdpServing as well. Returns this one's
-    // index for it, or -1 with the system's reason.
+    // and port (0: any free one); a port in use is refused, shared or not.
+    // Returns its index, or -1 with the system's reason in *reason.
+    int bind(const std::string &host, uint16_t port, std::string *reason, UdpShare share = UdpShare::Alone);
+    // Serves the address and port of a Shared socket of another UdpServing
+    // as well, through a socket of its own. Returns this one's index for
+    // it, or -1 with the reason.
     int join(const UdpServing &owner, int index, std::string *reason);
     uint16_t port(int index) const;
 
