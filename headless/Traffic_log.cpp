@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "Traffic_time.h"
+#include "Wall_time.h"
 
 Traffic_endpoint tcp_peer_endpoint(std::string_view text)
 {

@@ -361,3 +361,81 @@ EncodedValue encode_value(ValueFormat format, std::string_view text)
     scatter(f, bits, out);
     return out;
 }
+
+NumberRange value_format_range(ValueFormat format)
+{
+    switch (info(format).kind) {
+    case Kind::Signed16:
+        return {.low = INT16_MIN, .high = INT16_MAX, .integer = true, .single = false};
+    case Kind::Unsigned16:
+    case Kind::Hex16:
+    case Kind::Binary16:
+        return {.low = 0, .high = UINT16_MAX, .integer = true, .single = false};
+    case Kind::Signed32:
+        return {.low = INT32_MIN, .high = INT32_MAX, .integer = true, .single = false};
+    case Kind::Unsigned32:
+        return {.low = 0, .high = UINT32_MAX, .integer = true, .single = false};
+    case Kind::Float32:
+        return {.low = -std::numeric_limits<float>::max(),
+                .high = std::numeric_limits<float>::max(),
+                .integer = false,
+                .single = true};
+    case Kind::Float64:
+        break;
+    }
+    return {.low = -std::numeric_limits<double>::max(),
+            .high = std::numeric_limits<double>::max(),
+            .integer = false,
+            .single = false};
+}
+
+double decode_number(ValueFormat format, std::span<const uint16_t> words)
+{
+    const FormatInfo &f = info(format);
+    if (words.size() < size_t(f.width))
+        return std::numeric_limits<double>::quiet_NaN();
+    const uint64_t v = gather(f, words);
+    switch (f.kind) {
+    case Kind::Signed16:
+        return int16_t(v);
+    case Kind::Unsigned16:
+    case Kind::Hex16:
+    case Kind::Binary16:
+        return uint16_t(v);
+    case Kind::Signed32:
+        return int32_t(uint32_t(v));
+    case Kind::Unsigned32:
+        return uint32_t(v);
+    case Kind::Float32:
+        return std::bit_cast<float>(uint32_t(v));
+    case Kind::Float64:
+        break;
+    }
+    return std::bit_cast<double>(v);
+}
+
+EncodedValue encode_number(ValueFormat format, double number)
+{
+    const FormatInfo &f = info(format);
+    const NumberRange range = value_format_range(format);
+    uint64_t bits = 0;
+    switch (f.kind) {
+    case Kind::Float32: {
+        if (std::isfinite(number) && std::fabs(number) > double(std::numeric_limits<float>::max()))
+            return failed(kOutOfRange);
+        bits = std::bit_cast<uint32_t>(float(number));
+        break;
+    }
+    case Kind::Float64:
+        bits = std::bit_cast<uint64_t>(number);
+        break;
+    default:
+        if (!(number >= range.low && number <= range.high) || number != std::trunc(number))
+            return failed(kOutOfRange);
+        bits = uint64_t(int64_t(number));
+        break;
+    }
+    EncodedValue out;
+    scatter(f, bits, out);
+    return out;
+}

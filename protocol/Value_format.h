@@ -86,3 +86,23 @@ struct EncodedValue {
 // with or without "0x"; Binary 1 to 16 binary digits with or without "0b";
 // floats take decimal or exponent notation and NaN, Inf, -Inf.
 EncodedValue encode_value(ValueFormat format, std::string_view text);
+
+// ---- numbers ---------------------------------------------------------------
+// Values as numbers, for scaling into engineering units. Signed formats read
+// as two's complement, Unsigned, Hex and Binary as 16-bit unsigned.
+struct NumberRange {
+    double low;
+    double high;
+    bool integer;  // whole numbers only
+    bool single;   // a 32-bit float: about 7 significant digits
+};
+// The numbers a format holds: an integer format its whole range, a float
+// format its finite range.
+NumberRange value_format_range(ValueFormat format);
+// The value of the first value_format_width() registers of words, exactly
+// (every format fits a double); NaN when fewer are given.
+double decode_number(ValueFormat format, std::span<const uint16_t> words);
+// The registers that hold number: integer formats take a whole number within
+// value_format_range(), float formats any number (a 32-bit float the nearest
+// one, the error kOutOfRange past its finite range).
+EncodedValue encode_number(ValueFormat format, double number);

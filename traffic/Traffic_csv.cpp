@@ -1,25 +1,7 @@
 #include "Traffic_csv.h"
 
 #include "Traffic_history.h"
-#include "Traffic_time.h"
-
-std::string csv_field(std::string_view text)
-{
-    const bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-                       (!text.empty() && (text.front() == ' ' || text.back() == ' '));
-    if (!quote)
-        return std::string(text);
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    for (char c : text) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
+#include "Wall_time.h"
 
 Save_result save_traffic_csv(const Traffic_history &history, const std::string &path)
 {

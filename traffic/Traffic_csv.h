@@ -7,14 +7,10 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
+#include "Csv_text.h"
 #include "Traffic_file.h"
 
 class Traffic_history;
 
 Save_result save_traffic_csv(const Traffic_history &history, const std::string &path);
-
-// A field as CSV holds it: quoted, with its quotes doubled, when it holds a
-// comma, a quote, a line break or blanks at either end.
-std::string csv_field(std::string_view text);

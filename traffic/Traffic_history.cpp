@@ -1,6 +1,6 @@
 #include "Traffic_history.h"
 
-#include "Traffic_time.h"
+#include "Wall_time.h"
 
 #include <algorithm>
 

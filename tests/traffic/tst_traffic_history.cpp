@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "Traffic_history.h"
-#include "Traffic_time.h"
+#include "Wall_time.h"
 
 Q_DECLARE_METATYPE(Traffic_framing)
 Q_DECLARE_METATYPE(Traffic_side)

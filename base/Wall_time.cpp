@@ -1,4 +1,4 @@
-#include "Traffic_time.h"
+#include "Wall_time.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,5 @@
-// Wall-clock times of the traffic history as text, in the local time zone.
+// Wall-clock times as text, in the local time zone: the traffic history's
+// lines and the times in the files that are saved and logged.
 #pragma once
 
 #include <cstdint>
