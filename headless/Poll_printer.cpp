@@ -1,5 +1,7 @@
 #include "Poll_printer.h"
 
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "Engineering_value.h"
@@ -242,11 +244,15 @@ void Poll_printer::found(int64_t timeMs, int unit, const std::string &status, in
     line(t + "}");
 }
 
-void Poll_printer::end(int64_t timeMs, const std::vector<Entry_reading> &readings)
+bool Poll_printer::end(int64_t timeMs, const std::vector<Entry_reading> &readings)
 {
     if (kind_ == Poll_output::Csv) {
         const std::string l = Value_log::line(timeMs, plan_.entries, readings);
         std::fwrite(l.data(), 1, l.size(), out_);
     }
-    std::fflush(out_);
+    if ((std::fflush(out_) != 0 || std::ferror(out_)) && !failed_) {
+        failed_ = true;
+        std::fprintf(stderr, "quillan-poll: standard output: %s\n", std::strerror(errno));
+    }
+    return !failed_;
 }

@@ -38,8 +38,9 @@ public:
     // (as text) and, when asked, its identity.
     void found(int64_t timeMs, int unit, const std::string &status, int64_t responseMs,
                const std::vector<std::string> &values, const std::vector<Identity_object> *identity);
-    // The poll is over: the CSV line, and everything flushed.
-    void end(int64_t timeMs, const std::vector<Entry_reading> &readings);
+    // The poll is over: the CSV line, and everything flushed. false when the
+    // output failed (a full disk): the reason is on stderr, once.
+    bool end(int64_t timeMs, const std::vector<Entry_reading> &readings);
 
     // A value as the text output shows it: engineering units for a map's
     // entry, the --format's own text (hexadecimal, binary ...) otherwise.
@@ -51,6 +52,7 @@ private:
 
     Poll_output kind_;
     std::FILE *out_;
+    bool failed_ = false;
     const Poll_plan &plan_;
 };
 

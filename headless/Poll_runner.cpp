@@ -191,8 +191,11 @@ int Poll_runner::run()
     for (;;) {
         const int64_t pollStart = monotonic_ms();
         const bool whole = poll(readings);
-        if (whole || o_.output != Poll_output::Csv)
-            printer_.end(wall_clock_ms(), readings);
+        // A poll cut short by a stop has no CSV line: its columns are not all read.
+        if ((whole || o_.output != Poll_output::Csv) && !printer_.end(wall_clock_ms(), readings)) {
+            failed_ = true;  // nothing more can be told
+            break;
+        }
         if (!whole)
             break;
         ++done;
@@ -257,7 +260,8 @@ int Poll_runner::scan()
                 break;
         }
         printer_.found(wall_clock_ms(), unit, r.status, r.responseMs, shown, identity ? &objects : nullptr);
-        printer_.end(wall_clock_ms(), {});
+        if (!printer_.end(wall_clock_ms(), {}))
+            return 1;
     }
     return found > 0 ? 0 : 1;
 }
