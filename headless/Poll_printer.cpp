@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Engineering_value.h"
+#include "Poll_wait.h"
 #include "Value_log.h"
 #include "Wall_time.h"
 
@@ -252,7 +253,9 @@ bool Poll_printer::end(int64_t timeMs, const std::vector<Entry_reading> &reading
     }
     if ((std::fflush(out_) != 0 || std::ferror(out_)) && !failed_) {
         failed_ = true;
-        std::fprintf(stderr, "quillan-poll: standard output: %s\n", std::strerror(errno));
+        // A stop signal that cut a stuck write short is no output failure.
+        if (!stop_requested())
+            std::fprintf(stderr, "quillan-poll: standard output: %s\n", std::strerror(errno));
     }
     return !failed_;
 }

@@ -193,7 +193,7 @@ int Poll_runner::run()
         const bool whole = poll(readings);
         // A poll cut short by a stop has no CSV line: its columns are not all read.
         if ((whole || o_.output != Poll_output::Csv) && !printer_.end(wall_clock_ms(), readings)) {
-            failed_ = true;  // nothing more can be told
+            failed_ = failed_ || !stop_requested();  // nothing more can be told
             break;
         }
         if (!whole)

@@ -1,12 +1,15 @@
-// The waits of quillan-poll, cut short by SIGINT and SIGTERM. The two
-// signals are blocked except while it waits (ppoll lets them in), so that
-// none can arrive between a look at the stop flag and the wait, where it
-// would be missed until the wait ends by itself.
+// The waits of quillan-poll, cut short by SIGINT and SIGTERM. A stop signal
+// sets a flag; each wait blocks the two signals, looks at the flag and then
+// waits with them let in (ppoll), so that none can arrive between the look
+// and the wait and be missed until the wait ends by itself. Outside the
+// waits they are not blocked: one that comes while the output is stuck (a
+// pipe nobody reads) interrupts the write instead of waiting behind it.
 #pragma once
 
 #include <cstdint>
 
-// Blocks SIGINT and SIGTERM and lets each set the stop flag.
+// Lets SIGINT and SIGTERM set the stop flag (interrupting, not restarting,
+// a system call they arrive in).
 void install_stop_signals();
 bool stop_requested();
 
