@@ -2,22 +2,30 @@
 
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
-sigset_t g_stopSignals;
+int g_wake[2] = {-1, -1};  // the stop signals' pipe: read end, write end
 
-void on_stop(int) { g_stop = 1; }
+void on_stop(int)
+{
+    g_stop = 1;
+    if (g_wake[1] >= 0) {
+        const char byte = 1;
+        (void)!write(g_wake[1], &byte, 1);  // a full pipe already wakes every wait
+    }
+}
 
 }  // namespace
 
 void install_stop_signals()
 {
-    sigemptyset(&g_stopSignals);
-    sigaddset(&g_stopSignals, SIGINT);
-    sigaddset(&g_stopSignals, SIGTERM);
+    if (g_wake[0] < 0 && pipe2(g_wake, O_NONBLOCK | O_CLOEXEC) != 0)
+        g_wake[0] = g_wake[1] = -1;  // the flag alone: a signal may then wait for the wait's end
     struct sigaction sa = {};
     sa.sa_handler = on_stop;
     sigemptyset(&sa.sa_mask);
@@ -30,22 +38,13 @@ bool stop_requested() { return g_stop != 0; }
 
 Wait_result wait_for(int fd, short events, int ms)
 {
-    sigset_t outside;
-    sigprocmask(SIG_BLOCK, &g_stopSignals, &outside);
-    if (g_stop) {
-        sigprocmask(SIG_SETMASK, &outside, nullptr);
-        return Wait_result::Stopped;
-    }
-    sigset_t during = outside;
-    sigdelset(&during, SIGINT);
-    sigdelset(&during, SIGTERM);
-    pollfd p = {fd, events, 0};
-    timespec ts = {ms / 1000, long(ms % 1000) * 1000000L};
-    const int r = ppoll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, ms < 0 ? nullptr : &ts, &during);
-    sigprocmask(SIG_SETMASK, &outside, nullptr);
     if (g_stop)
         return Wait_result::Stopped;
-    return r > 0 ? Wait_result::Ready : Wait_result::TimedOut;
+    pollfd p[2] = {{fd, events, 0}, {g_wake[0], POLLIN, 0}};
+    const int r = poll(p, 2, ms);
+    if (g_stop)
+        return Wait_result::Stopped;
+    return r > 0 && (p[0].revents != 0) ? Wait_result::Ready : Wait_result::TimedOut;
 }
 
 int64_t monotonic_ms()

@@ -1,9 +1,9 @@
 // The waits of quillan-poll, cut short by SIGINT and SIGTERM. A stop signal
-// sets a flag; each wait blocks the two signals, looks at the flag and then
-// waits with them let in (ppoll), so that none can arrive between the look
-// and the wait and be missed until the wait ends by itself. Outside the
-// waits they are not blocked: one that comes while the output is stuck (a
-// pipe nobody reads) interrupts the write instead of waiting behind it.
+// sets a flag and writes a byte into a pipe that every wait watches beside
+// its own descriptor, so a signal that comes between a look at the flag and
+// the wait still ends the wait at once. The signals are never blocked: one
+// that comes while the output is stuck (a pipe nobody reads) interrupts the
+// write instead of waiting behind it.
 #pragma once
 
 #include <cstdint>
