@@ -30,7 +30,7 @@ if [ "$quick" = 1 ]; then
 else
   tcp_args=(--seconds 3 --repeats 3); win_args=(--runs 7); ser_args=(--runs 5); fast_args=(--runs 9); prof_n=2000
   map_args=(--runs 21)
-  poll_args=(--seconds 3 --repeats 3); cli_args=(--runs 50 --repeats 3)
+  poll_args=(--seconds 3 --repeats 3); cli_args=(--runs 50 --repeats 7)
 fi
 
 status=0
