@@ -111,9 +111,21 @@ Value_log::Result Value_log::write_cycle(int64_t time_ms, std::span<const Map_en
 {
     if (fd_ < 0)
         return Result::Stopped;
+    return write_all(cycle_line(time_ms, entries, readings, columns_)) ? Result::Written : Result::Failed;
+}
+
+std::string Value_log::line(int64_t time_ms, std::span<const Map_entry> entries,
+                            std::span<const Entry_reading> readings)
+{
+    return cycle_line(time_ms, entries, readings, entries.size());
+}
+
+std::string Value_log::cycle_line(int64_t time_ms, std::span<const Map_entry> entries,
+                                  std::span<const Entry_reading> readings, size_t columns)
+{
     std::string line = iso_time_text(time_ms);
     std::string errors;
-    for (size_t i = 0; i < columns_; ++i) {
+    for (size_t i = 0; i < columns; ++i) {
         line += ',';
         if (i >= entries.size() || i >= readings.size())
             continue;
@@ -126,7 +138,7 @@ Value_log::Result Value_log::write_cycle(int64_t time_ms, std::span<const Map_en
     line += ',';
     line += csv_field(errors);
     line += "\r\n";
-    return write_all(line) ? Result::Written : Result::Failed;
+    return line;
 }
 
 void Value_log::close()

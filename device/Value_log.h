@@ -45,12 +45,18 @@ public:
     // (error() says why, and the log is closed), Stopped when not logging.
     Result write_cycle(int64_t time_ms, std::span<const Map_entry> entries,
                        std::span<const Entry_reading> readings);
+    // The line write_cycle() writes (CR LF included), for a log that goes
+    // elsewhere than a file (a program's standard output).
+    static std::string line(int64_t time_ms, std::span<const Map_entry> entries,
+                            std::span<const Entry_reading> readings);
     // The write error that stopped the log, naming the file.
     const std::string &error() const { return error_; }
 
     void close();
 
 private:
+    static std::string cycle_line(int64_t time_ms, std::span<const Map_entry> entries,
+                                  std::span<const Entry_reading> readings, size_t columns);
     bool write_all(const std::string &bytes);
 
     int fd_ = -1;

@@ -1,16 +1,9 @@
 #include "Serial_serving.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <mutex>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "Serial_link.h"
-#include "corvane.h"
+#include "Serial_port.h"
 
 namespace {
 
@@ -24,26 +17,7 @@ int64_t now_ns()
         .count();
 }
 
-// The link library reports through message boxes; here they become the
-// reason an open failed.
-std::mutex g_messageMutex;
-std::string g_lastMessage;
-
-void keep_message(const char *text, const char *, void *)
-{
-    std::lock_guard<std::mutex> lock(g_messageMutex);
-    g_lastMessage = text ? text : "";
-}
-
 }  // namespace
-
-std::string serial_port_device(int port)
-{
-    const std::string name = "CORVANE_COM" + std::to_string(port);
-    if (const char *env = std::getenv(name.c_str()); env && *env)
-        return env;
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
 
 SerialServing::SerialServing(SlaveService &service, const SerialEndpoint &endpoint, const LineSettings &line,
                              int port)
@@ -62,44 +36,10 @@ std::string SerialServing::describe() const
 
 bool SerialServing::open(std::string *reason)
 {
-    open_ = open_serial_port(port_, line_, reason);
+    *reason = open_serial_port(default_serial_link(), port_, line_.baud, line_.parity, line_.dataBits,
+                               line_.stopBits);
+    open_ = reason->empty();
     return open_;
-}
-
-bool open_serial_port(int port, const LineSettings &line, std::string *reason)
-{
-    // The library says only that a port could not be opened; trying the
-    // device first gives the system's reason.
-    const std::string device = serial_port_device(port);
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *reason = std::strerror(errno);
-        return false;
-    }
-    if (!isatty(fd)) {
-        ::close(fd);
-        *reason = std::strerror(ENOTTY);
-        return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
-        ::close(fd);
-        *reason = std::string("in use by another program (") + std::strerror(e) + ")";
-        return false;
-    }
-    ::close(fd);
-
-    corvane_set_message_handler(keep_message, nullptr);
-    {
-        std::lock_guard<std::mutex> lock(g_messageMutex);
-        g_lastMessage.clear();
-    }
-    if (default_serial_link().open(port, line.baud, line.parity, line.dataBits, line.stopBits, 0) != 1) {
-        std::lock_guard<std::mutex> lock(g_messageMutex);
-        *reason = g_lastMessage.empty() ? "the link library could not open it" : g_lastMessage;
-        return false;
-    }
-    return true;
 }
 
 void SerialServing::start()

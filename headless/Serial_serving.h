@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "Serial_port.h"
 #include "Slave_options.h"
 #include "Slave_receivers.h"
 #include "Slave_service.h"
@@ -56,11 +57,3 @@ private:
     SlaveAsciiReceiver ascii_;
     std::deque<Pending> pending_;  // delayed answers, in order
 };
-
-// The device a link-library port number stands for: $CORVANE_COMn, else
-// /dev/ttyS<n-1>.
-std::string serial_port_device(int port);
-
-// Opens that port with the line's settings through the link library (for
-// this process alone); false with the system's reason.
-bool open_serial_port(int port, const LineSettings &line, std::string *reason);

@@ -24,6 +24,7 @@
 #include "Serial_serving.h"
 #include "Sniff_options.h"
 #include "Sniff_session.h"
+#include "Serial_port.h"
 #include "Wall_time.h"
 
 namespace {
@@ -106,8 +107,9 @@ int main(int argc, char **argv)
         port = kSlaveComPortMax;
         setenv(("CORVANE_COM" + std::to_string(port)).c_str(), o.device.device.c_str(), 1);
     }
-    std::string reason;
-    if (!open_serial_port(port, o.line, &reason))
+    const std::string reason =
+        open_serial_port(default_serial_link(), port, o.line.baud, o.line.parity, o.line.dataBits, o.line.stopBits);
+    if (!reason.empty())
         return fail(1, option + o.device.device + ": " + reason);
     SerialLink &link = default_serial_link();
     const int fd = link.descriptor(port);

@@ -49,7 +49,10 @@ int32_t rtu_answer_length(const uint8_t *request, int32_t n)
         return 5 + (count + 7) / 8;
     case 3:
     case 4:
+    case 23:
         return 5 + 2 * count;
+    case 22:
+        return 10;
     case 5:
     case 6:
     case 15:
@@ -139,11 +142,11 @@ ReceiveEvent RtuReceiver::look(SerialLink &link, int32_t port, int64_t now)
         }
         if (state_ == WaitFirst) {
             const int64_t waited = now - startMs_;
-            if (waited >= kTimeOutMs) {
+            if (waited >= timeOutMs_) {
                 state_ = Start;
                 return ReceiveEvent::TimeOut;
             }
-            nextLook_ = int32_t(kTimeOutMs - waited);
+            nextLook_ = int32_t(timeOutMs_ - waited);
             return ReceiveEvent::None;
         }
         // The clock counts whole milliseconds: one more makes sure the line
@@ -297,11 +300,11 @@ ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port, int64_t now)
         // Characters dropped before the colon do not hold the exchange open:
         // the second runs from the request until a frame has begun.
         const int64_t waited = now - lastMs_;
-        if (waited >= kTimeOutMs) {
+        if (waited >= timeOutMs_) {
             state_ = Start;
             return ReceiveEvent::TimeOut;
         }
-        nextLook_ = int32_t(kTimeOutMs - waited);
+        nextLook_ = int32_t(timeOutMs_ - waited);
         return ReceiveEvent::None;
     }
     case Finish:

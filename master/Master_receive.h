@@ -79,6 +79,9 @@ public:
 
     // Applies from the next restart, so an exchange runs in one mode only.
     void setFast(bool on) { wantFast_ = on; }
+    // Fast receive's wait for an answer, for a program that lets its user
+    // choose it; the stations keep kTimeOutMs.
+    void setTimeOutMs(int32_t ms) { timeOutMs_ = ms > 0 ? ms : kTimeOutMs; }
     bool fast() const { return fast_; }
     // The request that just went out and the RTU end-of-answer silence, for
     // knowing early that an answer is complete. ASCII answers end at their LF.
@@ -95,6 +98,7 @@ public:
 protected:
     ~FastReceiving() = default;
     bool wantFast_ = false, fast_ = false;
+    int32_t timeOutMs_ = kTimeOutMs;
     int32_t nextLook_ = 0;
     int32_t taken_ = 0;
     int64_t startMs_ = 0, lastMs_ = 0;  // the link's monotonic clock
@@ -108,8 +112,9 @@ int32_t line_time_ms(int32_t n, int32_t baud, int32_t dataBits, char parity, int
 // The RTU end-of-answer silence: 3.5 character times at the line's settings,
 // rounded up, and at least 2 ms.
 int32_t rtu_silence_ms(int32_t baud, int32_t dataBits, char parity, int32_t stopBits);
-// The length of a regular answer to an RTU request (reads 5 + byte count,
-// writes 8), or 0 when the request is not one whose answer length is known.
+// The length of a regular answer to an RTU request (reads and code 23
+// 5 + byte count, writes 8, mask writes 10), or 0 when the request is not
+// one whose answer length is known.
 int32_t rtu_answer_length(const uint8_t *request, int32_t n);
 // Takes what waits in the port (a late answer to an earlier request, noise)
 // so that it cannot pass for the answer to the next one: at most

@@ -122,27 +122,32 @@ bool registers_pdu(uint16_t address, uint16_t count, const uint16_t *words, Bloc
     return true;
 }
 
-int32_t rtu_frame(bool built, uint8_t device, const BlockPdu &pdu, int32_t *length, uint8_t *buffer)
+int32_t rtu_frame(bool built, uint8_t device, const uint8_t *pdu, int pduLength, int32_t *length, uint8_t *buffer)
 {
     if (!built)
         return -1;
     buffer[0] = device;
-    for (int i = 0; i < pdu.length; ++i)
-        buffer[1 + i] = pdu.bytes[i];
-    CRC_check(buffer, 1 + pdu.length, buffer + 1 + pdu.length);
-    *length = 1 + pdu.length + 2;
+    for (int i = 0; i < pduLength; ++i)
+        buffer[1 + i] = pdu[i];
+    CRC_check(buffer, 1 + pduLength, buffer + 1 + pduLength);
+    *length = 1 + pduLength + 2;
     return 0;
 }
 
-int32_t ascii_frame(bool built, uint16_t device, const BlockPdu &pdu, int32_t *length, char *buffer)
+int32_t rtu_frame(bool built, uint8_t device, const BlockPdu &pdu, int32_t *length, uint8_t *buffer)
+{
+    return rtu_frame(built, device, pdu.bytes, pdu.length, length, buffer);
+}
+
+int32_t ascii_frame(bool built, uint16_t device, const uint8_t *pdu, int pduLength, int32_t *length, char *buffer)
 {
     buffer[0] = ':';
     if (!built || device > 255)
         return -1;
     itascxr(device, -2, buffer + 1);
-    for (int i = 0; i < pdu.length; ++i)
-        itascxr(pdu.bytes[i], -2, buffer + 3 + 2 * i);
-    const int hex = 2 + 2 * pdu.length;
+    for (int i = 0; i < pduLength; ++i)
+        itascxr(pdu[i], -2, buffer + 3 + 2 * i);
+    const int hex = 2 + 2 * pduLength;
     LRC_check(buffer + 1, hex, buffer + 1 + hex);
     buffer[3 + hex] = '\r';
     buffer[4 + hex] = '\n';
@@ -150,20 +155,30 @@ int32_t ascii_frame(bool built, uint16_t device, const BlockPdu &pdu, int32_t *l
     return 0;
 }
 
-int32_t tcp_frame(bool built, uint8_t device, const BlockPdu &pdu, int32_t *length, uint8_t *buffer)
+int32_t ascii_frame(bool built, uint16_t device, const BlockPdu &pdu, int32_t *length, char *buffer)
+{
+    return ascii_frame(built, device, pdu.bytes, pdu.length, length, buffer);
+}
+
+int32_t tcp_frame(bool built, uint8_t device, const uint8_t *pdu, int pduLength, int32_t *length, uint8_t *buffer)
 {
     for (int i = 0; i < 6; ++i)
         buffer[i] = 0;
     if (!built)
         return -1;
-    const int follows = 1 + pdu.length;  // unit identifier and the PDU
+    const int follows = 1 + pduLength;  // unit identifier and the PDU
     buffer[4] = static_cast<uint8_t>(follows >> 8);
     buffer[5] = static_cast<uint8_t>(follows);
     buffer[6] = device;
-    for (int i = 0; i < pdu.length; ++i)
-        buffer[7 + i] = pdu.bytes[i];
+    for (int i = 0; i < pduLength; ++i)
+        buffer[7 + i] = pdu[i];
     *length = 6 + follows;
     return 0;
+}
+
+int32_t tcp_frame(bool built, uint8_t device, const BlockPdu &pdu, int32_t *length, uint8_t *buffer)
+{
+    return tcp_frame(built, device, pdu.bytes, pdu.length, length, buffer);
 }
 
 }  // namespace
@@ -214,4 +229,73 @@ int32_t prepare_tcp_write_registers(uint8_t device, uint16_t address, uint16_t c
     BlockPdu pdu;
     const bool built = registers_pdu(address, count, words, pdu);
     return tcp_frame(built, device, pdu, length, buffer);
+}
+
+// ---- any request ------------------------------------------------------------
+namespace {
+
+bool pdu_fits(const uint8_t *pdu, int32_t n, int32_t max) { return pdu && n >= 1 && n <= max; }
+
+void put_word(uint8_t *p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+int32_t prepare_rtu_frame(uint8_t device, const uint8_t *pdu, int32_t n, int32_t *length, uint8_t *buffer)
+{
+    return rtu_frame(pdu_fits(pdu, n, kMaxPdu), device, pdu, n, length, buffer);
+}
+
+int32_t prepare_ascii_frame(uint16_t device, const uint8_t *pdu, int32_t n, int32_t *length, char *buffer)
+{
+    return ascii_frame(pdu_fits(pdu, n, kMaxAsciiPdu), device, pdu, n, length, buffer);
+}
+
+int32_t prepare_tcp_frame(uint8_t device, const uint8_t *pdu, int32_t n, int32_t *length, uint8_t *buffer)
+{
+    return tcp_frame(pdu_fits(pdu, n, kMaxPdu), device, pdu, n, length, buffer);
+}
+
+int32_t mask_write_pdu(uint16_t address, uint16_t andMask, uint16_t orMask, uint8_t *pdu)
+{
+    pdu[0] = 22;
+    put_word(pdu + 1, static_cast<uint16_t>(address - 1));
+    put_word(pdu + 3, andMask);
+    put_word(pdu + 5, orMask);
+    return 7;
+}
+
+int32_t read_write_pdu(uint16_t readAddress, uint16_t readCount, uint16_t writeAddress, uint16_t writeCount,
+                       const uint16_t *words, uint8_t *pdu)
+{
+    if (readCount < 1 || readCount > kMaxReadWriteRead || writeCount < 1 || writeCount > kMaxReadWriteWrite ||
+        !words)
+        return -1;
+    pdu[0] = 23;
+    put_word(pdu + 1, static_cast<uint16_t>(readAddress - 1));
+    put_word(pdu + 3, readCount);
+    put_word(pdu + 5, static_cast<uint16_t>(writeAddress - 1));
+    put_word(pdu + 7, writeCount);
+    pdu[9] = static_cast<uint8_t>(2 * writeCount);
+    for (int i = 0; i < writeCount; ++i)
+        put_word(pdu + 10 + 2 * i, words[i]);
+    return 10 + 2 * writeCount;
+}
+
+int32_t identify_pdu(uint8_t code, uint8_t object, uint8_t *pdu)
+{
+    pdu[0] = 43;
+    pdu[1] = 14;
+    pdu[2] = code;
+    pdu[3] = object;
+    return 4;
+}
+
+int32_t report_id_pdu(uint8_t *pdu)
+{
+    pdu[0] = 17;
+    return 1;
 }

@@ -38,3 +38,32 @@ int32_t prepare_tcp_write_coils(uint8_t device, uint16_t address, uint16_t count
                                 int32_t *length, uint8_t *buffer);
 int32_t prepare_tcp_write_registers(uint8_t device, uint16_t address, uint16_t count, const uint16_t *words,
                                     int32_t *length, uint8_t *buffer);
+
+// ---- any request ------------------------------------------------------------
+// A request's PDU (the function code and its data) in each transport's
+// frame, with the same buffer as above. -1 (length untouched) for an empty
+// PDU or one longer than the transport's frame holds: 253 bytes on RTU and
+// TCP, 252 on ASCII, whose frame of hexadecimal text must fit the 512-byte
+// buffer. ASCII also refuses a device above 255.
+constexpr int32_t kMaxPdu = 253;
+constexpr int32_t kMaxAsciiPdu = 252;
+
+int32_t prepare_rtu_frame(uint8_t device, const uint8_t *pdu, int32_t n, int32_t *length, uint8_t *buffer);
+int32_t prepare_ascii_frame(uint16_t device, const uint8_t *pdu, int32_t n, int32_t *length, char *buffer);
+int32_t prepare_tcp_frame(uint8_t device, const uint8_t *pdu, int32_t n, int32_t *length, uint8_t *buffer);
+
+// PDUs of the requests beyond reads and writes, into pdu (kMaxPdu bytes);
+// each returns the PDU's length, or -1 when a count is out of range.
+// Addresses count from 1, as the operator does.
+// Code 22: the register becomes (value AND andMask) OR (orMask AND NOT andMask).
+int32_t mask_write_pdu(uint16_t address, uint16_t andMask, uint16_t orMask, uint8_t *pdu);
+// Code 23: writes writeCount registers from words, then reads readCount.
+constexpr uint16_t kMaxReadWriteRead = 125;
+constexpr uint16_t kMaxReadWriteWrite = 121;
+int32_t read_write_pdu(uint16_t readAddress, uint16_t readCount, uint16_t writeAddress, uint16_t writeCount,
+                       const uint16_t *words, uint8_t *pdu);
+// Code 43 with MEI type 14, read device identification: code 1 asks for the
+// basic objects as a stream, from object on.
+int32_t identify_pdu(uint8_t code, uint8_t object, uint8_t *pdu);
+// Code 17, report server id: the code alone.
+int32_t report_id_pdu(uint8_t *pdu);

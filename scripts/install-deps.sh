@@ -8,13 +8,14 @@ set -euo pipefail
 
 # Building and running: compiler, CMake and Ninja, Qt 6 Widgets/Network (its
 # development package brings moc, the platform plugins and the OpenGL headers
-# Qt's CMake files ask for), the JSON library of the setup files (headers
-# only). dpkg-dev, for the Debian package, comes with build-essential.
+# Qt's CMake files ask for), the JSON library of the setup files and the
+# command-line parser of the programs without a window (both headers only).
+# dpkg-dev, for the Debian package, comes with build-essential.
 RUN_PKGS=(
   build-essential
   cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcli11-dev
 )
 
 # Tests, benchmarks and fuzzing, one group of packages a line.

@@ -1,0 +1,408 @@
+#include "Poll_link.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "Poll_wait.h"
+#include "Query.h"
+#include "Serial_port.h"
+#include "Strformat.h"
+
+int32_t frame_poll_request(Traffic_framing framing, const Poll_request &r, uint8_t *buffer)
+{
+    std::memset(buffer, 0, 512);
+    int32_t length = 0;
+    int32_t result = -1;
+    char *text = reinterpret_cast<char *>(buffer);
+    const uint16_t n = uint16_t(r.function == 15 ? r.bits.size() : r.words.size());
+    switch (r.function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+        result = framing == Traffic_framing::Rtu   ? prepare_rtu_query(r.function, r.unit, r.address, r.count, r.value, &length, buffer)
+                 : framing == Traffic_framing::Tcp ? prepare_tcp_query(r.function, r.unit, r.address, r.count, r.value, &length, buffer)
+                                                   : prepare_ascii_query(r.function, r.unit, r.address, r.count, r.value, &length, text);
+        break;
+    case 15:
+        result = framing == Traffic_framing::Rtu   ? prepare_rtu_write_coils(r.unit, r.address, n, r.bits.data(), &length, buffer)
+                 : framing == Traffic_framing::Tcp ? prepare_tcp_write_coils(r.unit, r.address, n, r.bits.data(), &length, buffer)
+                                                   : prepare_ascii_write_coils(r.unit, r.address, n, r.bits.data(), &length, text);
+        break;
+    case 16:
+        result = framing == Traffic_framing::Rtu   ? prepare_rtu_write_registers(r.unit, r.address, n, r.words.data(), &length, buffer)
+                 : framing == Traffic_framing::Tcp ? prepare_tcp_write_registers(r.unit, r.address, n, r.words.data(), &length, buffer)
+                                                   : prepare_ascii_write_registers(r.unit, r.address, n, r.words.data(), &length, text);
+        break;
+    default: {
+        const int32_t size = int32_t(r.pdu.size());
+        result = framing == Traffic_framing::Rtu   ? prepare_rtu_frame(r.unit, r.pdu.data(), size, &length, buffer)
+                 : framing == Traffic_framing::Tcp ? prepare_tcp_frame(r.unit, r.pdu.data(), size, &length, buffer)
+                                                   : prepare_ascii_frame(r.unit, r.pdu.data(), size, &length, text);
+        break;
+    }
+    }
+    return result == 0 ? length : -1;
+}
+
+// ---- TCP ---------------------------------------------------------------------
+namespace {
+
+Traffic_endpoint endpoint_of(const sockaddr_storage &a)
+{
+    char host[INET6_ADDRSTRLEN] = {0};
+    uint16_t port = 0;
+    if (a.ss_family == AF_INET) {
+        const auto *v4 = reinterpret_cast<const sockaddr_in *>(&a);
+        inet_ntop(AF_INET, &v4->sin_addr, host, sizeof host);
+        port = ntohs(v4->sin_port);
+    } else if (a.ss_family == AF_INET6) {
+        const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&a);
+        inet_ntop(AF_INET6, &v6->sin6_addr, host, sizeof host);
+        port = ntohs(v6->sin6_port);
+    }
+    return Traffic_endpoint::parse(host, port).value_or(Traffic_endpoint{});
+}
+
+Traffic_link link_of(int fd)
+{
+    sockaddr_storage local{}, peer{};
+    socklen_t n = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&local), &n);
+    n = sizeof peer;
+    getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &n);
+    return {.local = endpoint_of(local), .peer = endpoint_of(peer)};
+}
+
+// One address of the host, within the time left: the socket, or -1 and why.
+int connect_one(const addrinfo *ai, int64_t deadline, std::string &why)
+{
+    const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    if (connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) {
+            why = std::strerror(errno);
+            close(fd);
+            return -1;
+        }
+        const int64_t left = deadline - monotonic_ms();
+        const Wait_result w = left > 0 ? wait_for(fd, POLLOUT, int(left)) : Wait_result::TimedOut;
+        int error = 0;
+        socklen_t n = sizeof error;
+        if (w != Wait_result::Ready || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &n) != 0 || error != 0) {
+            why = w == Wait_result::Stopped  ? "stopped"
+                  : w == Wait_result::TimedOut ? "no connection within the time-out"
+                                               : std::strerror(error ? error : errno);
+            close(fd);
+            return -1;
+        }
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+}  // namespace
+
+Tcp_poll_link::Tcp_poll_link(std::string host, uint16_t port, int timeoutMs)
+    : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs)
+{
+    frameBuf_.reserve(TcpFramer::kMaxLength + 6);
+}
+
+Tcp_poll_link::~Tcp_poll_link()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+std::string Tcp_poll_link::open() { return connectTo(); }
+
+std::string Tcp_poll_link::connectTo()
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const std::string service = std::to_string(port_);
+    if (const int e = getaddrinfo(host_.c_str(), service.c_str(), &hints, &found); e != 0)
+        return gai_strerror(e);
+    const int64_t deadline = monotonic_ms() + timeoutMs_;
+    std::string why = "no address";
+    for (const addrinfo *ai = found; ai && fd_ < 0 && !stop_requested(); ai = ai->ai_next)
+        fd_ = connect_one(ai, deadline, why);
+    freeaddrinfo(found);
+    if (fd_ < 0)
+        return why;
+    framer_.clear();
+    if (traffic_)
+        traffic_->connected(link_of(fd_));
+    return {};
+}
+
+void Tcp_poll_link::drop(const std::string &why)
+{
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+    framer_.clear();
+    if (traffic_)
+        traffic_->disconnected(why);
+}
+
+Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
+{
+    Link_answer out;
+    uint8_t chunk[4096];
+    // What came since the last exchange (a late answer, the device closing
+    // the connection) is looked at before the request goes out: a
+    // connection closed while idle is made again rather than failing.
+    while (fd_ >= 0) {
+        const ssize_t got = recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got > 0) {
+            framer_.append(chunk, size_t(got));
+            continue;
+        }
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            drop(got == 0 ? "disconnected" : std::strerror(errno));
+        break;
+    }
+    if (fd_ < 0) {
+        if (std::string why = connectTo(); !why.empty()) {
+            out.status = stop_requested() ? Link_answer::Stopped : Link_answer::NotConnected;
+            out.why = why;
+            return out;
+        }
+    }
+    // The rest of an earlier answer can never be completed: it goes, so that
+    // it is not taken for the start of this one.
+    if (framer_.buffered() > 0 && traffic_)
+        traffic_->event(strformat("Answer cut short: new request sent, %d bytes dropped", int(framer_.buffered())));
+    framer_.clear();
+
+    transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
+    sendBuf_.assign(frame, frame + n);
+    if (n >= 2) {
+        sendBuf_[0] = uint8_t(transaction_ >> 8);
+        sendBuf_[1] = uint8_t(transaction_);
+    }
+    const int64_t deadline = monotonic_ms() + timeoutMs_;
+    size_t sent = 0;
+    while (sent < sendBuf_.size()) {
+        const ssize_t w = send(fd_, sendBuf_.data() + sent, sendBuf_.size() - sent, MSG_NOSIGNAL);
+        if (w > 0) {
+            sent += size_t(w);
+            continue;
+        }
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            const int64_t left = deadline - monotonic_ms();
+            const Wait_result r = left > 0 ? wait_for(fd_, POLLOUT, int(left)) : Wait_result::TimedOut;
+            if (r == Wait_result::Ready)
+                continue;
+            out.status = r == Wait_result::Stopped ? Link_answer::Stopped : Link_answer::TimeOut;
+            if (out.status == Link_answer::TimeOut && traffic_)
+                traffic_->event("time-out, the request could not be sent");
+            return out;
+        }
+        out.status = Link_answer::NotConnected;
+        out.why = std::strerror(errno);
+        drop(out.why);
+        return out;
+    }
+    out.sent = true;
+    if (traffic_)
+        traffic_->tx(sendBuf_.data(), sendBuf_.size());
+    const int64_t sentAt = monotonic_ms();
+
+    for (;;) {
+        for (;;) {
+            const size_t buffered = framer_.buffered();
+            unsigned badLength = 0;
+            const TcpFramer::Status s = framer_.next(frameBuf_, &badLength);
+            if (s == TcpFramer::Status::NeedMore)
+                break;
+            if (s == TcpFramer::Status::Bad) {
+                out.status = Link_answer::Broken;
+                out.why = strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered));
+                if (traffic_)
+                    traffic_->event(out.why);
+                return out;
+            }
+            if (frameBuf_.size() >= 2 && (frameBuf_[0] << 8 | frameBuf_[1]) != transaction_) {
+                if (traffic_)
+                    traffic_->event("late answer dropped", traffic_->link(),
+                                    std::string_view(reinterpret_cast<const char *>(frameBuf_.data()), frameBuf_.size()));
+                continue;
+            }
+            out.status = Link_answer::Frame;
+            out.responseMs = monotonic_ms() - sentAt;
+            out.frame = frameBuf_;
+            if (traffic_)
+                traffic_->rx(frameBuf_.data(), frameBuf_.size());
+            return out;
+        }
+        const int64_t left = deadline - monotonic_ms();
+        const Wait_result r = left > 0 ? wait_for(fd_, POLLIN, int(left)) : Wait_result::TimedOut;
+        if (r == Wait_result::Stopped) {
+            out.status = Link_answer::Stopped;
+            return out;
+        }
+        if (r == Wait_result::TimedOut) {
+            if (monotonic_ms() < deadline)
+                continue;  // another signal cut the wait short
+            out.status = Link_answer::TimeOut;
+            if (traffic_)
+                traffic_->event("time-out, no answer");
+            return out;
+        }
+        const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
+        if (got > 0) {
+            framer_.append(chunk, size_t(got));
+        } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            out.status = Link_answer::NotConnected;
+            out.why = got == 0 ? "the device closed the connection" : std::strerror(errno);
+            drop(out.why);
+            return out;
+        }
+    }
+}
+
+// ---- serial lines --------------------------------------------------------------
+namespace {
+// Without a descriptor to wake on (or on one that hung up), the machine
+// looks this often, as the stations do.
+constexpr int kFallbackLookMs = 2;
+}  // namespace
+
+Serial_poll_link::Serial_poll_link(SerialLink &link, int port, bool ascii, Line line, int timeoutMs)
+    : link_(link), port_(port), ascii_(ascii), line_(line)
+{
+    for (FastReceiving *r : {static_cast<FastReceiving *>(&rtu_), static_cast<FastReceiving *>(&ascii_rx_)}) {
+        r->setFast(true);
+        r->setTimeOutMs(timeoutMs);
+    }
+}
+
+Serial_poll_link::~Serial_poll_link()
+{
+    if (open_)
+        link_.close(port_);
+}
+
+std::string Serial_poll_link::open()
+{
+    std::string why = open_serial_port(link_, port_, line_.baud, line_.parity, line_.dataBits, line_.stopBits);
+    open_ = why.empty();
+    if (open_ && traffic_)
+        traffic_->event(strformat("COM%d opened", port_));
+    return why;
+}
+
+FastReceiving &Serial_poll_link::receiver()
+{
+    if (ascii_)
+        return ascii_rx_;
+    return rtu_;
+}
+
+ReceiveEvent Serial_poll_link::look()
+{
+    return ascii_ ? ascii_rx_.tick(link_, port_) : rtu_.tick(link_, port_);
+}
+
+Link_answer Serial_poll_link::exchange(const uint8_t *frame, int32_t n, bool broadcast)
+{
+    Link_answer out;
+    // What waits in the port (a late answer to a request that timed out)
+    // would pass for this request's answer: it goes first.
+    std::string dropped;
+    if (const int32_t k = discard_waiting(link_, port_, dropped); k > 0 && traffic_)
+        traffic_->event(strformat("discarded %d byte%s", k, k == 1 ? "" : "s"), traffic_->link(), dropped);
+    link_.write(port_, frame, n);  // the count written is not checked, as in the stations
+    out.sent = true;
+    if (traffic_)
+        traffic_->tx(frame, size_t(n));
+    const int32_t lineMs = line_time_ms(n, line_.baud, line_.dataBits, line_.parity, line_.stopBits);
+    const int32_t silenceMs = rtu_silence_ms(line_.baud, line_.dataBits, line_.parity, line_.stopBits);
+    if (broadcast) {
+        // No answer comes; the line is given the request's time and a
+        // silence before the next one.
+        if (wait_for(-1, 0, lineMs + silenceMs) == Wait_result::Stopped)
+            out.status = Link_answer::Stopped;
+        else
+            out.status = Link_answer::NoAnswer;
+        return out;
+    }
+    FastReceiving &r = receiver();
+    r.timing().sent(link_.monotonicMs(), lineMs);
+    r.expect(frame, n, silenceMs);
+    if (ascii_)
+        ascii_rx_.restart();
+    else
+        rtu_.restart();
+
+    bool watchPort = true;
+    bool woke = false;  // the port's descriptor ended the last wait
+    for (;;) {
+        switch (look()) {
+        case ReceiveEvent::None:
+        case ReceiveEvent::Finish:
+            break;
+        case ReceiveEvent::Check: {
+            AnswerCheck check;
+            if (ascii_) {
+                check = ascii_rx_.checkAnswer();
+                out.frame.assign(ascii_rx_.data(), ascii_rx_.data() + ascii_rx_.length());
+            } else {
+                check = rtu_.checkAnswer();
+                out.frame.assign(rtu_.data(), rtu_.data() + rtu_.length());
+            }
+            out.responseMs = r.timing().responseMs();
+            if (traffic_)
+                traffic_->rx_timed(out.frame.data(), out.frame.size(),
+                                   int32_t(std::min<int64_t>(out.responseMs, INT32_MAX)));
+            out.status = check.ok ? Link_answer::Frame : Link_answer::ChecksumError;
+            out.why = check.error;
+            return out;
+        }
+        case ReceiveEvent::Overflow:
+            out.status = Link_answer::Broken;
+            out.why = strformat("more than %d bytes without an end: answer dropped", int(RtuReceiver::kBufferSize));
+            if (traffic_)
+                traffic_->event(out.why);
+            return out;
+        case ReceiveEvent::TimeOut:
+            out.status = Link_answer::TimeOut;
+            if (traffic_)
+                traffic_->event("time-out, no answer");
+            return out;
+        }
+        // A line that hangs up stays readable with nothing to read: look on
+        // the timer for the rest of the exchange instead of waking without end.
+        if (woke && r.lastTaken() == 0)
+            watchPort = false;
+        const int fd = watchPort ? link_.descriptor(port_) : -1;
+        const int next = std::max(0, r.nextLookMs());
+        const Wait_result w = fd >= 0 ? wait_for(fd, POLLIN, next) : wait_for(-1, 0, std::min(next, kFallbackLookMs));
+        if (w == Wait_result::Stopped) {
+            out.status = Link_answer::Stopped;
+            return out;
+        }
+        woke = fd >= 0 && w == Wait_result::Ready;
+    }
+}
