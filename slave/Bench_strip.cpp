@@ -64,16 +64,6 @@ BenchStrip::BenchStrip(bool withChecksum, QWidget *parent) : QFrame(parent)
         CorruptBox->setToolTip("Every answer goes out with its checksum inverted");
     }
 
-    // Serial lines only: a serial station can sit on a line where a master
-    // and its devices already talk.
-    ListenOnly = nullptr;
-    if (withChecksum) {
-        ListenOnly = new QCheckBox("Listen only (never answer)", this);
-        ListenOnly->setObjectName("ListenOnly");
-        ListenOnly->setToolTip("Opened so, the station writes nothing to the port: it shows the requests and "
-                               "answers it hears and mirrors the values they carry in its tables");
-    }
-
     FormatBox = new QComboBox(this);
     FormatBox->setObjectName("FormatBox");
     for (const std::string &text : value_format_texts())
@@ -127,10 +117,6 @@ BenchStrip::BenchStrip(bool withChecksum, QWidget *parent) : QFrame(parent)
     content->addSpacing(8);
     content->addWidget(caption("Format", FormatBox, this));
     content->addWidget(FormatBox);
-    if (ListenOnly) {
-        content->addSpacing(8);
-        content->addWidget(ListenOnly);
-    }
     content->addStretch(1);
     rows->addLayout(content);
 

@@ -24,7 +24,6 @@ public:
     QSpinBox *DropEvery;
     QComboBox *ForceException;
     QCheckBox *CorruptBox;  // nullptr on Modbus/TCP
-    QCheckBox *ListenOnly;  // nullptr on Modbus/TCP
     QComboBox *FormatBox;
     QLabel *StatsLabel;
     QPushButton *ResetStats;

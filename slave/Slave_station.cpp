@@ -498,6 +498,12 @@ SerialSlaveForm::SerialSlaveForm(const QString &caption, const SlaveProfile &p, 
     panel1Layout()->addSpacing(24);
     BitBtn1 = addButton("BitBtn1", "Open Server");
     BitBtn2 = addButton("BitBtn2", "Close Server");
+    panel1Layout()->addSpacing(16);
+    ListenOnly = new QCheckBox("Listen only (never answer)", Panel1);
+    ListenOnly->setObjectName("ListenOnly");
+    ListenOnly->setToolTip("The port opened so is never written to: the station shows the requests and answers "
+                           "it hears and keeps the values they carry in its tables");
+    panel1Layout()->addWidget(ListenOnly);
     panel1Layout()->addStretch(1);
 
     Timer1 = new QTimer(this);
@@ -647,10 +653,8 @@ void enable_faults(BenchStrip *o, bool on)
 void SerialSlaveForm::startListening()
 {
     listener_.reset();
-    QCheckBox *box = OptionStrip->ListenOnly;
-    if (box)
-        box->setEnabled(false);  // it holds for the whole opening, as the port's settings do
-    if (!box || !box->isChecked())
+    ListenOnly->setEnabled(false);  // it holds for the whole opening, as the port's settings do
+    if (!ListenOnly->isChecked())
         return;
     const PortSetting &c = ports.current;
     const Line_settings settings{
@@ -659,7 +663,9 @@ void SerialSlaveForm::startListening()
         .bits_per_char = serial_bits_per_char(c.DataBitCount, c.ParityLetter, c.StopBitCount)};
     listener_ = std::make_unique<SlaveListener>(settings, traffic, tables, bench.units,
                                                 [this](int kind, uint16_t n) { entryChanged(kind, n); });
-    traffic.event("listening only: nothing is written to the port");
+    const std::string note = "Listening only: nothing is written to the port";
+    memoAdd(Memo1, note);
+    traffic.event(note);
     // Bytes are taken as they arrive, so that their times are the line's;
     // without a descriptor the 5 ms tick takes them.
     if (const int fd = link_->descriptor(ports.usedPort); fd >= 0) {
@@ -672,8 +678,7 @@ void SerialSlaveForm::startListening()
 
 void SerialSlaveForm::stopListening()
 {
-    if (OptionStrip->ListenOnly)
-        OptionStrip->ListenOnly->setEnabled(true);
+    ListenOnly->setEnabled(true);
     delete portWatch_;
     portWatch_ = nullptr;
     if (!listener_)

@@ -25,6 +25,7 @@
 
 class BenchStrip;
 class SlaveListener;
+class QCheckBox;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
@@ -184,6 +185,9 @@ public:
     QLabel *Label1;
     QPushButton *BitBtn1;
     QPushButton *BitBtn2;
+    // "Listen only (never answer)": read at "Open Server", as the port's
+    // settings are, and disabled while the port is open.
+    QCheckBox *ListenOnly;
     QTimer *Timer1;
 
 public slots:

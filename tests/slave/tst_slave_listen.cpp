@@ -147,7 +147,7 @@ void TestSlaveListen::neverWrites()
     FakeLink link;
     f->setLink(&link);
     f->OptionStrip->ForceException->setCurrentIndex(1);
-    f->OptionStrip->ListenOnly->setChecked(listen);
+    f->ListenOnly->setChecked(listen);
     f->BitBtn1Click();
     for (int i = 0; i < 4; ++i) {
         const QString request = QString("0103%1 0001").arg(i * 2, 4, 16, QChar('0')).remove(' ');
@@ -176,12 +176,12 @@ void TestSlaveListen::listeningWindow()
     FakeLink link;
     f.setLink(&link);
     BenchStrip *o = f.OptionStrip;
-    QCOMPARE(o->ListenOnly->text(), QString("Listen only (never answer)"));
-    QVERIFY(!o->ListenOnly->isChecked());
-    o->ListenOnly->setChecked(true);
+    QCOMPARE(f.ListenOnly->text(), QString("Listen only (never answer)"));
+    QVERIFY(!f.ListenOnly->isChecked());
+    f.ListenOnly->setChecked(true);
     f.BitBtn1Click();
     QVERIFY(f.listening());
-    QVERIFY(!o->ListenOnly->isEnabled());
+    QVERIFY(!f.ListenOnly->isEnabled());
     QVERIFY(!o->ForceException->isEnabled() && !o->DelayMs->isEnabled() && !o->CorruptBox->isEnabled());
 
     link.feed(rtu("010300000002"), 10);
@@ -198,7 +198,7 @@ void TestSlaveListen::listeningWindow()
     f.BitBtn2Click();
     set_status_sink(nullptr);
     QVERIFY(!f.listening());
-    QVERIFY(o->ListenOnly->isEnabled() && o->ForceException->isEnabled());
+    QVERIFY(f.ListenOnly->isEnabled() && o->ForceException->isEnabled());
     // The counters of the listening stay shown, and Reset zeroes them.
     QCOMPARE(o->StatsLabel->text(), QString("Req 1  Ans 1  Exc 0  Err 0  Unans 0  Noise 0"));
     f.ResetStatsClick();
