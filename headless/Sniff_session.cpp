@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Line_mirror.h"
+#include "Slave_listener.h"
 #include "Table_csv.h"
 
 namespace {
@@ -12,30 +13,6 @@ Line_settings monitor_settings(const SniffOptions &o)
     return {.framing = o.device.mode == SerialMode::Rtu ? Line_framing::Rtu : Line_framing::Ascii,
             .baud = o.line.baud,
             .bits_per_char = serial_bits_per_char(o.line.dataBits, o.line.parity, o.line.stopBits)};
-}
-
-Traffic_heard heard_as(Monitor_role role)
-{
-    switch (role) {
-    case Monitor_role::Request: return Traffic_heard::Request;
-    case Monitor_role::Answer: return Traffic_heard::Answer;
-    case Monitor_role::Unknown: break;
-    }
-    return Traffic_heard::Unknown;
-}
-
-void apply(SlaveTables &t, const Mirror_write &w)
-{
-    for (size_t i = 0; i < w.values.size() && w.address + i < size_t(kSlaveEntries); ++i) {
-        const auto n = uint16_t(w.address + i);
-        const uint16_t v = w.values[i];
-        switch (w.table) {
-        case Mirror_table::Coils: t.WriteCoil(n, v); break;
-        case Mirror_table::Discrete_inputs: t.WriteInputRelay(n, v); break;
-        case Mirror_table::Input_registers: t.inputRegisters[n] = v; break;
-        case Mirror_table::Holding_registers: t.holdingRegisters[n] = v; break;
-        }
-    }
 }
 
 std::string ms_text(int64_t us)
@@ -83,11 +60,7 @@ void SniffSession::frame(const Monitor_frame &f)
     const unsigned unit = f.fields.unit;
     if (!options_.unitFilter.allows(unit))
         return;
-    Traffic_info info;
-    info.heard = heard_as(f.role);
-    if (f.response_us >= 0)
-        info.response_ms = int32_t(std::min<int64_t>((f.response_us + 500) / 1000, INT32_MAX));
-    record(Traffic_direction::Rx, f.bytes, std::move(info), f.time_us);
+    record(Traffic_direction::Rx, f.bytes, heard_info(f), f.time_us);
 
     if (f.role == Monitor_role::Request) {
         ++units_[unit].requests;
@@ -102,14 +75,14 @@ void SniffSession::frame(const Monitor_frame &f)
         u.maxUs = std::max(u.maxUs, f.response_us);
         u.sumUs += f.response_us;
         for (const Mirror_write &w : mirror_writes(f.request, f.fields))
-            apply(tables, w);
+            apply_mirror_write(tables, w);
     }
 }
 
 void SniffSession::noise(const Monitor_noise &n)
 {
     Traffic_info info;
-    info.text = "noise, " + std::to_string(n.bytes.size()) + (n.bytes.size() == 1 ? " byte" : " bytes");
+    info.text = noise_text(n.bytes.size());
     record(Traffic_direction::Event, n.bytes, std::move(info), n.time_us);
 }
 

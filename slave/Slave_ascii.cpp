@@ -13,6 +13,8 @@ TSLASC_Form::TSLASC_Form(QWidget *parent)
 
 void TSLASC_Form::Timer1Timer()
 {
+    if (listenTick())
+        return;
     SerialReceiverHooks hooks;
     hooks.process = [this](const uint8_t *, int32_t) { ProcessRequest(); };
     hooks.logMemo1 = [this](const std::string &text) { receiverLine(text); };

@@ -19,6 +19,8 @@ void TSLRTU_Form::UpdatePortLabel()
 
 void TSLRTU_Form::Timer1Timer()
 {
+    if (listenTick())
+        return;
     SerialReceiverHooks hooks;
     hooks.process = [this](const uint8_t *, int32_t) { ProcessRequest(); };
     hooks.logMemo1 = [this](const std::string &text) { receiverLine(text); };

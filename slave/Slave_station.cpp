@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include "Register_view.h"
 #include "Set_Format_Value.h"
 #include "Set_Value.h"
+#include "Slave_listener.h"
 #include "Strformat.h"
 #include "Table_csv.h"
 #include "Traffic_panel.h"
@@ -296,8 +298,12 @@ void SlaveStationForm::statsChanged()
 void SlaveStationForm::refreshStats()
 {
     statsTimer_->stop();
-    OptionStrip->StatsLabel->setText(QString::fromStdString(bench.stats.label()));
+    OptionStrip->StatsLabel->setText(QString::fromStdString(statsText()));
 }
+
+std::string SlaveStationForm::statsText() const { return bench.stats.label(); }
+
+void SlaveStationForm::resetStats() { bench.stats.reset(); }
 
 // ---- the test-bench strip ------------------------------------------------------
 
@@ -333,7 +339,7 @@ void SlaveStationForm::applyFaultOptions()
 
 void SlaveStationForm::ResetStatsClick()
 {
-    bench.stats.reset();
+    resetStats();
     refreshStats();
 }
 
@@ -492,6 +498,12 @@ SerialSlaveForm::SerialSlaveForm(const QString &caption, const SlaveProfile &p, 
     panel1Layout()->addSpacing(24);
     BitBtn1 = addButton("BitBtn1", "Open Server");
     BitBtn2 = addButton("BitBtn2", "Close Server");
+    panel1Layout()->addSpacing(16);
+    ListenOnly = new QCheckBox("Listen only (never answer)", Panel1);
+    ListenOnly->setObjectName("ListenOnly");
+    ListenOnly->setToolTip("The port opened so is never written to: the station shows the requests and answers "
+                           "it hears and keeps the values they carry in its tables");
+    panel1Layout()->addWidget(ListenOnly);
     panel1Layout()->addStretch(1);
 
     Timer1 = new QTimer(this);
@@ -519,6 +531,8 @@ SerialSlaveForm::~SerialSlaveForm()
 
 bool SerialSlaveForm::serverOpen() const { return BitBtn2->isEnabled(); }
 
+bool SerialSlaveForm::listening() const { return listener_ && serverOpen(); }
+
 void SerialSlaveForm::UpdatePortLabel()
 {
     ports.takeCurrent();
@@ -534,6 +548,7 @@ void SerialSlaveForm::BitBtn1Click()
         traffic.event(strformat("COM%d opened", port));
         BitBtn1->setEnabled(false);
         BitBtn2->setEnabled(true);
+        startListening();
         Timer1->start();
     } else {
         show_status_message(strformat("Open COM%d port error !!!!!", port));
@@ -546,6 +561,7 @@ void SerialSlaveForm::BitBtn2Click()
     if (link_->close(port) == 1) {
         show_status_message(strformat("Close COM%d port OK ......", port));
         traffic.event(strformat("COM%d closed", port));
+        stopListening();
         BitBtn1->setEnabled(true);
         BitBtn2->setEnabled(false);
         Timer1->stop();
@@ -567,6 +583,7 @@ void SerialSlaveForm::FormClose()
     closed_ = true;
     station_closed(stationKind_);
     if (serverOpen()) {
+        stopListening();
         Timer1->stop();
         later_.clear();
         link_->close(ports.usedPort);
@@ -613,4 +630,108 @@ void SerialSlaveForm::sendDueAnswers()
         }
     if (!later_.empty())
         armAnswerTimer(later_.nextDue());
+}
+
+// ---- listening only ------------------------------------------------------------
+
+namespace {
+
+// Reads per look: a line that never stops still leaves the GUI its turn.
+constexpr int kListenReads = 16;
+constexpr int32_t kListenChunk = 4096;
+
+// The faults shape answers, and while listening none goes.
+void enable_faults(BenchStrip *o, bool on)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{o->DelayMs, o->DropEvery, o->ForceException, o->CorruptBox})
+        if (w)
+            w->setEnabled(on);
+}
+
+}  // namespace
+
+void SerialSlaveForm::startListening()
+{
+    listener_.reset();
+    ListenOnly->setEnabled(false);  // it holds for the whole opening, as the port's settings do
+    if (!ListenOnly->isChecked())
+        return;
+    const PortSetting &c = ports.current;
+    const Line_settings settings{
+        .framing = profile.framing == SlaveFraming::Ascii ? Line_framing::Ascii : Line_framing::Rtu,
+        .baud = c.Baud,
+        .bits_per_char = serial_bits_per_char(c.DataBitCount, c.ParityLetter, c.StopBitCount)};
+    listener_ = std::make_unique<SlaveListener>(settings, traffic, tables, bench.units,
+                                                [this](int kind, uint16_t n) { entryChanged(kind, n); });
+    const std::string note = "Listening only: nothing is written to the port";
+    memoAdd(Memo1, note);
+    traffic.event(note);
+    // Bytes are taken as they arrive, so that their times are the line's;
+    // without a descriptor the 5 ms tick takes them.
+    if (const int fd = link_->descriptor(ports.usedPort); fd >= 0) {
+        portWatch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(portWatch_, &QSocketNotifier::activated, this, &SerialSlaveForm::portReadable);
+    }
+    enable_faults(OptionStrip, false);
+    refreshStats();
+}
+
+void SerialSlaveForm::stopListening()
+{
+    ListenOnly->setEnabled(true);
+    delete portWatch_;
+    portWatch_ = nullptr;
+    if (!listener_)
+        return;
+    listener_->flush();
+    enable_faults(OptionStrip, true);
+    refreshStats();
+}
+
+int32_t SerialSlaveForm::takeHeardBytes()
+{
+    uint8_t buf[kListenChunk];
+    int32_t taken = 0;
+    for (int i = 0; i < kListenReads; ++i) {
+        const int32_t n = link_->read(ports.usedPort, buf, kListenChunk);
+        if (n <= 0)
+            break;
+        taken += n;
+        listener_->feed(buf, size_t(n), link_->monotonicMs() * 1000);
+        if (n < kListenChunk)
+            break;
+    }
+    listener_->idle(link_->monotonicMs() * 1000);
+    statsChanged();
+    return taken;
+}
+
+bool SerialSlaveForm::listenTick()
+{
+    if (!listening())
+        return false;
+    // A line that hung up stays readable with nothing to read, and is
+    // looked at on the tick instead, until bytes come again.
+    if (takeHeardBytes() > 0 && portWatch_)
+        portWatch_->setEnabled(true);
+    return true;
+}
+
+void SerialSlaveForm::portReadable()
+{
+    if ((!listening() || takeHeardBytes() == 0) && portWatch_)
+        portWatch_->setEnabled(false);
+}
+
+std::string SerialSlaveForm::statsText() const
+{
+    return listener_ ? listener_->counters().label() : SlaveStationForm::statsText();
+}
+
+void SerialSlaveForm::resetStats()
+{
+    if (listener_)
+        listener_->resetCounters();
+    else
+        SlaveStationForm::resetStats();
 }

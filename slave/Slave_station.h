@@ -24,10 +24,13 @@
 #include "Value_format.h"
 
 class BenchStrip;
+class SlaveListener;
+class QCheckBox;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class QSocketNotifier;
 class QTabWidget;
 class QTimer;
 class RefreshThrottle;
@@ -123,6 +126,11 @@ protected:
     // Requests are served as p frames them from now on (the Slave TCP
     // station's RTU over TCP); the station's own profile by default.
     void setServingProfile(const SlaveProfile &p) { servingProfile_ = &p; }
+    // The counters shown in StatsLabel, and their reset: the serving's.
+    virtual std::string statsText() const;
+    virtual void resetStats();
+    // An entry of the tables changed; its grid row follows shortly.
+    void entryChanged(int kind, uint16_t n);
 
     QHBoxLayout *panel1Layout() const { return panel1Layout_; }
     // A purple-texted button in Panel1.
@@ -149,7 +157,6 @@ private:
     // Entries requests changed whose rows are not up to date yet: a master
     // writing the same registers hundreds of times a second costs one row
     // update per refresh, not one per request.
-    void entryChanged(int kind, uint16_t n);
     std::bitset<kSlaveEntries> changed_[4];
     std::vector<std::pair<int, uint16_t>> changedList_;
     RefreshThrottle *gridRefresh_;
@@ -157,6 +164,9 @@ private:
 
 // The Slave RTU and Slave ASCII stations: a port on the link library, opened
 // and closed by "Open Server" / "Close Server", read on every 5 ms tick.
+// Opened with ListenOnly ticked, the port goes to a SlaveListener in place of
+// the receiver and the serving: the history shows what the line carries, the
+// tables mirror the device heard and StatsLabel gives the monitor's counters.
 class SerialSlaveForm : public SlaveStationForm {
     Q_OBJECT
 public:
@@ -170,6 +180,8 @@ public:
 
     virtual void UpdatePortLabel();
     bool serverOpen() const;
+    // The port was opened with ListenOnly ticked: it is read, never written.
+    bool listening() const;
 
     StationPorts ports;
 
@@ -177,6 +189,9 @@ public:
     QLabel *Label1;
     QPushButton *BitBtn1;
     QPushButton *BitBtn2;
+    // "Listen only (never answer)": read at "Open Server", as the port's
+    // settings are, and disabled while the port is open.
+    QCheckBox *ListenOnly;
     QTimer *Timer1;
 
 public slots:
@@ -196,11 +211,26 @@ protected:
     // its bytes in the traffic history.
     void requestDropped(const uint8_t *data, int32_t n);
     void sendDueAnswers() override;
+    // While listening: reads what the port holds into the line monitor and
+    // lets it end a frame at a silence; true then, false when serving (the
+    // caller's receiver runs instead).
+    bool listenTick();
+    std::string statsText() const override;
+    void resetStats() override;
 
 private:
+    void startListening();
+    void stopListening();
+    // Feeds what the port holds to the listener; the bytes taken.
+    int32_t takeHeardBytes();
+    void portReadable();
     // Answers delayed on purpose, in the order of their requests.
     AnswerQueue later_;
     SerialLink *link_;
+    // From the opening of a port with ListenOnly ticked to the next opening:
+    // its counters stay shown after the port closes.
+    std::unique_ptr<SlaveListener> listener_;
+    QSocketNotifier *portWatch_ = nullptr;
     int stationKind_;
     bool closed_ = false;
 };
