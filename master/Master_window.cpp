@@ -250,6 +250,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
         if (watchPage_->watching())
             session_.scheduler().setWatch(int(watchPage_->watch().blocks().size()));
     });
+    watchPage_->setWriter([this](const Map_entry &entry, const EncodedValue &value) { watchWrite(entry, value); });
     updateWriteBlock();
     showStats();
 }
@@ -402,7 +403,9 @@ void MasterWindow::sendJob(const WriteJob &job, bool queued)
 {
     int32_t rc;
     if (job.function == 5 || job.function == 6) {
-        write_ = MasterWrite{job.function, job.address, job.value, job.row, job.col};
+        // The grid shows the echo of its own writes only.
+        if (job.watchEntry.empty())
+            write_ = MasterWrite{job.function, job.address, job.value, job.row, job.col};
         rc = prepareQuery(job.function, job.device, job.address, 1, job.value);
     } else {
         rc = prepareBlock(job);
@@ -420,7 +423,7 @@ void MasterWindow::sendJob(const WriteJob &job, bool queued)
 void MasterWindow::noteSent(const WriteJob *job, bool queued)
 {
     session_.sent(now(), job, queued);
-    sent_ = job ? Sent::Write : Sent::Fields;
+    sent_ = !job ? Sent::Fields : job->watchEntry.empty() ? Sent::GridWrite : Sent::WatchWrite;
     showStats();
 }
 
@@ -457,7 +460,7 @@ void MasterWindow::watchAnswered(std::span<const uint8_t> answer, int64_t respon
 {
     const int code = answer.size() >= 2 ? answer[1] : -1;
     bool fits = true;
-    if (sentBlock_ >= 0) {
+    if (sent_ == Sent::Block && sentBlock_ >= 0) {
         fits = watchPage_->watch().take_answer(sentBlock_, answer, wall_clock_ms()) != Map_watch::Outcome::Misfit;
         watchPage_->valuesChanged();
     }
@@ -471,6 +474,9 @@ void MasterWindow::watchAnswered(std::span<const uint8_t> answer, int64_t respon
     } else {
         session_.answered(now(), code);
     }
+    if (sent_ == Sent::WatchWrite && is_exception_code(code) && session_.lastWrite() && answer.size() >= 3)
+        Memo2->add(strformat("%s not written: exception %02X", session_.lastWrite()->watchEntry.c_str(),
+                             unsigned(answer[2])));
     showStats();
 }
 
@@ -493,6 +499,14 @@ void MasterWindow::watchChanged(bool on)
     kick();
 }
 
+void MasterWindow::watchWrite(const Map_entry &entry, const EncodedValue &value)
+{
+    if (!linkOpen()) {
+        show_message_box(notOpenText());
+        return;
+    }
+    submitWrite(watch_write_job(entry, value));
+}
 
 void MasterWindow::pollCycle()
 {

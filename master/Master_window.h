@@ -91,9 +91,10 @@ protected:
     // The exchange is over: the next one may go out, and does when due, from
     // within this call; so the station calls it last in its handler.
     void exchangeOver();
-    // Whose answer is awaited: false while a map block's read is in flight. Its checked answer then goes to
+    // Whose answer is awaited: false while a map block's read or a write
+    // from the Watch page is in flight. Its checked answer then goes to
     // watchAnswered() rather than into the grid, and the grid is not offered.
-    bool answerForGrid() const { return sent_ != Sent::Block; }
+    bool answerForGrid() const { return sent_ != Sent::Block && sent_ != Sent::WatchWrite; }
     // The checked answer of such an exchange: device address, function code
     // and what follows (no checksum, no TCP header); responseMs as in
     // answerShown().
@@ -161,6 +162,7 @@ private:
     // Sends the read of the map's block.
     void watchStep(int block);
     void watchChanged(bool on);
+    void watchWrite(const Map_entry &entry, const EncodedValue &value);
     // The block in flight failed: its entries show why.
     void blockFailed(Read_status status);
     // A write goes out now, or waits behind the exchange in flight while polling.
@@ -176,7 +178,7 @@ private:
     WatchPage *watchPage_;
     QTabWidget *pages_;
     // What the exchange in flight is, for routing its answer.
-    enum class Sent { None, Fields, Write, Block };
+    enum class Sent { None, Fields, GridWrite, WatchWrite, Block };
     Sent sent_ = Sent::None;
     int sentBlock_ = -1;  // the block read; -1 when its map was replaced meanwhile
     QHBoxLayout *portRow_;

@@ -17,6 +17,7 @@
 
 #include "Notices.h"
 #include "Refresh_throttle.h"
+#include "Set_Watch_Value.h"
 #include "Wall_time.h"
 
 namespace {
@@ -220,6 +221,8 @@ WatchPage::WatchPage(Plan_limits limits, QWidget *parent) : QWidget(parent), lim
 
     connect(LoadMap, &QPushButton::clicked, this, &WatchPage::LoadMapClick);
     connect(SaveMap, &QPushButton::clicked, this, &WatchPage::SaveMapClick);
+    connect(WatchView, &QTableView::doubleClicked, this,
+            [this](const QModelIndex &index) { WatchViewDblClick(index.row(), index.column()); });
     connect(WatchBox, &QCheckBox::toggled, this, [this](bool on) {
         if (on && !watch_.loaded()) {
             {
@@ -351,3 +354,22 @@ void WatchPage::setPlotted(const std::vector<int> &entries)
 void WatchPage::valuesChanged() { refresh_->schedule(); }
 
 void WatchPage::cycleDone(int64_t wallMs) { emit cycleCompleted(wallMs); }
+
+void WatchPage::WatchViewDblClick(int row, int column)
+{
+    if (column != Value || row < 0 || size_t(row) >= watch_.entries().size())
+        return;
+    // A copy: the dialog runs the event loop, where another map may come.
+    const Map_entry entry = watch_.entries()[size_t(row)];
+    if (!entry.writable) {
+        show_message_box(entry.name + ": read-only");
+        return;
+    }
+    const QString current = model_->data(model_->index(row, Value), Qt::DisplayRole).toString();
+    TSet_WatchValueDlg dialog(this);
+    EncodedValue value;
+    if (dialog.AskEngineeringValue(entry, current, value) != 0)
+        return;
+    if (writer_)
+        writer_(entry, value);
+}

@@ -2,7 +2,8 @@
 // read, in the table WatchView (Name, Device, Address, Value, Unit, Raw,
 // Status, Updated, Plot; an entry's description is its row's tooltip), and
 // a row of controls: LoadMap ("Load map…"), SaveMap ("Save map…") and
-// WatchBox ("Poll the map").
+// WatchBox ("Poll the map"). A double click on a writable entry's value
+// asks for a new one in engineering units and writes it.
 //
 // The page holds the map and its readings (a Map_watch); the station does the exchanges, hands each block's answer to watch(), and
 // tells the page when a cycle has read every block (cycleDone). What other
@@ -69,9 +70,15 @@ public:
     void valuesChanged();
     void cycleDone(int64_t wallMs);
 
+    // Writes the value the operator asked for on the Watch page.
+    using Writer = std::function<void(const Map_entry &entry, const EncodedValue &value)>;
+    void setWriter(Writer writer) { writer_ = std::move(writer); }
+
 public slots:
     void LoadMapClick();
     void SaveMapClick();
+    // A double click on an entry's value: asks for a new one and writes it.
+    void WatchViewDblClick(int row, int column);
 
 signals:
     // WatchBox changed; never ticked without a map.
@@ -88,6 +95,7 @@ private:
     Map_watch watch_;
     Plan_limits limits_;
     QString mapPath_;
+    Writer writer_;
 
     QPushButton *LoadMap, *SaveMap;
     QCheckBox *WatchBox;
