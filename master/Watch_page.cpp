@@ -40,6 +40,16 @@ QString ask_with_file_dialog(QWidget *parent, WatchFile which)
             name += QStringLiteral(".csv");
         return name;
     }
+    case WatchFile::Log: {
+        // A log of the same columns is continued, not replaced: the dialog
+        // does not ask whether to replace it.
+        QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Log values"), QString(),
+                                                    QStringLiteral("CSV files (*.csv);;All files (*)"), nullptr,
+                                                    QFileDialog::DontConfirmOverwrite);
+        if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
+            name += QStringLiteral(".csv");
+        return name;
+    }
     }
     return {};
 }
@@ -172,6 +182,11 @@ WatchPage::WatchPage(Plan_limits limits, QWidget *parent) : QWidget(parent), lim
     WatchBox = new QCheckBox("Poll the map", this);
     WatchBox->setObjectName("WatchBox");
     WatchBox->setToolTip("Read the map's entries every poll cycle, after the request fields when Poll is ticked");
+    LogValues = new QPushButton("Log values…", this);
+    LogValues->setObjectName("LogValues");
+    LogValues->setToolTip("Append each cycle's values to a CSV file");
+    StopLog = new QPushButton("Stop log", this);
+    StopLog->setObjectName("StopLog");
 
     model_ = new Watch_model(
         &watch_,
@@ -211,7 +226,7 @@ WatchPage::WatchPage(Plan_limits limits, QWidget *parent) : QWidget(parent), lim
     buttonRow_ = new QWidget(this);
     auto *buttons = new QHBoxLayout(buttonRow_);
     buttons->setContentsMargins(0, 0, 0, 0);
-    for (QWidget *w : std::initializer_list<QWidget *>{LoadMap, SaveMap, WatchBox}) {
+    for (QWidget *w : std::initializer_list<QWidget *>{LoadMap, SaveMap, WatchBox, LogValues, StopLog}) {
         w->setParent(buttonRow_);
         buttons->addWidget(w);
     }
@@ -221,6 +236,8 @@ WatchPage::WatchPage(Plan_limits limits, QWidget *parent) : QWidget(parent), lim
 
     connect(LoadMap, &QPushButton::clicked, this, &WatchPage::LoadMapClick);
     connect(SaveMap, &QPushButton::clicked, this, &WatchPage::SaveMapClick);
+    connect(LogValues, &QPushButton::clicked, this, &WatchPage::LogValuesClick);
+    connect(StopLog, &QPushButton::clicked, this, &WatchPage::StopLogClick);
     connect(WatchView, &QTableView::doubleClicked, this,
             [this](const QModelIndex &index) { WatchViewDblClick(index.row(), index.column()); });
     connect(WatchBox, &QCheckBox::toggled, this, [this](bool on) {
@@ -246,6 +263,8 @@ void WatchPage::stopWatching() { WatchBox->setChecked(false); }
 void WatchPage::updateButtons()
 {
     SaveMap->setEnabled(watch_.loaded());
+    LogValues->setEnabled(watch_.loaded() && !log_.active());
+    StopLog->setEnabled(log_.active());
     LoadMap->setToolTip(mapSummary());
 }
 
@@ -294,6 +313,8 @@ bool WatchPage::loadMap(const QString &path)
         show_message_box(why);
         return false;
     }
+    // The log's columns were those of the old map.
+    stopLog();
     watch_.set_map(std::move(map), limits_);
     mapPath_ = path;
     model_->reset();
@@ -351,9 +372,50 @@ void WatchPage::setPlotted(const std::vector<int> &entries)
     model_->setPlot(std::move(plot));
 }
 
+bool WatchPage::startLog(const QString &path)
+{
+    if (!watch_.loaded())
+        return false;
+    log_.close();
+    if (const std::string why = log_.open(file_path(path), watch_.entries()); !why.empty()) {
+        show_message_box(why);
+        updateButtons();
+        return false;
+    }
+    updateButtons();
+    return true;
+}
+
+void WatchPage::stopLog()
+{
+    log_.close();
+    updateButtons();
+}
+
+void WatchPage::LogValuesClick()
+{
+    if (!watch_.loaded() || log_.active())
+        return;
+    const QString name = g_asker ? g_asker(this, WatchFile::Log) : ask_with_file_dialog(this, WatchFile::Log);
+    if (!name.isEmpty())
+        startLog(name);
+}
+
+void WatchPage::StopLogClick() { stopLog(); }
+
 void WatchPage::valuesChanged() { refresh_->schedule(); }
 
-void WatchPage::cycleDone(int64_t wallMs) { emit cycleCompleted(wallMs); }
+void WatchPage::cycleDone(int64_t wallMs)
+{
+    if (log_.active() && log_.write_cycle(wallMs, watch_.entries(), watch_.readings()) == Value_log::Result::Failed) {
+        // The log stops before the box: the cycles going on under it find
+        // no log to write to.
+        const std::string why = log_.error();
+        updateButtons();
+        show_message_box(why);
+    }
+    emit cycleCompleted(wallMs);
+}
 
 void WatchPage::WatchViewDblClick(int row, int column)
 {

@@ -1,11 +1,11 @@
 // The master stations' Watch page: a device map's named values as they are
 // read, in the table WatchView (Name, Device, Address, Value, Unit, Raw,
 // Status, Updated, Plot; an entry's description is its row's tooltip), and
-// a row of controls: LoadMap ("Load map…"), SaveMap ("Save map…") and
-// WatchBox ("Poll the map"). A double click on a writable entry's value
-// asks for a new one in engineering units and writes it.
+// a row of controls: LoadMap ("Load map…"), SaveMap ("Save map…"), WatchBox
+// ("Poll the map"), LogValues ("Log values…") and StopLog ("Stop log").
 //
-// The page holds the map and its readings (a Map_watch); the station does the exchanges, hands each block's answer to watch(), and
+// The page holds the map and its readings (a Map_watch) and the value log;
+// the station does the exchanges, hands each block's answer to watch(), and
 // tells the page when a cycle has read every block (cycleDone). What other
 // pages need of it:
 //   plotted()         the entries whose Plot box is ticked (at most kMaxPlotted)
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Map_watch.h"
+#include "Value_log.h"
 
 class QCheckBox;
 class QPushButton;
@@ -28,7 +29,7 @@ class Watch_model;
 
 // Asks the operator for a file name; empty when cancelled. The program asks
 // with the file dialog; tests install an answer.
-enum class WatchFile { OpenMap, SaveMap };
+enum class WatchFile { OpenMap, SaveMap, Log };
 using WatchFileAsker = std::function<QString(QWidget *parent, WatchFile which)>;
 void set_watch_file_asker(WatchFileAsker asker);  // empty: the file dialog
 
@@ -65,6 +66,12 @@ public:
     std::vector<int> plotted() const;
     void setPlotted(const std::vector<int> &entries);
 
+    // Appends a line per completed cycle to path (Value_log's rules), or
+    // shows a box saying why not. true when logging.
+    bool startLog(const QString &path);
+    void stopLog();
+    bool logging() const { return log_.active(); }
+
     // The station's side: the values of some entries changed (shown within
     // kRefreshMs); a cycle read every block at wallMs.
     void valuesChanged();
@@ -77,6 +84,8 @@ public:
 public slots:
     void LoadMapClick();
     void SaveMapClick();
+    void LogValuesClick();
+    void StopLogClick();
     // A double click on an entry's value: asks for a new one and writes it.
     void WatchViewDblClick(int row, int column);
 
@@ -94,10 +103,11 @@ private:
 
     Map_watch watch_;
     Plan_limits limits_;
+    Value_log log_;
     QString mapPath_;
     Writer writer_;
 
-    QPushButton *LoadMap, *SaveMap;
+    QPushButton *LoadMap, *SaveMap, *LogValues, *StopLog;
     QCheckBox *WatchBox;
     QWidget *buttonRow_;
     QTableView *WatchView;
