@@ -59,7 +59,7 @@ template <class Out> void add_hex(Out &out, std::string_view label, unsigned val
 {
     static const char digits[] = "0123456789ABCDEF";
     add_text(out, label);
-    out += " 0x";
+    out += std::string_view(" 0x");
     for (int shift = 8 * bytes - 4; shift >= 0; shift -= 4)
         out += digits[(value >> shift) & 0xF];
 }
