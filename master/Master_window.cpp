@@ -55,6 +55,15 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     return pages;
 }
 
+const char *station_name(Traffic_framing framing)
+{
+    switch (framing) {
+    case Traffic_framing::Rtu: return setup_station_name(MasterRtu);
+    case Traffic_framing::Ascii: return setup_station_name(MasterAscii);
+    default: return setup_station_name(MasterTcp);
+    }
+}
+
 }  // namespace
 
 void add_labelled(QHBoxLayout *row, const QString &label, QWidget *control)
@@ -80,7 +89,7 @@ QLineEdit *make_number_field(QWidget *parent, const char *name, int places, cons
 
 MasterWindow::MasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
                            Traffic_framing framing, QWidget *parent)
-    : QWidget(parent), traffic_(framing, Traffic_side::Master), limits_(limits)
+    : QWidget(parent), traffic_(framing, Traffic_side::Master), limits_(limits), setup_(station_name(framing))
 {
     setAttribute(Qt::WA_DeleteOnClose);  // the window is freed when closed
     setWindowTitle(caption);
@@ -95,7 +104,11 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     Panel1->setFont(big);
     Panel1->setMinimumHeight(36);
 
+    // The station's port controls on the left, the setup's buttons (made
+    // last, below) at the right end of their row.
     portRow_ = new QHBoxLayout;
+    auto *portAndSetup = new QHBoxLayout;
+    portAndSetup->addLayout(portRow_, 1);
 
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
@@ -197,7 +210,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
 
     auto *all = new QVBoxLayout(this);
     all->addWidget(Panel1);
-    all->addLayout(portRow_);
+    all->addLayout(portAndSetup);
     all->addLayout(fields);
     all->addLayout(buttons);
     all->addLayout(statsRow);
@@ -222,6 +235,28 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
         connect(field, &QLineEdit::textChanged, this, [this] { fieldsEdited_ = true; });
     updateWriteBlock();
     showStats();
+
+    // Made last, so that they come last in the focus chain: a new window
+    // takes the focus where it did without them.
+    SaveSetup = new QPushButton("Save setup…", this);
+    SaveSetup->setObjectName("SaveSetup");
+    SaveSetup->setToolTip("Writes the settings of this window to a setup file");
+    OpenSetup = new QPushButton("Open setup…", this);
+    OpenSetup->setObjectName("OpenSetup");
+    OpenSetup->setToolTip("Takes the settings of a setup file; the port stays as it is");
+    portAndSetup->addWidget(SaveSetup);
+    portAndSetup->addWidget(OpenSetup);
+    connect(SaveSetup, &QPushButton::clicked, this, &MasterWindow::SaveSetupClick);
+    connect(OpenSetup, &QPushButton::clicked, this, &MasterWindow::OpenSetupClick);
+
+    // Ticking "Poll" starts traffic, which a setup never does by itself:
+    // the interval is kept, the tick is not.
+    setup_.add_choice("function", ComboBox1);
+    setup_.add_digits("device", MaskEdit1, [this] { return readRequestField(MaskEdit1); });
+    setup_.add_digits("address", MaskEdit2, [this] { return readRequestField(MaskEdit2); });
+    setup_.add_digits("count", MaskEdit3, [this] { return readRequestField(MaskEdit3); });
+    setup_.add_spin("interval_ms", PollInterval);
+    setup_.add_choice("value_format", FormatBox);
 }
 
 void MasterWindow::setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
@@ -595,6 +630,22 @@ void MasterWindow::updateWriteBlock()
     const int kind = ComboBox1->currentIndex();
     WriteBlock->setEnabled(kind == 0 || kind == 2);
 }
+
+void MasterWindow::SaveSetupClick()
+{
+    const QString path = ask_setup_file(this, true);
+    if (!path.isEmpty())
+        save_setup_file(setup_, path);
+}
+
+void MasterWindow::OpenSetupClick()
+{
+    const QString path = ask_setup_file(this, false);
+    if (!path.isEmpty())
+        openSetup(path);
+}
+
+bool MasterWindow::openSetup(const QString &path) { return open_setup_file(setup_, path); }
 
 void MasterWindow::WriteBlockClick()
 {
