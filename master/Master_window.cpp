@@ -645,7 +645,21 @@ void MasterWindow::OpenSetupClick()
         openSetup(path);
 }
 
-bool MasterWindow::openSetup(const QString &path) { return open_setup_file(setup_, path); }
+bool MasterWindow::openSetup(const QString &path)
+{
+    if (!open_setup_file(setup_, path))
+        return false;
+    // With nothing under way the grid is laid out for the setup's request
+    // at once, as a new window's is for its own. Fields that do not pass
+    // are left for "Send command" to name.
+    if (!linkOpen() && !session_.scheduler().busy() &&
+        master_request_ok(readRequestField(MaskEdit1), readRequestField(MaskEdit2), readRequestField(MaskEdit3),
+                          ComboBox1->currentIndex(), limits_)) {
+        CheckRequestFields();
+        beginRequest();
+    }
+    return true;
+}
 
 void MasterWindow::WriteBlockClick()
 {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "About_box.h"
+#include "Gui_services.h"
 #include "Modal.h"
 #include "Frame_panels.h"
 #include "Modbus_main.h"
@@ -118,7 +119,8 @@ private slots:
             f.write(text);
         };
         const QByteArray head = R"({"format": "quillan-setup", "version": 1, )";
-        write("plc.qsetup", head + R"("station": "Master TCP", "host": "plc-7", "port": 1502})");
+        write("plc.qsetup", head + R"("station": "Master TCP", "host": "plc-7", "port": 1502, "count": 3, )"
+                             R"j("function": "Holding Register (Addr: 4xxxx)"})j");
         write("line.qsetup", head + R"("station": "Slave RTU", "delay_ms": 250, "port": "COM3"})");
         write("notes.txt", "plain text");
         const QStringList files = setup_arguments({"quillan", dir.filePath("plc.qsetup"), "--verbose",
@@ -136,6 +138,10 @@ private slots:
         QCOMPARE(master->findChild<QLineEdit *>("Edit1")->text(), QString("plc-7"));
         QCOMPARE(master->findChild<QLineEdit *>("MaskEdit4")->text(), QString("1502"));
         QVERIFY(master->findChild<QPushButton *>("BitBtn3")->isEnabled());  // not connected
+        // The grid is laid out for the request, as at the window's start.
+        auto *grid = master->findChild<StringGrid *>("StringGrid1");
+        QCOMPARE(grid->rowCount(), 4);
+        QCOMPARE(grid->cellText(0, 3), QString("40003"));
         QWidget *slave = Form1->station(SlaveRtu);
         QVERIFY(slave);
         QCOMPARE(slave->findChild<QSpinBox *>("DelayMs")->value(), 250);
