@@ -120,7 +120,7 @@ public:
     // changed then). A control joins the setup with one setupFields() line.
     Setup_schema setupSchema() const { return setup_.schema(); }
     std::string collectSetup(Station_setup &out) const { return setup_.collect(out); }
-    std::string applySetup(const Station_setup &setup) const { return setup_.apply(setup); }
+    std::string applySetup(const Station_setup &setup) { return setup_.apply(setup); }
 
     QPushButton *SaveSetup;
     QPushButton *OpenSetup;
