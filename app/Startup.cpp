@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
 #include <stdexcept>
@@ -11,6 +12,8 @@
 #include "Port_Def.h"
 #include "Set_Data.h"
 #include "Set_Value.h"
+#include "Setup_fields.h"
+#include "Station_setup.h"
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
@@ -35,6 +38,35 @@ void TApplication::rethrowPending()
         std::exception_ptr e = pending_;
         pending_ = nullptr;
         std::rethrow_exception(e);
+    }
+}
+
+QStringList setup_arguments(const QStringList &arguments)
+{
+    QStringList paths;
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!arguments[i].startsWith(QLatin1Char('-')))
+            paths << arguments[i];
+    return paths;
+}
+
+void open_setup_files(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        // The file says which station it is for; that station then reads
+        // the whole file and tells what is wrong with it.
+        std::string station;
+        std::string problem = setup_file_station(path.toStdString(), station);
+        const int kind = problem.empty() ? setup_station_kind(station) : -1;
+        if (problem.empty() && kind < 0)
+            problem = QFileInfo(path).fileName().toStdString() + ": station: " + station +
+                      " is not a station of Quillan";
+        if (!problem.empty()) {
+            show_message_box("Setup not opened: " + problem, "Quillan");
+            continue;
+        }
+        Form1->openStation(kind);
+        QMetaObject::invokeMethod(Form1->station(kind), "openSetup", Q_ARG(QString, path));
     }
 }
 

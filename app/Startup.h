@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 #include <exception>
 
 // The application object. An exception that escapes an event handler is caught
@@ -37,6 +38,15 @@ public:
 private:
     static void tearDown();
 };
+
+// The setup files named on the command line, once Qt has taken its own
+// options: every argument after the program's name that does not start
+// with "-".
+QStringList setup_arguments(const QStringList &arguments);
+// Opens the station of each setup file (the frame must exist) with the
+// setup applied, in the order given; a file that cannot be opened is told
+// in a box, and the others still open. No port or server is opened.
+void open_setup_files(const QStringList &paths);
 
 // The text of an exception as it is shown to the operator.
 QString exception_text(std::exception_ptr e);

@@ -13,11 +13,14 @@ namespace {
 // display, so they work on a server, in a package build and for help2man,
 // which makes the manual page from these two texts.
 const char help_text[] =
-    "Usage: quillan [OPTION]...\n"
+    "Usage: quillan [OPTION]... [FILE.qsetup]...\n"
     "Play either side of a Modbus RTU, ASCII or TCP link and watch the traffic\n"
     "byte by byte. The main frame's menu opens three master stations, which read\n"
     "and write a device, and three slave stations, which serve four 1024-entry\n"
     "tables (output coils, input relays, holding and input registers).\n"
+    "\n"
+    "Each FILE.qsetup, a station setup saved with \"Save setup...\", opens its\n"
+    "station at start with the setup applied; its port or server stays closed.\n"
     "\n"
     "Options:\n"
     "      --help       display this help and exit\n"
@@ -39,7 +42,8 @@ const char version_text[] =
     "There is NO WARRANTY, to the extent permitted by law.\n";
 
 // The text asked for by the first --help or --version among the arguments, or
-// null when the program is to start as usual (other arguments are Qt's).
+// null when the program is to start as usual (other arguments are Qt's or
+// setup files).
 const char *early_answer(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -72,6 +76,7 @@ int main(int argc, char **argv)
     TApplication app(argc, argv);
     try {
         Startup program;
+        open_setup_files(setup_arguments(app.arguments()));
         int rc = app.exec();
         app.rethrowPending();
         return rc;

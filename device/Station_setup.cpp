@@ -182,6 +182,52 @@ fs::path absolute_normal(const std::string &path)
     return p.lexically_normal();
 }
 
+// Parses a setup's text into j and reads what every setup starts with:
+// "" with station set, or the reason, after prefix.
+std::string parse_head(std::string_view text, const std::string &prefix, Json &j, std::string &station)
+{
+    if (text.size() > kSetupMaxBytes)
+        return prefix + "larger than " + std::to_string(kSetupMaxBytes) + " bytes";
+    // The parser keeps the last of two equal keys; a file that gives one
+    // twice is refused instead, naming it.
+    std::string twice;
+    std::set<std::string> seen;
+    const Json::parser_callback_t note_keys = [&](int depth, Json::parse_event_t event, Json &parsed) {
+        if (depth == 1 && event == Json::parse_event_t::key && twice.empty() && parsed.is_string() &&
+            !seen.insert(parsed.get<std::string>()).second)
+            twice = parsed.get<std::string>();
+        return true;
+    };
+    try {
+        j = Json::parse(text.begin(), text.end(), note_keys);
+    } catch (const Json::parse_error &e) {
+        std::string why = e.what();
+        // "[json.exception.parse_error.101] parse error at line 1, ..."
+        if (const size_t close = why.find("] "); why.starts_with("[json.") && close != std::string::npos)
+            why.erase(0, close + 2);
+        return prefix + "not JSON: " + why;
+    }
+    if (!j.is_object())
+        return prefix + "not a setup (no JSON object)";
+    if (!twice.empty())
+        return prefix + twice + ": given twice";
+
+    const auto format = j.find("format");
+    if (format == j.end() || !format->is_string() || format->get<std::string>() != kSetupFormat)
+        return prefix + "format: not a " + kSetupFormat + " file";
+    const auto version = j.find("version");
+    if (version == j.end())
+        return prefix + "version: missing";
+    if (!version->is_number_integer() || version->get<int64_t>() != kSetupVersion)
+        return prefix + "version: " + version->dump() + " is not a version this program reads (" +
+               std::to_string(kSetupVersion) + ")";
+    const auto station_key = j.find("station");
+    if (station_key == j.end() || !station_key->is_string())
+        return prefix + "station: missing";
+    station = station_key->get<std::string>();
+    return {};
+}
+
 }  // namespace
 
 Station_setup::Station_setup(Setup_schema schema) : schema_(std::move(schema))
@@ -240,47 +286,12 @@ std::string Station_setup::to_json() const
 std::string Station_setup::from_json(std::string_view text, std::string_view label)
 {
     const std::string prefix = std::string(label) + ": ";
-    if (text.size() > kSetupMaxBytes)
-        return prefix + "larger than " + std::to_string(kSetupMaxBytes) + " bytes";
-    // The parser keeps the last of two equal keys; a file that gives one
-    // twice is refused instead, naming it.
-    std::string twice;
-    std::set<std::string> seen;
-    const Json::parser_callback_t note_keys = [&](int depth, Json::parse_event_t event, Json &parsed) {
-        if (depth == 1 && event == Json::parse_event_t::key && twice.empty() && parsed.is_string() &&
-            !seen.insert(parsed.get<std::string>()).second)
-            twice = parsed.get<std::string>();
-        return true;
-    };
     Json j;
-    try {
-        j = Json::parse(text.begin(), text.end(), note_keys);
-    } catch (const Json::parse_error &e) {
-        std::string why = e.what();
-        // "[json.exception.parse_error.101] parse error at line 1, ..."
-        if (const size_t close = why.find("] "); why.starts_with("[json.") && close != std::string::npos)
-            why.erase(0, close + 2);
-        return prefix + "not JSON: " + why;
-    }
-    if (!j.is_object())
-        return prefix + "not a setup (no JSON object)";
-    if (!twice.empty())
-        return prefix + twice + ": given twice";
-
-    const auto format = j.find("format");
-    if (format == j.end() || !format->is_string() || format->get<std::string>() != kSetupFormat)
-        return prefix + "format: not a " + kSetupFormat + " file";
-    const auto version = j.find("version");
-    if (version == j.end())
-        return prefix + "version: missing";
-    if (!version->is_number_integer() || version->get<int64_t>() != kSetupVersion)
-        return prefix + "version: " + version->dump() + " is not a version this program reads (" +
-               std::to_string(kSetupVersion) + ")";
-    const auto station = j.find("station");
-    if (station == j.end() || !station->is_string())
-        return prefix + "station: missing";
-    if (station->get<std::string>() != schema_.kind)
-        return prefix + "station: a setup of " + station->get<std::string>() + ", not of " + schema_.kind;
+    std::string station;
+    if (std::string problem = parse_head(text, prefix, j, station); !problem.empty())
+        return problem;
+    if (station != schema_.kind)
+        return prefix + "station: a setup of " + station + ", not of " + schema_.kind;
 
     std::vector<Setup_value> values = values_;
     std::vector<bool> given(schema_.keys.size(), false);
@@ -319,6 +330,15 @@ std::string Station_setup::open(const std::string &path)
     if (std::string problem = read_small_file(path, kSetupMaxBytes, text); !problem.empty())
         return file_label(path) + ": " + problem;
     return from_json(text, file_label(path));
+}
+
+std::string setup_file_station(const std::string &path, std::string &station)
+{
+    std::string text;
+    if (std::string problem = read_small_file(path, kSetupMaxBytes, text); !problem.empty())
+        return file_label(path) + ": " + problem;
+    Json j;
+    return parse_head(text, file_label(path) + ": ", j, station);
 }
 
 std::string setup_relative_path(const std::string &path, const std::string &setup_path)

@@ -96,6 +96,11 @@ private:
     std::vector<Setup_value> values_;  // parallel to schema_.keys
 };
 
+// The station a setup file is for, read before knowing its schema: returns
+// "" with station set, or the reason, as open() words it ("plc.qsetup:
+// format: not a quillan-setup file").
+std::string setup_file_station(const std::string &path, std::string &station);
+
 // A path as a setup keeps it (a map's): relative to the folder of the setup
 // file when the two share a folder below the root ("../maps/pump.csv"),
 // else absolute. Relative paths given are taken from the working folder.

@@ -8,10 +8,12 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <memory>
 
 #include "Modal.h"
 #include "Notices.h"
+#include "Setup_fields.h"
 
 TPort_DefDlg *Port_DefDlg = nullptr;
 
@@ -36,7 +38,6 @@ QString StationPorts::label() const
 
 namespace {
 
-const int kBauds[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 const QStringList kPorts = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"};
 
 QComboBox *pick_list(QWidget *parent, const char *name, const QStringList &items)
@@ -168,7 +169,7 @@ void TPort_DefDlg::ShowPortEntry(int index)
 
     int baud = 4;  // "19200" for a speed not offered
     for (int i = 0; i < 8; ++i)
-        if (e.Baud == kBauds[i])
+        if (e.Baud == kPortBauds[i])
             baud = i;
     ComboBox2->setCurrentIndex(baud);
 
@@ -188,7 +189,7 @@ void TPort_DefDlg::StorePortEntry()
 
     PortSetting &e = work_[i];
     const int b = ComboBox2->currentIndex();
-    e.Baud = (b >= 0 && b < 8) ? kBauds[b] : 19200;
+    e.Baud = (b >= 0 && b < 8) ? kPortBauds[b] : 19200;
     const int p = ComboBox3->currentIndex();
     e.ParityLetter = p == 1 ? 'O' : p == 2 ? 'E' : 'N';
     e.DataBitCount = ComboBox4->currentIndex() == 0 ? 7 : 8;
@@ -238,4 +239,67 @@ bool port_define_action(StationPorts &ports, bool portOpen, const std::function<
     store();
     show_message_box("Port's definition has been changed.....\n, Please reopen port again....", "Quillan");
     return true;
+}
+
+namespace {
+
+const char *const kParities[] = {"None", "Odd", "Even"};
+
+char parity_letter(const std::string &name) { return name == "Odd" ? 'O' : name == "Even" ? 'E' : 'N'; }
+std::string parity_name(char letter) { return letter == 'O' ? "Odd" : letter == 'E' ? "Even" : "None"; }
+
+}  // namespace
+
+void add_port_setup(Setup_fields &fields, StationPorts &ports, std::function<bool()> portOpen,
+                    std::function<void()> updateLabel)
+{
+    // A key of the line: read from the settings in use, written into the
+    // used port's entry, kept as it is while the port is open.
+    using Read = std::function<Setup_value()>;
+    using Write = std::function<void(const Setup_value &)>;
+    using Check = std::function<std::string(const Setup_value &)>;
+    auto line = [&](Setup_key key, Read read, Write write, Check check = {}) {
+        fields.add({.key = std::move(key),
+                    .read = read,
+                    .write = [write, updateLabel](const Setup_value &v) {
+                        write(v);
+                        updateLabel();
+                    },
+                    .check = [read, check, portOpen](const Setup_value &v) -> std::string {
+                        if (check)
+                            if (std::string why = check(v); !why.empty())
+                                return why;
+                        if (portOpen() && v != read())
+                            return "the port is open: close it before changing its line settings";
+                        return {};
+                    }});
+    };
+    StationPorts *p = &ports;
+    Setup_key port{.name = "port"};
+    for (const QString &name : kPorts)
+        port.choices.push_back(name.toStdString());
+    line(std::move(port), [p] { return Setup_value("COM" + std::to_string(p->usedPort)); },
+         [p](const Setup_value &v) { p->usedPort = std::stoi(std::get<std::string>(v).substr(3)); });
+    auto entry = [p]() -> PortSetting & { return p->table[size_t(std::clamp(p->usedPort, 1, 8) - 1)]; };
+    line({.name = "baud", .low = double(kPortBauds.front()), .high = double(kPortBauds.back())},
+         [p] { return Setup_value(int64_t(p->current.Baud)); },
+         [entry](const Setup_value &v) { entry().Baud = int32_t(std::get<int64_t>(v)); },
+         [](const Setup_value &v) -> std::string {
+             std::string offered;
+             for (int32_t b : kPortBauds) {
+                 if (b == std::get<int64_t>(v))
+                     return {};
+                 offered += (offered.empty() ? "" : ", ") + std::to_string(b);
+             }
+             return "must be one of: " + offered;
+         });
+    line({.name = "parity", .choices = {std::begin(kParities), std::end(kParities)}},
+         [p] { return Setup_value(parity_name(p->current.ParityLetter)); },
+         [entry](const Setup_value &v) { entry().ParityLetter = parity_letter(std::get<std::string>(v)); });
+    line({.name = "data_bits", .low = 7, .high = 8},
+         [p] { return Setup_value(int64_t(p->current.DataBitCount)); },
+         [entry](const Setup_value &v) { entry().DataBitCount = int16_t(std::get<int64_t>(v)); });
+    line({.name = "stop_bits", .low = 1, .high = 2},
+         [p] { return Setup_value(int64_t(p->current.StopBitCount)); },
+         [entry](const Setup_value &v) { entry().StopBitCount = int16_t(std::get<int64_t>(v)); });
 }

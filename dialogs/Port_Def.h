@@ -7,6 +7,7 @@
 #include <functional>
 
 class QComboBox;
+class Setup_fields;
 class QPushButton;
 
 struct PortSetting {
@@ -17,6 +18,9 @@ struct PortSetting {
     bool operator==(const PortSetting &) const = default;
 };
 using PortTable = std::array<PortSetting, 8>;
+
+// The speeds the dialog offers.
+inline constexpr std::array<int32_t, 8> kPortBauds{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // A serial station's port table, used port (1..8) and current settings.
 struct StationPorts {
@@ -71,3 +75,11 @@ extern TPort_DefDlg *Port_DefDlg;
 // station's table was replaced.
 bool port_define_action(StationPorts &ports, bool portOpen, const std::function<void()> &closeAction,
                         const std::function<void()> &updateLabel);
+
+// Binds a serial station's line to its setup: "port" (COM1 to COM8), "baud",
+// "parity" (None, Odd, Even), "data_bits" and "stop_bits", the used port's
+// entry of the table. A setup changes them only while the port is closed (a
+// line already open keeps the settings it was opened with); updateLabel
+// shows the new ones.
+void add_port_setup(Setup_fields &fields, StationPorts &ports, std::function<bool()> portOpen,
+                    std::function<void()> updateLabel);

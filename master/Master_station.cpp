@@ -6,6 +6,13 @@
 #include "Notices.h"
 #include "corvane.h"
 
+bool master_request_ok(long device, long start, long count, int kind, CountLimits limits)
+{
+    const uint16_t limit = (kind == 0 || kind == 1) ? limits.bits : limits.words;
+    return device_address_ok(uint16_t(device)) && register_address_ok(uint16_t(start)) &&
+           comm_count_ok(uint16_t(count), limit);
+}
+
 int validate_master_request(long device, long start, long count, int kind, CountLimits limits,
                             MasterRequest &request, const std::function<void()> &beforeBoxes)
 {
@@ -13,7 +20,7 @@ int validate_master_request(long device, long start, long count, int kind, Count
     const uint16_t first = uint16_t(start);
     const uint16_t n = uint16_t(count);
     const uint16_t limit = (kind == 0 || kind == 1) ? limits.bits : limits.words;
-    if (!device_address_ok(dev) || !register_address_ok(first) || !comm_count_ok(n, limit)) {
+    if (!master_request_ok(device, start, count, kind, limits)) {
         if (beforeBoxes)
             beforeBoxes();
         // Every check runs, so the operator sees each field that is wrong.

@@ -39,6 +39,8 @@ inline constexpr CountLimits kRtuLimits{1920, 120};
 inline constexpr CountLimits kAsciiLimits{960, 60};
 inline constexpr CountLimits kTcpLimits{1920, 120};
 
+// True when the three range checks pass (no box either way).
+bool master_request_ok(long device, long start, long count, int kind, CountLimits limits);
 // The three range checks alone: on success stores the fields in request and
 // returns 0, the grid untouched (a polled read keeps the values on show until
 // its answer replaces them); otherwise -1 and nothing changes. beforeBoxes

@@ -104,6 +104,9 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     add_labelled(pollRow(), "Time-out", TimeoutMs);
     session_.scheduler().setAnswerTimeout(TimeoutMs->value());
     connect(TimeoutMs, &QSpinBox::valueChanged, this, [this](int ms) { session_.scheduler().setAnswerTimeout(ms); });
+    setupFields().add_text("host", Edit1);
+    setupFields().add_digits("port", MaskEdit4, [this] { return read_decimal_field(MaskEdit4); });
+    setupFields().add_spin("timeout_ms", TimeoutMs);
 
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");

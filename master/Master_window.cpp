@@ -72,6 +72,15 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     return pages;
 }
 
+const char *station_name(Traffic_framing framing)
+{
+    switch (framing) {
+    case Traffic_framing::Rtu: return setup_station_name(MasterRtu);
+    case Traffic_framing::Ascii: return setup_station_name(MasterAscii);
+    default: return setup_station_name(MasterTcp);
+    }
+}
+
 }  // namespace
 
 void add_labelled(QHBoxLayout *row, const QString &label, QWidget *control)
@@ -97,7 +106,7 @@ QLineEdit *make_number_field(QWidget *parent, const char *name, int places, cons
 
 MasterWindow::MasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
                            Traffic_framing framing, QWidget *parent)
-    : QWidget(parent), traffic_(framing, Traffic_side::Master), limits_(limits)
+    : QWidget(parent), traffic_(framing, Traffic_side::Master), limits_(limits), setup_(station_name(framing))
 {
     // The map's reads are as large as the station's own requests may be.
     watchPage_ = new WatchPage(Plan_limits{.max_registers = limits.words, .max_bits = limits.bits}, this);
@@ -115,7 +124,11 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     Panel1->setFont(big);
     Panel1->setMinimumHeight(36);
 
+    // The station's port controls on the left, the setup's buttons (made
+    // last, below) at the right end of their row.
     portRow_ = new QHBoxLayout;
+    auto *portAndSetup = new QHBoxLayout;
+    portAndSetup->addLayout(portRow_, 1);
 
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
@@ -217,7 +230,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
 
     auto *all = new QVBoxLayout(this);
     all->addWidget(Panel1);
-    all->addLayout(portRow_);
+    all->addLayout(portAndSetup);
     all->addLayout(fields);
     all->addLayout(buttons);
     all->addLayout(statsRow);
@@ -253,6 +266,28 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     watchPage_->setWriter([this](const Map_entry &entry, const EncodedValue &value) { watchWrite(entry, value); });
     updateWriteBlock();
     showStats();
+
+    // Made last, so that they come last in the focus chain: a new window
+    // takes the focus where it did without them.
+    SaveSetup = new QPushButton("Save setup…", this);
+    SaveSetup->setObjectName("SaveSetup");
+    SaveSetup->setToolTip("Writes the settings of this window to a setup file");
+    OpenSetup = new QPushButton("Open setup…", this);
+    OpenSetup->setObjectName("OpenSetup");
+    OpenSetup->setToolTip("Takes the settings of a setup file; the port stays as it is");
+    portAndSetup->addWidget(SaveSetup);
+    portAndSetup->addWidget(OpenSetup);
+    connect(SaveSetup, &QPushButton::clicked, this, &MasterWindow::SaveSetupClick);
+    connect(OpenSetup, &QPushButton::clicked, this, &MasterWindow::OpenSetupClick);
+
+    // Ticking "Poll" starts traffic, which a setup never does by itself:
+    // the interval is kept, the tick is not.
+    setup_.add_choice("function", ComboBox1);
+    setup_.add_digits("device", MaskEdit1, [this] { return readRequestField(MaskEdit1); });
+    setup_.add_digits("address", MaskEdit2, [this] { return readRequestField(MaskEdit2); });
+    setup_.add_digits("count", MaskEdit3, [this] { return readRequestField(MaskEdit3); });
+    setup_.add_spin("interval_ms", PollInterval);
+    setup_.add_choice("value_format", FormatBox);
 }
 
 void MasterWindow::setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
@@ -720,6 +755,36 @@ void MasterWindow::updateWriteBlock()
 {
     const int kind = ComboBox1->currentIndex();
     WriteBlock->setEnabled(kind == 0 || kind == 2);
+}
+
+void MasterWindow::SaveSetupClick()
+{
+    const QString path = ask_setup_file(this, true);
+    if (!path.isEmpty())
+        save_setup_file(setup_, path);
+}
+
+void MasterWindow::OpenSetupClick()
+{
+    const QString path = ask_setup_file(this, false);
+    if (!path.isEmpty())
+        openSetup(path);
+}
+
+bool MasterWindow::openSetup(const QString &path)
+{
+    if (!open_setup_file(setup_, path))
+        return false;
+    // With nothing under way the grid is laid out for the setup's request
+    // at once, as a new window's is for its own. Fields that do not pass
+    // are left for "Send command" to name.
+    if (!linkOpen() && !session_.scheduler().busy() &&
+        master_request_ok(readRequestField(MaskEdit1), readRequestField(MaskEdit2), readRequestField(MaskEdit3),
+                          ComboBox1->currentIndex(), limits_)) {
+        CheckRequestFields();
+        beginRequest();
+    }
+    return true;
 }
 
 void MasterWindow::WriteBlockClick()

@@ -22,6 +22,7 @@
 #include "Gui_services.h"
 #include "Master_session.h"
 #include "Master_station.h"
+#include "Setup_fields.h"
 #include "Station_traffic.h"
 #include "Traffic_panel.h"
 #include "Value_format.h"
@@ -42,6 +43,13 @@ public:
     // The pages under the controls: "Data", "Traffic", "Watch".
     QTabWidget *pages() const { return pages_; }
 
+    // The station's setup (.qsetup): its keys, the controls' values, and
+    // the values shown in the controls ("" or "KEY: REASON", nothing
+    // changed then). A control joins the setup with one setupFields() line.
+    Setup_schema setupSchema() const { return setup_.schema(); }
+    std::string collectSetup(Station_setup &out) const { return setup_.collect(out); }
+    std::string applySetup(const Station_setup &setup) { return setup_.apply(setup); }
+
 public slots:
     virtual void FormClose() = 0;
     void BitBtn1Click();  // "Send command"
@@ -56,6 +64,11 @@ public slots:
     void FormatBoxChanged(int index);
     void ResetStatsClick();
     void WriteBlockClick();  // "Write block…"
+    void SaveSetupClick();   // "Save setup…"
+    void OpenSetupClick();   // "Open setup…"
+    // Opens a setup file into the window; a failure is told in a box and
+    // changes nothing. Opening never opens the port or connection.
+    bool openSetup(const QString &path);
 
 protected:
     // countPlaces: digit places of the count field; framing: the station's,
@@ -67,6 +80,8 @@ protected:
     QHBoxLayout *portRow() const { return portRow_; }
     // The row of "Poll", where a station adds its own exchange options.
     QHBoxLayout *pollRow() const { return pollRow_; }
+    // Where a control joins the setup, once it shows its starting value.
+    Setup_fields &setupFields() { return setup_; }
 
     // Reads and checks the request fields; on success stores them and lays
     // the grid out (0), else -1 with nothing changed.
@@ -141,6 +156,7 @@ protected:
     QComboBox *FormatBox;
     QLabel *StatsLabel;
     QPushButton *ResetStats, *WriteBlock;
+    QPushButton *SaveSetup, *OpenSetup;
     QTimer *PollTimer;
     QTimer *StatsTimer;
     static constexpr int kStatsRefreshMs = 100;
@@ -181,6 +197,7 @@ private:
     enum class Sent { None, Fields, GridWrite, WatchWrite, Block };
     Sent sent_ = Sent::None;
     int sentBlock_ = -1;  // the block read; -1 when its map was replaced meanwhile
+    Setup_fields setup_;
     QHBoxLayout *portRow_;
     QHBoxLayout *pollRow_;
     std::function<int64_t()> clock_;

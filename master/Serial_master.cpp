@@ -48,6 +48,7 @@ void SerialMasterWindow::addFastBox()
     FastBox->setToolTip("Take every byte waiting and end the answer as soon as it is complete");
     pollRow()->addWidget(FastBox);
     connect(FastBox, &QCheckBox::toggled, this, [this](bool on) { setFastReceive(on); });
+    setupFields().add_check("fast", FastBox);
 }
 
 void SerialMasterWindow::setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits)
@@ -60,6 +61,7 @@ void SerialMasterWindow::setUpPorts(int usedPort, int32_t baud, char parity, int
     BitBtn4->setEnabled(true);
     BitBtn2->setEnabled(false);
     BitBtn5->setEnabled(false);
+    add_port_setup(setupFields(), ports_, [this] { return portOpen(); }, [this] { UpdatePortLabel(); });
 }
 
 void SerialMasterWindow::UpdatePortLabel()

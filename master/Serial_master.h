@@ -40,7 +40,8 @@ public slots:
 protected:
     SerialMasterWindow(const QString &caption, const QString &header, CountLimits limits, int countPlaces,
                        StationKind kind, QWidget *parent);
-    // Sets up the port table, the label and the buttons as a fresh window has them.
+    // Sets up the port table, the label and the buttons as a fresh window
+    // has them, and binds the line to the setup; once, at creation.
     void setUpPorts(int usedPort, int32_t baud, char parity, int16_t dataBits, int16_t stopBits);
     bool portOpen() const { return BitBtn5->isEnabled(); }
     bool linkOpen() const override { return portOpen(); }

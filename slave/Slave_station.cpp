@@ -42,6 +42,16 @@ StringGrid *make_grid(QWidget *page, const char *name, int cols)
     return grid;
 }
 
+const char *station_name(SlaveFraming framing)
+{
+    switch (framing) {
+    case SlaveFraming::Rtu: return setup_station_name(SlaveRtu);
+    case SlaveFraming::Ascii: return setup_station_name(SlaveAscii);
+    case SlaveFraming::Tcp: break;
+    }
+    return setup_station_name(SlaveTcp);
+}
+
 Traffic_framing traffic_framing(SlaveFraming framing)
 {
     switch (framing) {
@@ -79,7 +89,8 @@ QString ask_table_file(QWidget *parent, bool save)
 void set_table_file_asker(TableFileAsker asker) { g_tableFileAsker = std::move(asker); }
 
 SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p, QWidget *parent)
-    : QWidget(parent), profile(p), traffic(traffic_framing(p.framing), Traffic_side::Slave)
+    : QWidget(parent), profile(p), traffic(traffic_framing(p.framing), Traffic_side::Slave),
+      setup_(station_name(p.framing))
 {
     setWindowTitle(caption);
 
@@ -100,8 +111,13 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     Panel1->setFixedHeight(35);
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
-    panel1Layout_ = new QHBoxLayout(Panel1);
-    panel1Layout_->setContentsMargins(6, 2, 6, 2);
+    // The station's buttons on the left, the setup's (made last, below) at
+    // the right end.
+    auto *panel1Row = new QHBoxLayout(Panel1);
+    panel1Row->setContentsMargins(6, 2, 6, 2);
+    panel1Layout_ = new QHBoxLayout;
+    panel1Layout_->setContentsMargins(0, 0, 0, 0);
+    panel1Row->addLayout(panel1Layout_, 1);
     top->addWidget(Panel1);
 
     Panel2 = new QFrame(this);
@@ -186,6 +202,40 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     connect(o->ResetStats, &QPushButton::clicked, this, &SlaveStationForm::ResetStatsClick);
     connect(o->LoadTables, &QPushButton::clicked, this, &SlaveStationForm::LoadTablesClick);
     connect(o->SaveTables, &QPushButton::clicked, this, &SlaveStationForm::SaveTablesClick);
+
+    // Last in the focus chain, as the strip.
+    SaveSetup = new QPushButton("Save setup…", Panel1);
+    SaveSetup->setObjectName("SaveSetup");
+    SaveSetup->setToolTip("Writes the settings of this window to a setup file");
+    OpenSetup = new QPushButton("Open setup…", Panel1);
+    OpenSetup->setObjectName("OpenSetup");
+    OpenSetup->setToolTip("Takes the settings of a setup file; the server stays as it is");
+    for (QPushButton *b : {SaveSetup, OpenSetup}) {
+        b->setStyleSheet("color: purple;");
+        panel1Row->addWidget(b);
+    }
+    connect(SaveSetup, &QPushButton::clicked, this, &SlaveStationForm::SaveSetupClick);
+    connect(OpenSetup, &QPushButton::clicked, this, &SlaveStationForm::OpenSetupClick);
+
+    // The unit filter is taken when its field is left; a setup's at once.
+    setup_.add({.key = {.name = "units", .max_length = UnitFilter::kMaxText},
+                .read = [o] { return Setup_value(o->UnitIds->text().toStdString()); },
+                .write =
+                    [this](const Setup_value &v) {
+                        OptionStrip->UnitIds->setText(QString::fromStdString(std::get<std::string>(v)));
+                        UnitIdsEditingFinished();
+                    },
+                .check = [](const Setup_value &v) {
+                    UnitFilter filter;
+                    std::string error;
+                    return UnitFilter::parse(std::get<std::string>(v), filter, error) ? std::string() : error;
+                }});
+    setup_.add_spin("delay_ms", o->DelayMs);
+    setup_.add_spin("drop_every", o->DropEvery);
+    setup_.add_choice("exception", o->ForceException);
+    if (o->CorruptBox)
+        setup_.add_check("corrupt_checksum", o->CorruptBox);
+    setup_.add_choice("value_format", o->FormatBox);
 }
 
 SlaveStationForm::~SlaveStationForm() = default;
@@ -417,6 +467,24 @@ void SlaveStationForm::SaveTablesClick()
         saveTables(name);
 }
 
+// ---- setups --------------------------------------------------------------------
+
+void SlaveStationForm::SaveSetupClick()
+{
+    const QString path = ask_setup_file(this, true);
+    if (!path.isEmpty())
+        save_setup_file(setup_, path);
+}
+
+void SlaveStationForm::OpenSetupClick()
+{
+    const QString path = ask_setup_file(this, false);
+    if (!path.isEmpty())
+        openSetup(path);
+}
+
+bool SlaveStationForm::openSetup(const QString &path) { return open_setup_file(setup_, path); }
+
 // ---- editing by hand ---------------------------------------------------------
 
 void SlaveStationForm::editBit(StringGrid *grid, int kind)
@@ -520,6 +588,7 @@ SerialSlaveForm::SerialSlaveForm(const QString &caption, const SlaveProfile &p, 
     BitBtn2->setEnabled(false);
     ports.setDefaults(usedPort, 9600, parity, dataBits, 1);
     SerialSlaveForm::UpdatePortLabel();
+    add_port_setup(setupFields(), ports, [this] { return serverOpen(); }, [this] { UpdatePortLabel(); });
 }
 
 SerialSlaveForm::~SerialSlaveForm()

@@ -17,6 +17,7 @@
 #include "Answer_queue.h"
 #include "Port_Def.h"
 #include "Serial_link.h"
+#include "Setup_fields.h"
 #include "Slave_bench.h"
 #include "Slave_engine.h"
 #include "Slave_tables.h"
@@ -99,6 +100,11 @@ public slots:
     void ResetStatsClick();
     void LoadTablesClick();
     void SaveTablesClick();
+    void SaveSetupClick();  // "Save setup…"
+    void OpenSetupClick();  // "Open setup…"
+    // Opens a setup file into the window; a failure is told in a box and
+    // changes nothing. Opening never opens the server.
+    bool openSetup(const QString &path);
 
 public:
     // The register pages' display format (FormatBox).
@@ -112,7 +118,19 @@ public:
     void refreshStats();
     static constexpr int kStatsRefreshMs = 100;
 
+    // The station's setup (.qsetup): its keys, the controls' values, and
+    // the values shown in the controls ("" or "KEY: REASON", nothing
+    // changed then). A control joins the setup with one setupFields() line.
+    Setup_schema setupSchema() const { return setup_.schema(); }
+    std::string collectSetup(Station_setup &out) const { return setup_.collect(out); }
+    std::string applySetup(const Station_setup &setup) { return setup_.apply(setup); }
+
+    QPushButton *SaveSetup;
+    QPushButton *OpenSetup;
+
 protected:
+    // Where a control joins the setup, once it shows its starting value.
+    Setup_fields &setupFields() { return setup_; }
     // Milliseconds of the station's monotonic clock, the time base of the
     // delayed answers.
     int64_t nowMs() const { return clock_.elapsed(); }
@@ -144,6 +162,7 @@ private:
     void applyFaultOptions();
     void setRegisterFormat(int index);
     void showAllEntries();
+    Setup_fields setup_;
     QHBoxLayout *panel1Layout_;
     // Goes before the history it shows (declared after it).
     std::unique_ptr<TrafficPanel> trafficPanel_;

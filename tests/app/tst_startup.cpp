@@ -1,12 +1,15 @@
 // Start-up and shutdown of the program, and exceptions escaping the event loop.
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QtTest>
 #include <stdexcept>
 
 #include "About_box.h"
+#include "Gui_services.h"
 #include "Modal.h"
 #include "Frame_panels.h"
 #include "Modbus_main.h"
@@ -102,6 +105,50 @@ private slots:
         set_modal_runner({});
         QCOMPARE(shown, static_cast<QDialog *>(made));
         QCOMPARE(Port_DefDlg, made);
+    }
+
+    // "quillan FILE.qsetup...": each file opens its station with its setup,
+    // the port and connection still closed; a file that is not a setup is
+    // told in a box and the others still open.
+    void setupsFromTheCommandLine()
+    {
+        QTemporaryDir dir;
+        auto write = [&](const char *name, const QByteArray &text) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        };
+        const QByteArray head = R"({"format": "quillan-setup", "version": 1, )";
+        write("plc.qsetup", head + R"("station": "Master TCP", "host": "plc-7", "port": 1502, "count": 3, )"
+                             R"j("function": "Holding Register (Addr: 4xxxx)"})j");
+        write("line.qsetup", head + R"("station": "Slave RTU", "delay_ms": 250, "port": "COM3"})");
+        write("notes.txt", "plain text");
+        const QStringList files = setup_arguments({"quillan", dir.filePath("plc.qsetup"), "--verbose",
+                                                   dir.filePath("notes.txt"), dir.filePath("line.qsetup")});
+        QCOMPARE(files.size(), 3);
+
+        Startup program;
+        QStringList boxes;
+        set_message_box_sink([&](const std::string &t, const std::string &c) {
+            boxes << QString::fromStdString(c + "|" + t);
+        });
+        open_setup_files(files);
+        QWidget *master = Form1->station(MasterTcp);
+        QVERIFY(master);
+        QCOMPARE(master->findChild<QLineEdit *>("Edit1")->text(), QString("plc-7"));
+        QCOMPARE(master->findChild<QLineEdit *>("MaskEdit4")->text(), QString("1502"));
+        QVERIFY(master->findChild<QPushButton *>("BitBtn3")->isEnabled());  // not connected
+        // The grid is laid out for the request, as at the window's start.
+        auto *grid = master->findChild<StringGrid *>("StringGrid1");
+        QCOMPARE(grid->rowCount(), 4);
+        QCOMPARE(grid->cellText(0, 3), QString("40003"));
+        QWidget *slave = Form1->station(SlaveRtu);
+        QVERIFY(slave);
+        QCOMPARE(slave->findChild<QSpinBox *>("DelayMs")->value(), 250);
+        QCOMPARE(slave->findChild<QLabel *>("Label1")->text(), QString("COM3 Port 9600 N 8 1"));
+        QVERIFY(slave->findChild<QPushButton *>("BitBtn1")->isEnabled());  // the server closed
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith("Quillan|Setup not opened: notes.txt: not JSON"), qPrintable(boxes[0]));
     }
 
     // An exception thrown by an event handler ends the loop with code 1 and is
