@@ -169,15 +169,22 @@ bool one_of(long v, std::initializer_list<long> allowed)
     return false;
 }
 
+std::string add_endpoint(const std::string &v, std::vector<TcpEndpoint> &to)
+{
+    TcpEndpoint e;
+    std::string err = parse_endpoint(v, e);
+    if (err.empty())
+        to.push_back(e);
+    return err;
+}
+
 const OptionRule kRules[] = {
     {.name = "--tcp", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
-         TcpEndpoint e;
-         std::string err = parse_endpoint(v, e);
-         if (err.empty())
-             o.tcp.push_back(e);
-         return err;
-     }},
+     .set = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.tcp); }},
+    {.name = "--rtu-over-tcp", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.rtuOverTcp); }},
+    {.name = "--udp", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.udp); }},
     {.name = "--rtu", .takesValue = true,
      .set = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Rtu, o); }},
     {.name = "--ascii", .takesValue = true,
@@ -310,16 +317,18 @@ SlaveCommand parse_slave_command(const std::vector<std::string> &args)
         }
         if (const std::string err = rule->set(value.value_or(""), cmd.options); !err.empty())
             return refuse(name + " " + value.value_or("") + ": " + err);
-        if (name == "--baud" || name == "--parity" || name == "--data-bits" || name == "--stop-bits" ||
-            name == "--corrupt")
+        if (name == "--baud" || name == "--parity" || name == "--data-bits" || name == "--stop-bits")
             lineOptions.push_back(name);
     }
     const SlaveOptions &o = cmd.options;
     if (o.serial.empty() && !lineOptions.empty())
         return refuse(lineOptions.front() + ": applies only to --rtu or --ascii");
-    if (o.tcp.empty() && o.idleTimeoutS > 0)
-        return refuse("--idle-timeout: applies only to --tcp");
-    if (o.tcp.empty() && o.serial.empty())
+    // Answers with a checksum: RTU and ASCII lines, RTU over TCP.
+    if (o.corrupt && o.serial.empty() && o.rtuOverTcp.empty())
+        return refuse("--corrupt: applies only to --rtu, --ascii or --rtu-over-tcp");
+    if (o.tcp.empty() && o.rtuOverTcp.empty() && o.idleTimeoutS > 0)
+        return refuse("--idle-timeout: applies only to --tcp or --rtu-over-tcp");
+    if (!o.anyNetwork() && o.serial.empty())
         cmd.action = SlaveCommand::NoTransport;
     return cmd;
 }
@@ -333,14 +342,22 @@ std::string slave_help_text()
 {
     return "Usage: quillan-slave [options]\n"
            "Serves the four tables of a Quillan slave station (1024 coils, input relays,\n"
-           "input registers and holding registers) over Modbus/TCP, RTU and ASCII, with no\n"
-           "window: a simulated device for test rigs and CI. All transports of one process\n"
-           "share one set of tables.\n"
+           "input registers and holding registers) over Modbus/TCP, RTU over TCP,\n"
+           "Modbus/UDP, RTU and ASCII, with no window: a simulated device for test rigs\n"
+           "and CI. All transports of one process share one set of tables.\n"
            "\n"
            "Transports (at least one):\n"
            "  --tcp [HOST:]PORT     serve Modbus/TCP; HOST defaults to 127.0.0.1; repeatable\n"
            "                        (an IPv6 host in brackets: [::1]:1502; 0.0.0.0 or [::]\n"
            "                        for every interface; PORT 0 takes a free port)\n"
+           "  --rtu-over-tcp [HOST:]PORT\n"
+           "                        serve RTU frames (CRC, no header) on TCP connections,\n"
+           "                        as a serial-to-Ethernet converter carries them; a\n"
+           "                        request is complete at its expected length, one not\n"
+           "                        finished in 1 s is dropped; repeatable, hosts as --tcp\n"
+           "  --udp [HOST:]PORT     serve Modbus/UDP: one Modbus/TCP message per datagram,\n"
+           "                        answered by one datagram to its sender; repeatable,\n"
+           "                        hosts as --tcp\n"
            "  --rtu DEVICE          serve RTU on a serial device (a path, or COMn as the\n"
            "                        stations use it: $CORVANE_COMn or /dev/ttyS<n-1>)\n"
            "  --ascii DEVICE        serve ASCII on a serial device\n"
@@ -361,8 +378,8 @@ std::string slave_help_text()
            "                        fault injection, as in the stations: answers MS\n"
            "                        milliseconds late (0 to 10000); no answer to every N-th\n"
            "                        request (0 to 65535); every request answered with\n"
-           "                        exception CODE (01, 02, 03, 04, 06 or 0B); serial\n"
-           "                        answers with their checksum inverted\n"
+           "                        exception CODE (01, 02, 03, 04, 06 or 0B); serial and\n"
+           "                        RTU-over-TCP answers with their checksum inverted\n"
            "\n"
            "Running:\n"
            "  --log                 one line per event on stdout, with the traffic\n"
@@ -370,8 +387,8 @@ std::string slave_help_text()
            "                        sent; lines that stdout does not take in time are\n"
            "                        dropped and counted, never waited for\n"
            "  --duration S          exit by itself after S seconds\n"
-           "  --idle-timeout S      close a TCP connection whose client has sent nothing\n"
-           "                        for S seconds (default: never)\n"
+           "  --idle-timeout S      close a TCP connection (--tcp, --rtu-over-tcp) whose\n"
+           "                        client has sent nothing for S seconds (default: never)\n"
            "  --help                print this text and exit\n"
            "  --version             print the version and exit\n"
            "\n"

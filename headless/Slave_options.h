@@ -32,6 +32,8 @@ struct LineSettings {
 
 struct SlaveOptions {
     std::vector<TcpEndpoint> tcp;
+    std::vector<TcpEndpoint> rtuOverTcp;  // RTU frames on TCP connections
+    std::vector<TcpEndpoint> udp;         // Modbus/TCP messages in UDP datagrams
     std::vector<SerialEndpoint> serial;
     // Line settings given on the command line; the rest follow the mode.
     std::optional<int> baud;
@@ -51,6 +53,8 @@ struct SlaveOptions {
     bool log = false;
     double durationS = 0;   // 0: until a signal
     double idleTimeoutS = 0; // TCP connections that sent nothing for this long are closed; 0: never
+
+    bool anyNetwork() const { return !tcp.empty() || !rtuOverTcp.empty() || !udp.empty(); }
 
     // What the line of a serial endpoint in this mode runs at: the settings
     // given, the mode's defaults for the rest (RTU 9600 N 8 1, ASCII 9600 O 7 1).

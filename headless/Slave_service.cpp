@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "Rtu_stream.h"
 #include "Strformat.h"
 
 namespace {
@@ -21,9 +22,17 @@ Traffic_framing traffic_framing(SlaveFraming framing)
     return Traffic_framing::Tcp;
 }
 
+// RTU over TCP is logged as RTU frames, with the client's address.
 TrafficSource tcp_source(const TcpPeer &peer)
 {
-    return {.framing = Traffic_framing::Tcp, .peer = tcp_peer_endpoint(peer.text), .device = {}};
+    return {.framing = peer.framing == TcpFraming::Rtu ? Traffic_framing::Rtu : Traffic_framing::Tcp,
+            .peer = tcp_peer_endpoint(peer.text),
+            .device = {}};
+}
+
+const SlaveProfile &tcp_profile(const TcpPeer &peer)
+{
+    return peer.framing == TcpFraming::Rtu ? kSlaveRtuProfile : kSlaveTcpProfile;
 }
 
 TrafficSource serial_source(const SlaveProfile &profile, const std::string &device)
@@ -89,7 +98,7 @@ SlaveBenchReply SlaveService::run(const SlaveProfile &profile, const TrafficSour
 void SlaveService::serve(const TcpPeer &peer, const uint8_t *request, size_t n, TcpAnswer &answer)
 {
     const TrafficSource from = log_.on() ? tcp_source(peer) : TrafficSource{};
-    const SlaveBenchReply out = run(kSlaveTcpProfile, from, request, n);
+    const SlaveBenchReply out = run(tcp_profile(peer), from, request, n);
     if (!out.reply.sent())
         return;
     answer.assign(out.reply.response.data(), out.reply.response.size());
@@ -118,6 +127,30 @@ void SlaveService::badLength(const TcpPeer &peer, unsigned length)
         log_.event(tcp_source(peer), strformat("Mod Slave TCP length field error len=%u, connection closed", length));
 }
 
+void SlaveService::streamDropped(const TcpPeer &peer, TcpStreamDrop why, const uint8_t *bytes, size_t n)
+{
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        ++bench_.stats.err;
+    }
+    if (log_.on())
+        log_.event(tcp_source(peer),
+                   "Mod Slave " + rtu_stream_drop_text(why == TcpStreamDrop::Unfinished ? RtuStream::Kind::Timed_out
+                                                                                        : RtuStream::Kind::Garbage,
+                                                       n),
+                   bytes, n);
+}
+
+void SlaveService::refused(const TcpPeer &peer, Udp_message why, const uint8_t *bytes, size_t n)
+{
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        ++bench_.stats.err;
+    }
+    if (log_.on())
+        log_.event(tcp_source(peer), "Mod Slave " + udp_refusal_text(why, n), bytes, n);
+}
+
 void SlaveService::sent(const TcpPeer &peer, const uint8_t *answer, size_t n)
 {
     log_.frame(Traffic_direction::Tx, tcp_source(peer), answer, n);
@@ -125,7 +158,8 @@ void SlaveService::sent(const TcpPeer &peer, const uint8_t *answer, size_t n)
 
 void SlaveService::unsent(const TcpPeer &peer, const uint8_t *answer, size_t n)
 {
-    log_.event(tcp_source(peer), "Answer not sent: the connection closed first", answer, n);
+    log_.event(tcp_source(peer),
+               peer.datagram ? "Answer not sent" : "Answer not sent: the connection closed first", answer, n);
 }
 
 SlaveService::SerialAnswer SlaveService::serveSerial(const SlaveProfile &profile, const std::string &device,

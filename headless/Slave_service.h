@@ -4,6 +4,10 @@
 // is handed to the socket or the line, not when it is made: a delayed one
 // later, and one never sent as a "--" line that says so.
 //
+// RTU over TCP is served as the RTU slave serves a line (RTU profile: the
+// unit filter ignores, a wrong CRC is logged and counted, not answered);
+// Modbus/UDP as Modbus/TCP.
+//
 // TCP requests come from the serving loop's thread, serial requests from one
 // thread per serial line. One lock covers the tables and the bench, so each
 // request is served whole against the others, a write over one transport is
@@ -22,9 +26,10 @@
 #include "Slave_stats.h"
 #include "Slave_tables.h"
 #include "Tcp_serving.h"
+#include "Udp_serving.h"
 #include "Traffic_log.h"
 
-class SlaveService : public TcpServingHandler {
+class SlaveService : public UdpServingHandler {
 public:
     SlaveService(const SlaveOptions &options, TrafficLog &log, TcpServingClock &clock = monotonic_serving_clock());
 
@@ -32,6 +37,8 @@ public:
     void connected(const TcpPeer &peer) override;
     void disconnected(const TcpPeer &peer) override;
     void badLength(const TcpPeer &peer, unsigned length) override;
+    void streamDropped(const TcpPeer &peer, TcpStreamDrop why, const uint8_t *bytes, size_t n) override;
+    void refused(const TcpPeer &peer, Udp_message why, const uint8_t *bytes, size_t n) override;
     void sent(const TcpPeer &peer, const uint8_t *answer, size_t n) override;
     void unsent(const TcpPeer &peer, const uint8_t *answer, size_t n) override;
 

@@ -1,9 +1,10 @@
 // quillan-slave: the slave stations' engine and tables without a window, for
 // test rigs and CI. See slave_help_text() for the command line.
 //
-// TCP is served by one epoll loop per core (eight at most), each in a thread
-// of its own; the main thread's loop also hears the signals through a
-// signalfd in its epoll set. Each serial line has a thread of its own.
+// TCP (Modbus/TCP and RTU over TCP) and UDP are served by one epoll loop per
+// core (eight at most), each in a thread of its own; the main thread's loop
+// also hears the signals through a signalfd in its epoll set. Each serial
+// line has a thread of its own.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,6 +32,7 @@
 #include "Table_csv.h"
 #include "Tcp_serving.h"
 #include "Traffic_log.h"
+#include "Udp_serving.h"
 
 namespace {
 
@@ -109,8 +111,9 @@ std::string endpoint_text(const std::string &host, uint16_t port)
 // goes to stderr, with the log lines dropped if any; a save that fails is
 // told and makes the status 1, as does a failure (a line of its own).
 int finish(SlaveService &service, std::vector<std::unique_ptr<TcpServing>> &servings,
-           std::vector<std::thread> &loops, StopFlag &stop, std::vector<std::unique_ptr<SerialServing>> &lines,
-           TrafficLog &log, const SlaveOptions &o, const std::string &failure)
+           std::vector<std::unique_ptr<UdpServing>> &datagrams, std::vector<std::thread> &loops, StopFlag &stop,
+           std::vector<std::unique_ptr<SerialServing>> &lines, TrafficLog &log, const SlaveOptions &o,
+           const std::string &failure)
 {
     stop.set();
     for (std::thread &t : loops)
@@ -119,6 +122,8 @@ int finish(SlaveService &service, std::vector<std::unique_ptr<TcpServing>> &serv
         line->stop();
     for (auto &serving : servings)
         serving->closeAll();
+    for (auto &d : datagrams)
+        d->dropHeld();
     std::string saveProblem;
     if (!o.saveFile.empty())
         saveProblem = save_tables_csv_file(o.saveFile, service.tables());
@@ -192,12 +197,14 @@ int main(int argc, char **argv)
     // asking as fast as they can get their answer much sooner); beyond
     // that the clients need the cores themselves, and a loop sleeps at once.
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    const int loopCount = o.tcp.empty() ? 1 : int(std::clamp(cores, 1L, 8L));
+    const int loopCount = o.anyNetwork() ? int(std::clamp(cores, 1L, 8L)) : 1;
     std::atomic<size_t> connections{0};
+    std::atomic<size_t> senders{0};  // of the UDP sockets, lately
     TcpServingLimits limits;
     limits.spinNs = 100000;
     limits.spinConnections = cores > 1 ? size_t(cores - 1) : 0;
     limits.groupConnections = &connections;
+    limits.datagramClients = &senders;
     limits.reportSent = o.log;
     limits.idleNs = int64_t(std::llround(o.idleTimeoutS * 1e9));
     std::vector<std::unique_ptr<TcpServing>> servings;
@@ -218,17 +225,52 @@ int main(int argc, char **argv)
     }
 
     std::vector<std::string> ready;
-    for (const TcpEndpoint &e : o.tcp) {
-        std::string reason;
-        const bool shared = servings.size() > 1;
-        const int l = servings[0]->listen(e.host, e.port, &reason, shared ? TcpListenShare::Shared : TcpListenShare::Alone);
-        if (l < 0)
-            return fail(1, "--tcp " + e.given + ": " + reason);
-        const uint16_t port = servings[0]->port(l);
-        for (size_t i = 1; i < servings.size(); ++i)
-            if (servings[i]->join(*servings[0], l, &reason) < 0)
-                return fail(1, "--tcp " + e.given + ": " + reason);
-        ready.push_back("Modbus/TCP on " + endpoint_text(e.host, port));
+    struct Listening {
+        const std::vector<TcpEndpoint> &endpoints;
+        const char *option;
+        TcpFraming framing;
+        const char *what;
+    };
+    for (const Listening &kind : {Listening{.endpoints = o.tcp, .option = "--tcp ", .framing = TcpFraming::Mbap,
+                                            .what = "Modbus/TCP on "},
+                                  Listening{.endpoints = o.rtuOverTcp, .option = "--rtu-over-tcp ",
+                                            .framing = TcpFraming::Rtu, .what = "RTU over TCP on "}})
+        for (const TcpEndpoint &e : kind.endpoints) {
+            std::string reason;
+            const bool shared = servings.size() > 1;
+            const int l = servings[0]->listen(e.host, e.port, &reason,
+                                              shared ? TcpListenShare::Shared : TcpListenShare::Alone, kind.framing);
+            if (l < 0)
+                return fail(1, kind.option + e.given + ": " + reason);
+            const uint16_t port = servings[0]->port(l);
+            for (size_t i = 1; i < servings.size(); ++i)
+                if (servings[i]->join(*servings[0], l, &reason) < 0)
+                    return fail(1, kind.option + e.given + ": " + reason);
+            ready.push_back(kind.what + endpoint_text(e.host, port));
+        }
+
+    // Every loop serves every UDP socket; a datagram wakes one of them.
+    std::vector<std::unique_ptr<UdpServing>> datagrams;
+    if (!o.udp.empty()) {
+        const UdpServingLimits udpLimits{.batch = 32, .delayed = 4096, .reportSent = o.log, .recentSenders = &senders};
+        for (size_t i = 0; i < servings.size(); ++i) {
+            datagrams.push_back(std::make_unique<UdpServing>(service, udpLimits));
+            if (!datagrams.back()->ok())
+                return fail(1, datagrams.back()->error());
+        }
+        for (const TcpEndpoint &e : o.udp) {
+            std::string reason;
+            const int b = datagrams[0]->bind(e.host, e.port, &reason);
+            if (b < 0)
+                return fail(1, "--udp " + e.given + ": " + reason);
+            for (size_t i = 1; i < datagrams.size(); ++i)
+                if (datagrams[i]->join(*datagrams[0], b, &reason) < 0)
+                    return fail(1, "--udp " + e.given + ": " + reason);
+            ready.push_back("Modbus/UDP on " + endpoint_text(e.host, datagrams[0]->port(b)));
+        }
+        for (size_t i = 0; i < datagrams.size(); ++i)
+            if (!datagrams[i]->attach(*servings[i]))
+                return fail(1, "epoll: " + std::string(std::strerror(errno)));
     }
 
     // A device given as a path is opened through a port number of the link
@@ -291,6 +333,6 @@ int main(int argc, char **argv)
         }
     }
     const int e = stop.failure;
-    return finish(service, servings, loops, stop, lines, log, o,
+    return finish(service, servings, datagrams, loops, stop, lines, log, o,
                   e ? "epoll_wait: " + std::string(std::strerror(e)) : std::string());
 }

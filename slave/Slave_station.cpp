@@ -248,7 +248,7 @@ void SlaveStationForm::serve(const uint8_t *request, size_t n,
                              const std::function<void(const std::vector<uint8_t> &)> &send, AnswerQueue *later,
                              const Traffic_link *link)
 {
-    const SlaveBenchReply out = bench.serve(profile, tables, request, n);
+    const SlaveBenchReply out = bench.serve(*servingProfile_, tables, request, n);
     const SlaveReply &reply = out.reply;
     // What the filter and the injected faults did is an event of the history.
     for (const std::string &note : out.notes)

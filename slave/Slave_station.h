@@ -120,12 +120,16 @@ protected:
     virtual void sendDueAnswers() {}
     // The counters changed; their label follows shortly.
     void statsChanged();
+    // Requests are served as p frames them from now on (the Slave TCP
+    // station's RTU over TCP); the station's own profile by default.
+    void setServingProfile(const SlaveProfile &p) { servingProfile_ = &p; }
 
     QHBoxLayout *panel1Layout() const { return panel1Layout_; }
     // A purple-texted button in Panel1.
     QPushButton *addButton(const char *name, const QString &text);
 
 private:
+    const SlaveProfile *servingProfile_ = &profile;
     void editBit(StringGrid *grid, int kind);
     void editRegister(StringGrid *grid, int kind);
     void editFormatted(int kind, uint16_t n);

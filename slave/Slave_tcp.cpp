@@ -1,12 +1,16 @@
 #include "Slave_tcp.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QNetworkDatagram>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <QUdpSocket>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +23,7 @@
 #include "Notices.h"
 #include "Strformat.h"
 #include "Traffic_socket.h"
+#include "Udp_message.h"
 
 namespace {
 
@@ -43,7 +48,19 @@ TSLTCP_Form::TSLTCP_Form(QWidget *parent)
 
     BitBtn1 = addButton("BitBtn1", "Open Server");
     BitBtn2 = addButton("BitBtn2", "Close Server");
+    FramingLabel = new QLabel(QStringLiteral("Framing"), Panel1);
+    FramingLabel->setObjectName("FramingLabel");
+    Framing = new QComboBox(Panel1);
+    Framing->setObjectName("Framing");
+    Framing->addItems({QStringLiteral("Modbus/TCP"), QStringLiteral("RTU over TCP"), QStringLiteral("Modbus/UDP")});
+    FramingLabel->setBuddy(Framing);
+    panel1Layout()->addSpacing(12);
+    panel1Layout()->addWidget(FramingLabel);
+    panel1Layout()->addWidget(Framing);
     panel1Layout()->addStretch(1);
+    streamTimer_ = new QTimer(this);
+    streamTimer_->setSingleShot(true);
+    connect(streamTimer_, &QTimer::timeout, this, &TSLTCP_Form::streamTimerTimer);
 
     ServerSocket1 = new QTcpServer(this);
     ServerSocket1->setObjectName("ServerSocket1");
@@ -66,32 +83,76 @@ TSLTCP_Form::~TSLTCP_Form()
 
 bool TSLTCP_Form::serverOpen() const { return BitBtn2->isEnabled(); }
 
+QString TSLTCP_Form::framingName() const
+{
+    switch (openFraming_) {
+    case FramingModbusTcp: break;
+    case FramingRtuOverTcp: return QStringLiteral("RTU over TCP");
+    case FramingUdp: return QStringLiteral("Modbus/UDP");
+    }
+    return QStringLiteral("Modbus/TCP");
+}
+
 void TSLTCP_Form::BitBtn1Click()
 {
     Memo1->clear();
     Memo2->clear();
-    if (!ServerSocket1->listen(QHostAddress::Any, quint16(listenPort_))) {
-        show_message_box(strformat("Modbus/TCP Server cannot listen on port %d: %s", listenPort_,
+    openFraming_ = FramingItem(std::clamp(Framing->currentIndex(), 0, int(FramingUdp)));
+    const std::string name = framingName().toStdString();
+    if (openFraming_ == FramingUdp) {
+        UdpSocket1 = new QUdpSocket(this);
+        UdpSocket1->setObjectName("UdpSocket1");
+        // Not shared: a port another program serves is refused, as TCP's is.
+        if (!UdpSocket1->bind(QHostAddress::Any, quint16(listenPort_), QAbstractSocket::DontShareAddress)) {
+            show_message_box(strformat("%s Server cannot bind port %d: %s", name.c_str(), listenPort_,
+                                       UdpSocket1->errorString().toLocal8Bit().constData()),
+                             "Quillan");
+            closeUdp();
+            return;
+        }
+        connect(UdpSocket1, &QUdpSocket::readyRead, this, &TSLTCP_Form::serveDatagrams);
+    } else if (!ServerSocket1->listen(QHostAddress::Any, quint16(listenPort_))) {
+        show_message_box(strformat("%s Server cannot listen on port %d: %s", name.c_str(), listenPort_,
                                    ServerSocket1->errorString().toLocal8Bit().constData()),
                          "Quillan");
         return;
     }
+    setServingProfile(openFraming_ == FramingRtuOverTcp ? kSlaveRtuProfile : kSlaveTcpProfile);
+    Framing->setEnabled(false);
     BitBtn1->setEnabled(false);
     BitBtn2->setEnabled(true);
-    show_status_message("Modbus/TCP Server Open....");
-    traffic.event(strformat("server listening on port %d", listenPort_));
-    Memo1->add(QStringLiteral("Modbus/TCP Server Open...."));
+    show_status_message(name + " Server Open....");
+    switch (openFraming_) {
+    case FramingModbusTcp: traffic.event(strformat("server listening on port %d", listenPort_)); break;
+    case FramingRtuOverTcp: traffic.event(strformat("server listening on port %d, RTU over TCP", listenPort_)); break;
+    case FramingUdp: traffic.event(strformat("server bound to UDP port %d", listenPort_)); break;
+    }
+    Memo1->add(framingName() + QStringLiteral(" Server Open...."));
 }
 
 void TSLTCP_Form::BitBtn2Click()
 {
     ServerSocket1->close();
     dropClients();
+    closeUdp();
+    Framing->setEnabled(true);
     BitBtn1->setEnabled(true);
     BitBtn2->setEnabled(false);
-    show_status_message("Modbus/TCP Server Close.....");
+    show_status_message(framingName().toStdString() + " Server Close.....");
     traffic.event("server closed");
-    Memo1->add(QStringLiteral("Modbus/TCP Server Close....."));
+    Memo1->add(framingName() + QStringLiteral(" Server Close....."));
+}
+
+void TSLTCP_Form::closeUdp()
+{
+    if (!UdpSocket1)
+        return;
+    UdpSocket1->disconnect(this);
+    UdpSocket1->close();
+    UdpSocket1->deleteLater();
+    UdpSocket1 = nullptr;
+    udpLater_.clear();
+    udpLaterTo_.clear();
 }
 
 void TSLTCP_Form::dropClients()
@@ -112,8 +173,15 @@ void TSLTCP_Form::dropClients()
 void TSLTCP_Form::acceptClients()
 {
     while (QTcpSocket *s = ServerSocket1->nextPendingConnection()) {
-        clients_.emplace(s, Client{.framer = TcpFramer(), .host = remoteHost(s), .closing = false,
-                                   .link = traffic_link(*s), .later = {}});
+        Traffic_link link = traffic_link(*s);
+        if (openFraming_ == FramingRtuOverTcp)
+            link.carrier = Traffic_carrier::Rtu_over_tcp;
+        clients_.emplace(s, Client{.framer = TcpFramer(),
+                                   .rtu = openFraming_ == FramingRtuOverTcp ? std::make_unique<RtuStream>() : nullptr,
+                                   .host = remoteHost(s),
+                                   .closing = false,
+                                   .link = link,
+                                   .later = {}});
         // What a client sends is taken from the network only as fast as it
         // takes its answers (see ServerSocket1ClientRead).
         s->setReadBufferSize(kClientReadBuffer);
@@ -233,11 +301,16 @@ void TSLTCP_Form::keepServing()
             const auto it = clients_.find(socket);  // serving another may have ended this one
             if (it == clients_.end())
                 continue;
-            const ssize_t n = (fds[i].revents & POLLIN) && !(fds[i].revents & (POLLERR | POLLHUP | POLLNVAL))
-                                  ? ::recv(fds[i].fd, chunk, sizeof chunk, MSG_DONTWAIT)
+            // An RTU receiver takes what it has room for; the rest waits in the socket.
+            const size_t want = it->second.rtu ? std::min(it->second.rtu->room(), sizeof chunk) : sizeof chunk;
+            const ssize_t n = want > 0 && (fds[i].revents & POLLIN) && !(fds[i].revents & (POLLERR | POLLHUP | POLLNVAL))
+                                  ? ::recv(fds[i].fd, chunk, want, MSG_DONTWAIT)
                                   : 0;
             if (n > 0) {
-                it->second.framer.append(chunk, size_t(n));
+                if (it->second.rtu)
+                    it->second.rtu->append(chunk, size_t(n), nowMs());
+                else
+                    it->second.framer.append(chunk, size_t(n));
                 serveWaiting(socket);
             } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
                 leftToQt.push_back(socket);  // the end of its stream, or a failure: the socket reports it
@@ -250,6 +323,10 @@ void TSLTCP_Form::keepServing()
 
 void TSLTCP_Form::serveWaiting(QTcpSocket *socket)
 {
+    if (const auto c = clients_.find(socket); c != clients_.end() && c->second.rtu) {
+        serveRtuWaiting(socket);
+        return;
+    }
     std::vector<uint8_t> request;
     // Every complete request that arrived is served, in order; each read of
     // the framer consumes bytes, so this ends with what arrived. A client
@@ -296,6 +373,128 @@ void TSLTCP_Form::serveWaiting(QTcpSocket *socket)
     }
 }
 
+void TSLTCP_Form::serveRtuWaiting(QTcpSocket *socket)
+{
+    std::vector<uint8_t> request;
+    uint8_t chunk[kClientReadChunk];
+    // As serveWaiting: every complete request, in order, while the client
+    // takes its answers. Bytes the socket holds go to the receiver before it
+    // is asked, so that a request whose rest has come is never given up as
+    // unfinished.
+    for (;;) {
+        auto it = clients_.find(socket);
+        if (it == clients_.end())
+            return;
+        Client &c = it->second;
+        if (socket->bytesToWrite() > kAnswerBacklog || c.later.full())
+            return;
+        if (c.rtu->room() > 0 && socket->bytesAvailable() > 0) {
+            const qint64 n = socket->read(reinterpret_cast<char *>(chunk), qint64(std::min(c.rtu->room(), sizeof chunk)));
+            if (n > 0)
+                c.rtu->append(chunk, size_t(n), nowMs());
+        }
+        const RtuStream::Outcome o = c.rtu->next(nowMs());
+        switch (o.kind) {
+        case RtuStream::Kind::Need_more:
+            if (c.rtu->room() > 0 && socket->bytesAvailable() > 0)
+                continue;
+            armStreamTimer(c.rtu->deadlineMs());
+            return;
+        case RtuStream::Kind::Request:
+        case RtuStream::Kind::Crc_error:
+            // A copy: serving may end the connection and its receiver.
+            request.assign(o.data, o.data + o.n);
+            traffic.rx(request.data(), request.size(), c.link);
+            serve(
+                request.data(), request.size(),
+                [this, socket, link = c.link](const std::vector<uint8_t> &response) {
+                    sendAnswer(socket, response.data(), response.size());
+                    traffic.tx(response.data(), response.size(), link);
+                },
+                &c.later, &c.link);
+            break;
+        case RtuStream::Kind::Garbage:
+        case RtuStream::Kind::Timed_out: {
+            const std::string text = rtu_stream_drop_text(o.kind, o.n);
+            memoAdd(Memo1, "Mod Slave " + text);
+            traffic.event(text, c.link, std::string_view(reinterpret_cast<const char *>(o.data), o.n));
+            ++bench.stats.err;
+            statsChanged();
+            break;
+        }
+        }
+    }
+}
+
+void TSLTCP_Form::armStreamTimer(int64_t deadlineMs)
+{
+    if (deadlineMs == 0 || (streamTimer_->isActive() && streamDue_ <= deadlineMs))
+        return;
+    streamDue_ = deadlineMs;
+    streamTimer_->start(int(std::clamp<int64_t>(deadlineMs - nowMs(), 0, RtuStream::kPartialLimitMs)));
+}
+
+void TSLTCP_Form::streamTimerTimer()
+{
+    // Serving may end connections (and forget their clients): work from a copy.
+    std::vector<QTcpSocket *> due;
+    const int64_t now = nowMs();
+    for (const auto &[socket, client] : clients_)
+        if (client.rtu && client.rtu->deadlineMs() != 0 && client.rtu->deadlineMs() <= now)
+            due.push_back(socket);
+    for (QTcpSocket *s : due)
+        if (clients_.count(s))
+            ServerSocket1ClientRead(s);
+    // The next one to give up, of all the clients (the one this timer was
+    // armed for may have finished its request meanwhile).
+    for (const auto &[socket, client] : clients_)
+        if (client.rtu)
+            armStreamTimer(client.rtu->deadlineMs());
+}
+
+void TSLTCP_Form::serveDatagrams()
+{
+    // A bounded number per turn of the event loop, so a flood never holds
+    // the window; the socket tells again of those left.
+    for (int i = 0; i < kDatagramsPerTurn && UdpSocket1 && UdpSocket1->hasPendingDatagrams(); ++i) {
+        const qint64 size = UdpSocket1->pendingDatagramSize();
+        const QNetworkDatagram d = UdpSocket1->receiveDatagram(kDatagramKept);
+        const QByteArray bytes = d.data();
+        const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
+        const size_t n = size_t(std::max<qint64>(size, bytes.size()));
+        const Traffic_link link = traffic_link(d, *UdpSocket1);
+        // Whatever the datagram holds, only the bytes read are looked at.
+        const Udp_message m = n <= size_t(bytes.size()) ? udp_message_check(data, n) : Udp_message::Long;
+        if (m != Udp_message::Whole) {
+            const std::string text = udp_refusal_text(m, n);
+            memoAdd(Memo1, "Mod Slave " + text);
+            traffic.event(text, link, std::string_view(bytes.constData(), size_t(bytes.size())));
+            ++bench.stats.err;
+            statsChanged();
+            continue;
+        }
+        traffic.rx(data, n, link);
+        const QHostAddress to = d.senderAddress();
+        const quint16 port = quint16(d.senderPort());
+        const size_t queued = udpLater_.size();
+        serve(
+            data, n,
+            [this, to, port, link](const std::vector<uint8_t> &response) {
+                sendDatagram(to, port, response.data(), response.size());
+                traffic.tx(response.data(), response.size(), link);
+            },
+            &udpLater_, &link);
+        if (udpLater_.size() > queued)
+            udpLaterTo_.push_back({.address = to, .port = port, .link = link});
+    }
+}
+
+void TSLTCP_Form::sendDatagram(const QHostAddress &to, quint16 port, const uint8_t *data, size_t n)
+{
+    if (UdpSocket1)
+        UdpSocket1->writeDatagram(reinterpret_cast<const char *>(data), qint64(n), to, port);
+}
+
 void TSLTCP_Form::sendAnswer(QTcpSocket *socket, const uint8_t *data, size_t n)
 {
     // With nothing queued before it, an answer goes straight to the kernel:
@@ -339,6 +538,16 @@ void TSLTCP_Form::sendDueAnswers()
     for (auto &c : clients_)
         if (!c.second.later.empty())
             armAnswerTimer(c.second.later.nextDue());
+    if (!udpLater_.empty()) {
+        for (const std::vector<uint8_t> &answer : udpLater_.takeDue(now)) {
+            const DatagramTo to = udpLaterTo_.front();
+            udpLaterTo_.pop_front();
+            sendDatagram(to.address, to.port, answer.data(), answer.size());
+            traffic.tx(answer.data(), answer.size(), to.link);
+        }
+        if (!udpLater_.empty())
+            armAnswerTimer(udpLater_.nextDue());
+    }
 }
 
 void TSLTCP_Form::closeAfterAnswers(QTcpSocket *socket)
@@ -361,6 +570,7 @@ void TSLTCP_Form::FormClose()
     if (serverOpen()) {
         ServerSocket1->close();
         dropClients();
+        closeUdp();
     }
 }
 

@@ -1,17 +1,29 @@
 // The Slave TCP station: a Modbus/TCP server serving any number of clients
 // from its four tables, each request answered on its own connection.
+//
+// Its Framing, applied at "Open Server", may instead take RTU frames on the
+// connections (RTU over TCP, served as the Slave RTU station serves a line,
+// split by RtuStream), or Modbus/TCP messages in UDP datagrams on the same
+// port (Modbus/UDP, one answer datagram to the sender of each).
 #pragma once
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QString>
 #include <chrono>
+#include <deque>
+#include <memory>
 #include <unordered_map>
 
+#include "Rtu_stream.h"
 #include "Slave_station.h"
 #include "Tcp_framer.h"
 
+class QComboBox;
+class QLabel;
 class QTcpServer;
 class QTcpSocket;
+class QUdpSocket;
 
 class TSLTCP_Form : public SlaveStationForm {
     Q_OBJECT
@@ -25,9 +37,17 @@ public:
     bool serverOpen() const;
     int clientCount() const { return int(clients_.size()); }
 
+    // The items of Framing, in order.
+    enum FramingItem { FramingModbusTcp, FramingRtuOverTcp, FramingUdp };
+    // The item the server was last opened with.
+    FramingItem openFraming() const { return openFraming_; }
+
     QPushButton *BitBtn1;
     QPushButton *BitBtn2;
+    QLabel *FramingLabel;
+    QComboBox *Framing;
     QTcpServer *ServerSocket1;
+    QUdpSocket *UdpSocket1 = nullptr;  // while open with Modbus/UDP
 
 public slots:
     void BitBtn1Click();
@@ -53,6 +73,17 @@ private:
     // Ends a connection whose stream can no longer be framed, once the
     // answers already written have gone out.
     void closeAfterAnswers(QTcpSocket *socket);
+    // RTU over TCP: serveWaiting for a client whose requests are RTU frames.
+    void serveRtuWaiting(QTcpSocket *socket);
+    // Arms streamTimer_ for an unfinished RTU request to give up at
+    // deadlineMs, unless it goes off sooner already.
+    void armStreamTimer(int64_t deadlineMs);
+    void streamTimerTimer();
+    // Modbus/UDP: the datagrams waiting, kDatagramsPerTurn at most.
+    void serveDatagrams();
+    void sendDatagram(const QHostAddress &to, quint16 port, const uint8_t *data, size_t n);
+    void closeUdp();
+    QString framingName() const;
 
     // Unsent answers a client may leave before it is served further, and
     // how much of what it sends is held for it.
@@ -67,9 +98,14 @@ private:
     static constexpr std::chrono::microseconds kIdleLook{100};
     static constexpr std::chrono::microseconds kBurst{2000};
     static constexpr size_t kBurstClients = 64;
+    // Datagrams served per turn of the event loop, and how much of one is
+    // read (more than any message; its length is known all the same).
+    static constexpr int kDatagramsPerTurn = 256;
+    static constexpr qint64 kDatagramKept = 512;
 
     struct Client {
         TcpFramer framer;
+        std::unique_ptr<RtuStream> rtu{};  // RTU over TCP: in place of framer
         QString host;  // as the connect line named it
         bool closing = false;  // nothing more it sends is served
         Traffic_link link{};   // its ends, as the traffic history names them
@@ -80,5 +116,16 @@ private:
     int listenPort_ = 502;
     bool closed_ = false;
     bool keepingOn_ = false;
+    FramingItem openFraming_ = FramingModbusTcp;
     std::unordered_map<QTcpSocket *, Client> clients_;
+    QTimer *streamTimer_;
+    int64_t streamDue_ = 0;
+    // Modbus/UDP answers delayed on purpose, and where each goes.
+    struct DatagramTo {
+        QHostAddress address;
+        quint16 port;
+        Traffic_link link;
+    };
+    AnswerQueue udpLater_;
+    std::deque<DatagramTo> udpLaterTo_;
 };

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "Rtu_stream.h"
 #include "Tcp_framer.h"
 
 namespace {
@@ -113,6 +114,7 @@ struct TcpServing::Impl {
         int index = 0;
         uint16_t port = 0;
         bool shared = false;  // other loops take from it too: one connection per turn
+        TcpFraming framing = TcpFraming::Mbap;
         bool muted = false;   // out of the epoll set until mutedUntil
     };
     struct WatchedSource : Source {
@@ -128,6 +130,7 @@ struct TcpServing::Impl {
     struct Conn : Source {
         TcpPeer peer;
         TcpFramer framer;
+        std::unique_ptr<RtuStream> rtu;  // RTU over TCP: the requests' receiver, in place of framer
         std::vector<uint8_t> out;  // answers not yet taken by the socket, from outHead
         size_t outHead = 0;
         // reportSent: the sizes of the answers in out not yet taken whole,
@@ -283,10 +286,11 @@ struct TcpServing::Impl {
     }
 
     // Watches a listening socket; its index, or -1 (errno says why).
-    int addListener(int fd, uint16_t port, bool shared)
+    int addListener(int fd, uint16_t port, bool shared, TcpFraming framing)
     {
         auto l = std::make_unique<ListenerSource>();
         l->kind = Source::Listener;
+        l->framing = framing;
         l->fd = fd;
         l->index = int(listeners.size());
         l->port = port;
@@ -332,11 +336,11 @@ struct TcpServing::Impl {
             }
             TcpServing *to = limits.placeConnection ? limits.placeConnection() : nullptr;
             if (to && to->d_.get() != this) {
-                to->d_->adopt(fd, ss, l.index);
+                to->d_->adopt(fd, ss, l.index, l.framing);
                 continue;
             }
             ++live;
-            take(fd, ss, l.index);
+            take(fd, ss, l.index, l.framing);
         }
     }
 
@@ -393,12 +397,12 @@ struct TcpServing::Impl {
     }
 
     // From any thread: a connection another server accepted, for this one.
-    void adopt(int fd, const sockaddr_storage &ss, int listener)
+    void adopt(int fd, const sockaddr_storage &ss, int listener, TcpFraming framing)
     {
         ++live;
         {
             std::lock_guard<std::mutex> lock(inboxMu);
-            incoming.push_back({.fd = fd, .peer = ss, .listener = listener});
+            incoming.push_back({.fd = fd, .peer = ss, .listener = listener, .framing = framing});
         }
         (void)!eventfd_write(inbox.fd, 1);
     }
@@ -413,11 +417,11 @@ struct TcpServing::Impl {
             taken.swap(incoming);
         }
         for (const Incoming &in : taken)
-            take(in.fd, in.peer, in.listener);
+            take(in.fd, in.peer, in.listener, in.framing);
     }
 
     // Serves an accepted connection from now on (live counts it already).
-    void take(int fd, const sockaddr_storage &ss, int listener)
+    void take(int fd, const sockaddr_storage &ss, int listener, TcpFraming framing)
     {
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -429,6 +433,9 @@ struct TcpServing::Impl {
         c->peer.id = ++lastId;
         c->peer.text = peer_text(ss);
         c->peer.listener = listener;
+        c->peer.framing = framing;
+        if (framing == TcpFraming::Rtu)
+            c->rtu = std::make_unique<RtuStream>();
         c->interest = EPOLLIN;
         if (!add(*c, EPOLLIN)) {
             ::close(fd);
@@ -450,6 +457,8 @@ struct TcpServing::Impl {
     // True when it stopped for the limits with requests possibly left.
     bool serveBuffered(Conn &c)
     {
+        if (c.rtu)
+            return serveRtu(c);
         while (!paused(c)) {
             unsigned badLength = 0;
             const TcpFramer::Status st = c.framer.next(request, &badLength);
@@ -460,28 +469,67 @@ struct TcpServing::Impl {
                 c.closing = true;
                 return false;
             }
-            answer.size = 0;
-            answer.releaseNs = 0;
-            handler.serve(c.peer, request.data(), request.size(), answer);
-            if (answer.size == 0)
-                continue;
-            const bool later = !c.held.empty() || (answer.releaseNs != 0 && answer.releaseNs > clock.nowNs());
-            if (!later) {
-                c.out.insert(c.out.end(), answer.data, answer.data + answer.size);
-                if (limits.reportSent)
-                    c.outAnswers.push_back(answer.size);
-                continue;
-            }
-            // Held in order behind earlier answers of the same connection;
-            // one held back longer holds back the ones after it.
-            const int64_t at = c.held.empty() ? answer.releaseNs : std::max(answer.releaseNs, c.held.back().at);
-            if (c.held.empty())
-                schedule(c, at);
-            c.held.push_back({at, answer.size});
-            c.heldBytes.insert(c.heldBytes.end(), answer.data, answer.data + answer.size);
+            serveOne(c, request.data(), request.size());
         }
         return !c.closing;
     }
+
+    // Serves one request of c and places its answer, if any.
+    void serveOne(Conn &c, const uint8_t *req, size_t n)
+    {
+        answer.size = 0;
+        answer.releaseNs = 0;
+        handler.serve(c.peer, req, n, answer);
+        if (answer.size == 0)
+            return;
+        const bool later = !c.held.empty() || (answer.releaseNs != 0 && answer.releaseNs > clock.nowNs());
+        if (!later) {
+            c.out.insert(c.out.end(), answer.data, answer.data + answer.size);
+            if (limits.reportSent)
+                c.outAnswers.push_back(answer.size);
+            return;
+        }
+        // Held in order behind earlier answers of the same connection;
+        // one held back longer holds back the ones after it.
+        const int64_t at = c.held.empty() ? answer.releaseNs : std::max(answer.releaseNs, c.held.back().at);
+        if (c.held.empty())
+            schedule(c, at);
+        c.held.push_back({at, answer.size});
+        c.heldBytes.insert(c.heldBytes.end(), answer.data, answer.data + answer.size);
+    }
+
+    // serveBuffered for an RTU-over-TCP connection. An unfinished request
+    // is given up at its time limit, but not while the rest of it may wait
+    // unread in the socket (the client was not taking its answers).
+    bool serveRtu(Conn &c)
+    {
+        while (!paused(c)) {
+            const int64_t nowMs = clock.nowNs() / 1000000;
+            const int64_t deadline = c.rtu->deadlineMs();
+            int unread = 0;
+            if (deadline != 0 && nowMs >= deadline && ioctl(c.fd, FIONREAD, &unread) == 0 && unread > 0)
+                return false;
+            const RtuStream::Outcome o = c.rtu->next(nowMs);
+            switch (o.kind) {
+            case RtuStream::Kind::Need_more:
+                if (c.rtu->deadlineMs() != 0)
+                    schedule(c, c.rtu->deadlineMs() * 1000000);
+                return false;
+            case RtuStream::Kind::Request:
+            case RtuStream::Kind::Crc_error: serveOne(c, o.data, o.n); break;
+            case RtuStream::Kind::Garbage:
+                handler.streamDropped(c.peer, TcpStreamDrop::Garbage, o.data, o.n);
+                break;
+            case RtuStream::Kind::Timed_out:
+                handler.streamDropped(c.peer, TcpStreamDrop::Unfinished, o.data, o.n);
+                break;
+            }
+        }
+        return true;
+    }
+
+    size_t buffered(const Conn &c) const { return c.rtu ? c.rtu->buffered() : c.framer.buffered(); }
+    size_t inputBound(const Conn &c) const { return c.rtu ? RtuStream::kCapacity : limits.input; }
 
     // Serves and writes until the requests held are done or the client has
     // to take its answers first; then watches for what comes next. False
@@ -543,6 +591,8 @@ struct TcpServing::Impl {
                 ::shutdown(c.fd, SHUT_WR);
                 c.shut = true;
                 c.framer.clear();
+                if (c.rtu)
+                    c.rtu->clear();
                 c.lingerUntil = clock.nowNs() + limits.lingerNs;
                 schedule(c, c.lingerUntil);
             }
@@ -577,15 +627,19 @@ struct TcpServing::Impl {
                 closeConn(c);
             return;
         }
-        const size_t held = c.framer.buffered();
-        const size_t room = held < limits.input ? limits.input - held : 0;
+        const size_t held = buffered(c);
+        const size_t bound = inputBound(c);
+        const size_t room = held < bound ? bound - held : 0;
         if (room == 0 || paused(c)) {
             updateInterest(c);
             return;
         }
         const ssize_t n = ::read(c.fd, scratch.data(), room < scratch.size() ? room : scratch.size());
         if (n > 0) {
-            c.framer.append(scratch.data(), size_t(n));
+            if (c.rtu)
+                c.rtu->append(scratch.data(), size_t(n), clock.nowNs() / 1000000);
+            else
+                c.framer.append(scratch.data(), size_t(n));
             if (limits.idleNs > 0)
                 c.lastInputNs = clock.nowNs();
         } else if (n == 0) {
@@ -713,7 +767,10 @@ struct TcpServing::Impl {
     {
         polling = true;
         int n = 0;
-        if (timeoutMs != 0 && busyNs != 0 && !conns.empty() && connectionsCounted() <= limits.spinConnections) {
+        const size_t datagramClients =
+            limits.datagramClients ? limits.datagramClients->load(std::memory_order_relaxed) : 0;
+        if (timeoutMs != 0 && busyNs != 0 && (!conns.empty() || datagramClients > 0) &&
+            connectionsCounted() + datagramClients <= limits.spinConnections) {
             const int64_t until = busyNs + limits.spinNs;
             while ((n = epoll_wait(ep, events.data(), int(events.size()), 0)) == 0 && clock.nowNs() < until)
                 sched_yield();
@@ -786,6 +843,7 @@ struct TcpServing::Impl {
         int fd;
         sockaddr_storage peer;
         int listener;
+        TcpFraming framing;
     };
     Source inbox;
     std::mutex inboxMu;
@@ -826,7 +884,8 @@ size_t TcpServing::unsentBytes() const
 size_t TcpServing::load() const { return d_->live.load(std::memory_order_relaxed); }
 int TcpServing::poll_once(int timeout_ms) { return d_->pollOnce(timeout_ms); }
 
-int TcpServing::listen(const std::string &host, uint16_t port, std::string *reason, TcpListenShare share)
+int TcpServing::listen(const std::string &host, uint16_t port, std::string *reason, TcpListenShare share,
+                       TcpFraming framing)
 {
     auto fail = [&](const std::string &why, int fd) {
         if (reason)
@@ -867,7 +926,7 @@ int TcpServing::listen(const std::string &host, uint16_t port, std::string *reas
     getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &blen);
     const uint16_t boundPort = ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in *>(&bound)->sin_port
                                                                 : reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port);
-    const int index = d_->addListener(fd, boundPort, share == TcpListenShare::Shared);
+    const int index = d_->addListener(fd, boundPort, share == TcpListenShare::Shared, framing);
     return index >= 0 ? index : fail(system_reason(errno), fd);
 }
 
@@ -881,7 +940,7 @@ int TcpServing::join(const TcpServing &owner, int listener, std::string *reason)
     }
     const Impl::ListenerSource &from = *owner.d_->listeners[size_t(listener)];
     const int fd = fcntl(from.fd, F_DUPFD_CLOEXEC, 0);
-    const int index = fd >= 0 ? d_->addListener(fd, from.port, true) : -1;
+    const int index = fd >= 0 ? d_->addListener(fd, from.port, true, from.framing) : -1;
     if (index < 0) {
         if (reason)
             *reason = system_reason(errno);
@@ -898,14 +957,14 @@ uint16_t TcpServing::port(int listener) const
     return d_->listeners[size_t(listener)]->port;
 }
 
-bool TcpServing::watch(int fd, Ready ready, void *user)
+bool TcpServing::watch(int fd, Ready ready, void *user, bool exclusive)
 {
     auto w = std::make_unique<Impl::WatchedSource>();
     w->kind = Impl::Source::Watched;
     w->fd = fd;
     w->ready = ready;
     w->user = user;
-    if (!d_->add(*w, EPOLLIN))
+    if (!d_->add(*w, exclusive ? EPOLLIN | EPOLLEXCLUSIVE : EPOLLIN))
         return false;
     d_->watched.push_back(std::move(w));
     return true;

@@ -1,5 +1,8 @@
 // A Modbus/TCP server without Qt: listening sockets, connections and
-// delayed answers in one epoll set, driven by poll_once().
+// delayed answers in one epoll set, driven by poll_once(). A listener may
+// take RTU frames instead (RTU over TCP: no header, the CRC at the end),
+// split by RtuStream: a request is served when complete at its expected
+// length, and one unfinished for 1 s is dropped.
 //
 // The owner serves each complete request through TcpServingHandler::serve
 // and hears of connections coming and going. A Qt program watches fd() with a
@@ -71,6 +74,9 @@ struct TcpServingLimits {
     // TcpListenShare) count their connections together here when given: the
     // connections and spinConnections bounds then apply to the sum.
     std::atomic<size_t> *groupConnections = nullptr;
+    // The clients of datagram sockets watched by the group's loops
+    // (UdpServing) lately: counted with the connections for busy polling.
+    std::atomic<size_t> *datagramClients = nullptr;
     // Which server of the group serves a connection this one has accepted
     // (called in this server's thread; the chosen one takes it in its own).
     // Empty, or this server: this one.
@@ -83,11 +89,25 @@ struct TcpServingLimits {
 // served is up to TcpServingLimits::placeConnection.
 enum class TcpListenShare { Alone, Shared };
 
+// How the requests on a listener's connections are framed.
+enum class TcpFraming {
+    Mbap,  // Modbus/TCP: the 7-byte header with its length field
+    Rtu,   // RTU over TCP: unit, PDU, CRC-16
+};
+
+// Why bytes of an RTU-over-TCP connection were dropped unserved.
+enum class TcpStreamDrop {
+    Garbage,     // no request starts there
+    Unfinished,  // a request not complete 1 s after its first byte
+};
+
 // One connection as the handler sees it.
 struct TcpPeer {
     uint64_t id = 0;   // unique for the life of the server, never reused
     std::string text;  // "127.0.0.1:40512", "[::1]:40512"; IPv4-mapped addresses as IPv4
     int listener = 0;  // index of the listen() call it came through
+    TcpFraming framing = TcpFraming::Mbap;
+    bool datagram = false;  // a UDP sender (UdpServing), not a connection
 };
 
 // Where the handler puts an answer: up to kMax bytes, released at once or at
@@ -107,7 +127,10 @@ struct TcpAnswer {
 class TcpServingHandler {
 public:
     virtual ~TcpServingHandler() = default;
-    // One complete Modbus/TCP message (header included, 8 to 260 bytes).
+    // One complete Modbus/TCP message (header included, 8 to 260 bytes), or
+    // on an RTU connection one RTU frame at its expected length (4 to 256
+    // bytes), its CRC right or wrong: the handler judges it as a serial
+    // slave would.
     virtual void serve(const TcpPeer &peer, const uint8_t *request, size_t n, TcpAnswer &answer) = 0;
     virtual void connected(const TcpPeer &) {}
     // The connection is gone (closed by the client, failed, or closed here).
@@ -116,6 +139,11 @@ public:
     // before it have been served; their answers go out, then the connection
     // is closed gracefully.
     virtual void badLength(const TcpPeer &, unsigned length) { (void)length; }
+    // RTU over TCP: bytes dropped unserved; the connection goes on.
+    virtual void streamDropped(const TcpPeer &, TcpStreamDrop why, const uint8_t *bytes, size_t n)
+    {
+        (void)why, (void)bytes, (void)n;
+    }
     // With TcpServingLimits::reportSent: the socket has taken the last byte
     // of this answer (n bytes).
     virtual void sent(const TcpPeer &, const uint8_t *answer, size_t n) { (void)answer, (void)n; }
@@ -141,7 +169,7 @@ public:
     // Returns the listener's index, or -1 with the system's reason in
     // *reason.
     int listen(const std::string &host, uint16_t port, std::string *reason,
-               TcpListenShare share = TcpListenShare::Alone);
+               TcpListenShare share = TcpListenShare::Alone, TcpFraming framing = TcpFraming::Mbap);
     // Takes connections from a Shared listener of another server as well.
     // Returns this server's index for it, or -1 with the system's reason.
     int join(const TcpServing &owner, int listener, std::string *reason);
@@ -150,8 +178,10 @@ public:
 
     // Another descriptor in the same epoll set: when it is readable,
     // poll_once calls ready(user). For a signalfd, a timerfd, a wake-up pipe.
+    // Exclusive: of the loops watching the same socket, one is woken (a
+    // datagram socket several loops serve).
     using Ready = void (*)(void *user);
-    bool watch(int fd, Ready ready, void *user);
+    bool watch(int fd, Ready ready, void *user, bool exclusive = false);
 
     // The epoll descriptor: readable whenever poll_once has work (requests,
     // connections, answers due, watched descriptors).

@@ -139,6 +139,52 @@ private:
     uint16_t ident_ = 1;
 };
 
+// IPv4 and UDP headers (20 and 8 bytes) in front of a datagram carrying
+// `original` bytes, of which `kept` are in the capture.
+class Udp_datagrams {
+public:
+    std::array<uint8_t, 28> header(const Traffic_endpoint &from, const Traffic_endpoint &to, const std::string &kept,
+                                   size_t original)
+    {
+        const Ipv4 src = ipv4_of(from), dst = ipv4_of(to);
+        std::array<uint8_t, 28> h{};
+        uint8_t *ip = h.data();
+        uint8_t *udp = h.data() + 20;
+        const size_t payload = std::min<size_t>(original, 65535 - 28);
+        ip[0] = 0x45;
+        put16(ip + 2, unsigned(28 + payload));
+        put16(ip + 4, ident_++);
+        put16(ip + 6, 0x4000);
+        ip[8] = 64;
+        ip[9] = 17;  // UDP
+        std::memcpy(ip + 12, src.data(), 4);
+        std::memcpy(ip + 16, dst.data(), 4);
+        put16(ip + 10, fold(sum16(ip, 20)));
+
+        put16(udp, from.port);
+        put16(udp + 2, to.port);
+        put16(udp + 4, unsigned(8 + payload));
+        // The checksum covers the whole datagram; for one cut short it is
+        // left out (0: none), which UDP on IPv4 allows.
+        if (kept.size() == payload) {
+            uint8_t pseudo[12] = {};
+            std::memcpy(pseudo, src.data(), 4);
+            std::memcpy(pseudo + 4, dst.data(), 4);
+            pseudo[9] = 17;
+            put16(pseudo + 10, unsigned(8 + payload));
+            uint32_t sum = sum16(pseudo, sizeof pseudo);
+            sum = sum16(udp, 8, sum);
+            sum = sum16(reinterpret_cast<const uint8_t *>(kept.data()), kept.size(), sum);
+            const uint16_t c = fold(sum);
+            put16(udp + 6, c == 0 ? 0xFFFF : c);
+        }
+        return h;
+    }
+
+private:
+    uint16_t ident_ = 1;
+};
+
 std::string left_out(size_t ipv6, size_t unaddressed)
 {
     std::string out;
@@ -200,6 +246,7 @@ Save_result save_traffic_pcap(const Traffic_history &history, const std::string 
     Traffic_file file(path);
     write_file_header(file, tcp ? kLinktypeIpv4 : kLinktypeUser0);
     Tcp_segments segments;
+    Udp_datagrams datagrams;
     size_t written = 0, ipv6 = 0, unaddressed = 0;
     for (size_t i = 0; i < history.size() && file.ok(); ++i) {
         const Traffic_event &e = history.at(i);
@@ -220,9 +267,14 @@ Save_result save_traffic_pcap(const Traffic_history &history, const std::string 
             continue;
         }
         const bool sent = e.direction == Traffic_direction::Tx;
-        const auto head = segments.header(sent ? e.local : e.peer, sent ? e.peer : e.local, e.data,
-                                          e.length);
-        write_record(file, e.time_ms, head.data(), head.size(), e.data, e.length);
+        const Traffic_endpoint &from = sent ? e.local : e.peer, &to = sent ? e.peer : e.local;
+        if (e.carrier == Traffic_carrier::Udp) {
+            const auto head = datagrams.header(from, to, e.data, e.length);
+            write_record(file, e.time_ms, head.data(), head.size(), e.data, e.length);
+        } else {
+            const auto head = segments.header(from, to, e.data, e.length);
+            write_record(file, e.time_ms, head.data(), head.size(), e.data, e.length);
+        }
         ++written;
     }
     return file.finish(written, left_out(ipv6, unaddressed));

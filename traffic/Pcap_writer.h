@@ -5,7 +5,10 @@
 //    and sequence numbers that run on per direction of each connection;
 //    tshark decodes Modbus/TCP on port 502 by itself, on another port with
 //    -d tcp.port==N,mbtcp. Frames of IPv6 peers are left out and counted:
-//    the capture is IPv4 only.
+//    the capture is IPv4 only. RTU frames carried on TCP connections (RTU
+//    over TCP) are TCP segments too, decoded with -d tcp.port==N,mbrtu;
+//    Modbus/UDP messages are UDP datagrams on IPv4 in the same capture,
+//    decoded on port 502 by themselves, on another with -d udp.port==N,mbudp.
 //  - RTU stations: each frame one packet of link type USER0 (147), to be
 //    decoded as Modbus RTU with
 //      -o 'uat:user_dlts:"User 0 (DLT=147)","mbrtu","0","","0",""'

@@ -81,7 +81,7 @@ void Station_traffic::tx(const void *data, size_t n, const Traffic_link &link)
     if (history_.side() == Traffic_side::Master)
         requestAt_ = steady_();
     history_.add_frame(Traffic_direction::Tx, static_cast<const uint8_t *>(data), n,
-                       {.local = link.local, .peer = link.peer});
+                       {.local = link.local, .peer = link.peer, .carrier = link.carrier});
 }
 
 void Station_traffic::rx(const void *data, size_t n, const Traffic_link &link)
@@ -101,9 +101,11 @@ void Station_traffic::add_rx(const void *data, size_t n, const Traffic_link &lin
 {
     const auto *bytes = static_cast<const uint8_t *>(data);
     history_.add_frame(Traffic_direction::Rx, bytes, n,
-                       {.local = link.local, .peer = link.peer, .response_ms = responseMs});
-    if (history_.framing() != Traffic_framing::Tcp && bytes != nullptr)
-        if (std::string fault = checksum_fault(history_.framing(), bytes, n); !fault.empty())
+                       {.local = link.local, .peer = link.peer, .carrier = link.carrier, .response_ms = responseMs});
+    const Traffic_framing layout =
+        link.carrier == Traffic_carrier::Rtu_over_tcp ? Traffic_framing::Rtu : history_.framing();
+    if (layout != Traffic_framing::Tcp && bytes != nullptr)
+        if (std::string fault = checksum_fault(layout, bytes, n); !fault.empty())
             event(std::move(fault), link);
 }
 
@@ -128,5 +130,5 @@ void Station_traffic::dropped(const void *data, size_t n, Traffic_drop why, cons
 
 void Station_traffic::event(std::string text, const Traffic_link &link, std::string_view data)
 {
-    history_.add_event(std::move(text), {.local = link.local, .peer = link.peer}, data);
+    history_.add_event(std::move(text), {.local = link.local, .peer = link.peer, .carrier = link.carrier}, data);
 }

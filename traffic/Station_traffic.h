@@ -23,10 +23,12 @@
 
 #include "Traffic_history.h"
 
-// The two ends of a TCP connection; empty on serial lines.
+// The two ends of a TCP connection (or of a UDP exchange); empty on serial
+// lines.
 struct Traffic_link {
     Traffic_endpoint local{};
     Traffic_endpoint peer{};
+    Traffic_carrier carrier = Traffic_carrier::Native;
 };
 
 // What became of bytes received that made no frame of an exchange.

@@ -9,6 +9,12 @@
 #include <string>
 #include <string_view>
 
+// How a TCP station's frames travel when not as its framing says: RTU frames
+// (CRC, no header) on a TCP connection, or Modbus/TCP messages in UDP
+// datagrams. A capture writes them as such, and a frame is decoded by the
+// layout it travelled in.
+enum class Traffic_carrier : uint8_t { Native, Rtu_over_tcp, Udp };
+
 struct Traffic_endpoint {
     enum class Family : uint8_t { None, Ipv4, Ipv6 };
 

@@ -43,6 +43,7 @@ void Traffic_history::add_frame(Traffic_direction direction, std::string_view da
     e.direction = direction;
     e.local = info.local;
     e.peer = info.peer;
+    e.carrier = info.carrier;
     e.response_ms = info.response_ms;
     e.length = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
     e.data.assign(data.substr(0, kMaxData));
@@ -132,8 +133,13 @@ std::string Traffic_history::note(const Traffic_event &e) const
     if (e.direction == Traffic_direction::Event)
         return e.text;
     std::string out;
-    put_note(out, framing_, role(e.direction), e);
+    put_note(out, layout(e), role(e.direction), e);
     return out;
+}
+
+Traffic_framing Traffic_history::layout(const Traffic_event &e) const
+{
+    return e.carrier == Traffic_carrier::Rtu_over_tcp ? Traffic_framing::Rtu : framing_;
 }
 
 std::string hex_bytes(std::string_view data)
@@ -209,7 +215,7 @@ size_t Traffic_history::line_size(const Traffic_event &e)
     if (e.direction == Traffic_direction::Event)
         about += e.text;
     else
-        put_note(about, framing_, role(e.direction), e);
+        put_note(about, layout(e), role(e.direction), e);
     if (shown > 0)
         n += 1 + shown + (about.empty() ? 0 : 2 + about.n);
     else if (!about.empty())

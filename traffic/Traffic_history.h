@@ -42,6 +42,7 @@ enum class Traffic_heard : uint8_t { No, Request, Answer, Unknown };
 struct Traffic_info {
     Traffic_endpoint local{};  // TCP: this station's end of the connection
     Traffic_endpoint peer{};   // TCP: the other end; empty on serial lines
+    Traffic_carrier carrier = Traffic_carrier::Native;
     int32_t response_ms = -1;  // a master's answer: time since its request; -1 none
     std::string text{};        // frames: added after the decoding ("injected: CRC spoilt")
     Traffic_heard heard = Traffic_heard::No;
@@ -51,6 +52,7 @@ struct Traffic_event {
     int64_t time_ms = 0;  // wall clock, ms since 1970-01-01 UTC
     Traffic_endpoint local;
     Traffic_endpoint peer;
+    Traffic_carrier carrier = Traffic_carrier::Native;
     int32_t response_ms = -1;
     uint32_t length = 0;  // bytes of the frame; data holds at most kMaxData of them
     Traffic_direction direction = Traffic_direction::Event;
@@ -100,6 +102,9 @@ public:
     // The decoding, the response time and the entry's own text:
     // "unit 1 fn 3 bytes 20 in 12 ms".
     std::string note(const Traffic_event &e) const;
+    // How a frame of e is laid out: the history's framing, or RTU for one
+    // carried as RTU over TCP.
+    Traffic_framing layout(const Traffic_event &e) const;
     // The frame as shown in a line: "01 03 00 00 00 0A C5 CD", or for ASCII
     // stations the text with CR and LF shown as <CR> <LF>.
     std::string shown_data(const Traffic_event &e) const;

@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QHostAddress>
+#include <QNetworkDatagram>
 
 namespace {
 
@@ -18,4 +19,13 @@ Traffic_link traffic_link(const QAbstractSocket &socket)
 {
     return {.local = endpoint(socket.localAddress(), socket.localPort()),
             .peer = endpoint(socket.peerAddress(), socket.peerPort())};
+}
+
+Traffic_link traffic_link(const QNetworkDatagram &datagram, const QAbstractSocket &socket)
+{
+    const bool told = !datagram.destinationAddress().isNull() && datagram.destinationPort() > 0;
+    return {.local = told ? endpoint(datagram.destinationAddress(), quint16(datagram.destinationPort()))
+                          : endpoint(socket.localAddress(), socket.localPort()),
+            .peer = endpoint(datagram.senderAddress(), quint16(datagram.senderPort())),
+            .carrier = Traffic_carrier::Udp};
 }

@@ -2,6 +2,8 @@
 // names, such as an installed one) run with its options, against pymodbus,
 // mbpoll and libmodbus clients over loopback and socat pty pairs.
 #include <QtTest>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include "Peers.h"
+#include "corvane.h"
 
 namespace {
 
@@ -220,6 +223,8 @@ private slots:
     void unreadOutputNeverStallsServingOrEnd();
     void logStampsAnswersWhenSent();
     void descriptorLimitRaised();
+    void rtuOverTcpAndUdp();
+    void udpAnyDatagramFromManySenders();
 };
 
 void TestHeadlessSlave::badOptions_data()
@@ -251,6 +256,9 @@ void TestHeadlessSlave::badOptions_data()
     QTest::newRow("flag with a value") << (tcp + QStringList{"--log=yes"}) << "--log";
     QTest::newRow("duration 0") << (tcp + QStringList{"--duration", "0"}) << "--duration 0";
     QTest::newRow("idle timeout without tcp") << QStringList{"--rtu", "COM1", "--idle-timeout", "5"} << "--idle-timeout";
+    QTest::newRow("idle timeout on udp") << QStringList{"--udp", "1502", "--idle-timeout", "5"} << "--idle-timeout";
+    QTest::newRow("rtu over tcp port") << QStringList{"--rtu-over-tcp", "70000"} << "--rtu-over-tcp 70000";
+    QTest::newRow("udp host by name") << QStringList{"--udp", "example.org:1502"} << "--udp";
 }
 
 void TestHeadlessSlave::badOptions()
@@ -279,7 +287,8 @@ void TestHeadlessSlave::helpAndVersion()
     for (const char *option : {"--tcp [HOST:]PORT", "--rtu DEVICE", "--ascii DEVICE", "--baud N", "--parity N|E|O",
                                "--data-bits 7|8", "--stop-bits 1|2", "--unit LIST", "--load FILE.csv",
                                "--save FILE.csv", "--delay MS", "--drop-every N", "--exception CODE", "--corrupt",
-                               "--log", "--duration S", "--idle-timeout S", "--help", "--version"})
+                               "--log", "--duration S", "--idle-timeout S", "--help", "--version",
+                               "--rtu-over-tcp [HOST:]PORT", "--udp [HOST:]PORT"})
         QVERIFY2(help.out.contains(option), option);
     const Finished version = runToEnd({"--version"});
     QCOMPARE(version.status, 0);
@@ -292,6 +301,7 @@ void TestHeadlessSlave::cannotOpen_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("reason");
     QTest::newRow("port in use") << QStringList{"--tcp", "PORT"} << "--tcp 127.0.0.1:PORT: Address already in use";
+    QTest::newRow("udp port in use") << QStringList{"--udp", "PORT"} << "--udp 127.0.0.1:PORT: Address already in use";
     QTest::newRow("address not here") << QStringList{"--tcp", "192.0.2.1:1502"}
                                       << "--tcp 192.0.2.1:1502: Cannot assign requested address";
     QTest::newRow("no device") << QStringList{"--rtu", "/nonexistent/tty"}
@@ -306,6 +316,8 @@ void TestHeadlessSlave::cannotOpen()
     QFETCH(QString, reason);
     QTcpServer taken;
     QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    QUdpSocket takenUdp;
+    QVERIFY(takenUdp.bind(QHostAddress::LocalHost, taken.serverPort()));
     const QString port = QString::number(taken.serverPort());
     args.replaceInStrings("PORT", "127.0.0.1:" + port);
     const Finished f = runToEnd(args);
@@ -795,6 +807,154 @@ void TestHeadlessSlave::descriptorLimitRaised()
     QVERIFY(m.hasMatch());
     QCOMPARE(m.captured(1).toULongLong(), quint64(old.rlim_max));
     QCOMPARE(slave.terminate(), 0);
+}
+
+namespace {
+
+QByteArray withCrc(const char *hex)
+{
+    QByteArray b = QByteArray::fromHex(hex);
+    uint8_t crc[2];
+    CRC_check(reinterpret_cast<const uint8_t *>(b.constData()), int32_t(b.size()), crc);
+    return b + QByteArray(reinterpret_cast<const char *>(crc), 2);
+}
+
+// What arrives on a socket within ms.
+QByteArray answerWithin(QAbstractSocket &s, int ms)
+{
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms && s.waitForReadyRead(int(ms - t.elapsed())))
+        got += s.readAll();
+    return got;
+}
+
+}  // namespace
+
+// RTU over TCP and Modbus/UDP side by side, one set of tables: pymodbus in
+// each framing, then what only hand-made frames show. The unit filter
+// ignores on RTU over TCP (as on a line) and answers 0B on UDP; a wrong CRC
+// is counted and unanswered, garbage is dropped with a line and the request
+// behind it served, and an unfinished request is dropped after 1 s.
+void TestHeadlessSlave::rtuOverTcpAndUdp()
+{
+    const quint16 rtuPort = freeLoopbackPort(), udpPort = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY2(slave.start({"--rtu-over-tcp", QString::number(rtuPort), "--udp", QString::number(udpPort), "--unit",
+                          "1-5", "--log"},
+                         2),
+             qPrintable(slave.err()));
+    QVERIFY(slave.err().contains("serving RTU over TCP on 127.0.0.1:" + QString::number(rtuPort)));
+    QVERIFY(slave.err().contains("serving Modbus/UDP on 127.0.0.1:" + QString::number(udpPort)));
+    QCOMPARE(pymodbus("rtutcp", "127.0.0.1:" + QString::number(rtuPort), {"wrs:10:1,65534,3", "rh:10:3"}),
+             QStringList({"OK", "OK 1 65534 3"}));
+    QCOMPARE(pymodbus("udp", "127.0.0.1:" + QString::number(udpPort), {"rh:10:3", "wc:4:1", "rc:4:1"}),
+             QStringList({"OK 1 65534 3", "OK", "OK 1"}));
+
+    const QByteArray read = withCrc("010300000001");
+    QTcpSocket rtu;
+    rtu.connectToHost(QHostAddress::LocalHost, rtuPort);
+    QVERIFY(rtu.waitForConnected(3000));
+    rtu.write(withCrc("090300000001"));  // unit 9: ignored
+    QCOMPARE(answerWithin(rtu, 300).toHex(), QByteArray());
+    QByteArray spoilt = read;
+    spoilt[7] = char(spoilt[7] ^ 0xFF);
+    rtu.write(spoilt);
+    QCOMPARE(answerWithin(rtu, 300).toHex(), QByteArray());
+    rtu.write(QByteArray::fromHex("0183FFFF") + read);  // garbage, then a request
+    QCOMPARE(answerWithin(rtu, 1000).toHex(), withCrc("0103020000").toHex());
+    rtu.write(read.left(3));
+    QVERIFY(waitUntil([&] { return slave.out().contains("not finished in 1 s"); }, 3000));
+
+    QUdpSocket udp;
+    udp.connectToHost(QHostAddress::LocalHost, udpPort);
+    udp.write(QByteArray::fromHex("00070000000609030000000A"));  // unit 9: exception 0B
+    QCOMPARE(answerWithin(udp, 2000).toHex(), QByteArray("00070000000309830b"));
+
+    QCOMPARE(slave.terminate(), 0);
+    const QString log = slave.out();
+    QCOMPARE(log.count("Ignored: unit 9"), 2);
+    QVERIFY2(log.contains(QRegularExpression(" -- 127\\.0\\.0\\.1:\\d+ 01 83 FF FF  Mod Slave RTU over TCP: 4 bytes "
+                                             "dropped, no request starts there\n")),
+             qPrintable(log));
+    QVERIFY2(log.contains(QRegularExpression(" -- 127\\.0\\.0\\.1:\\d+ 01 03 00  Mod Slave RTU over TCP: request not "
+                                             "finished in 1 s, 3 bytes dropped\n")),
+             qPrintable(log));
+    // RTU frames are logged and decoded as RTU, with the client's address.
+    QVERIFY2(log.contains(QRegularExpression(" RX 127\\.0\\.0\\.1:\\d+ 01 03 00 00 00 01 84 0A  unit 1 fn 3 addr 0 count 1")),
+             qPrintable(log));
+    QVERIFY2(slave.err().contains("Req 9  Ans 7  Exc 1  Err 3  Ign 2  Drop 0"), qPrintable(slave.err()));
+}
+
+// Datagrams of every length from 0 to 1500 bytes, of random bytes, from 16
+// senders: each one that is a message is answered once, to its sender; each
+// other is refused with a line; the program serves on.
+void TestHeadlessSlave::udpAnyDatagramFromManySenders()
+{
+    const quint16 port = freeLoopbackPort();
+    SlaveRun slave;
+    QVERIFY2(slave.start({"--udp", QString::number(port), "--log"}, 1), qPrintable(slave.err()));
+    constexpr int kSenders = 16, kLongest = 1500;
+    std::vector<std::unique_ptr<QUdpSocket>> senders;
+    for (int i = 0; i < kSenders; ++i) {
+        senders.push_back(std::make_unique<QUdpSocket>());
+        QVERIFY(senders.back()->bind(QHostAddress::LocalHost, 0));
+    }
+    QRandomGenerator random(23);
+    int messages = 0, refused = 0, answered = 0, wrong = 0, logged = 0;
+    qsizetype read = 0;  // of the log
+    // One datagram per sender at a time, so no receive buffer overflows, and
+    // the log read as it comes, so that no line of it is dropped.
+    for (int first = 0; first <= kLongest; first += kSenders) {
+        QList<int> expected;  // per sender: the transaction id it waits for, or -1
+        for (int i = 0; i < kSenders && first + i <= kLongest; ++i) {
+            const int size = first + i;
+            QByteArray d(size, Qt::Uninitialized);
+            for (char &c : d)
+                c = char(random.bounded(256));
+            // Every other length that can frame a message is made one.
+            const bool message = size >= 8 && size <= 260 && size % 2 == 0;
+            if (message) {
+                d[0] = char(size >> 8), d[1] = char(size);
+                d[2] = d[3] = 0;
+                d[4] = char((size - 6) >> 8), d[5] = char(size - 6);
+                d[6] = 1;
+            }
+            (message ? messages : refused) += 1;
+            expected << (message ? size : -1);
+            senders[size_t(i)]->writeDatagram(d, QHostAddress::LocalHost, port);
+        }
+        QElapsedTimer t;
+        t.start();
+        int waiting = int(std::count_if(expected.begin(), expected.end(), [](int e) { return e >= 0; }));
+        while ((waiting > 0 || logged < refused) && t.elapsed() < 3000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            for (int i = 0; i < expected.size(); ++i)
+                while (senders[size_t(i)]->hasPendingDatagrams()) {
+                    const QByteArray a = senders[size_t(i)]->receiveDatagram().data();
+                    const int tid = a.size() >= 2 ? (uchar(a[0]) << 8 | uchar(a[1])) : -2;
+                    if (tid == expected[i]) {
+                        ++answered;
+                        --waiting;
+                        expected[i] = -1;
+                    } else {
+                        ++wrong;
+                    }
+                }
+            const QString &log = slave.out();
+            for (qsizetype at; (at = log.indexOf(" Mod Slave UDP datagram of ", read)) >= 0; read = at + 1)
+                ++logged;
+        }
+    }
+    QCOMPARE(wrong, 0);
+    QCOMPARE(answered, messages);
+    QVERIFY(slave.running());
+    QCOMPARE(slave.terminate(), 0);
+    slave.out();
+    QCOMPARE(logged, refused);
+    QVERIFY(!slave.out().contains("log lines dropped"));
+    QVERIFY2(slave.err().contains(QString("Req %1  Ans %1 ").arg(messages)), qPrintable(slave.err()));
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessSlave)

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """A pymodbus master for the slave station tests.
 
-    slave_client.py rtu|ascii|tcp DEVICE|HOST:PORT SLAVE COMMAND...
+    slave_client.py rtu|ascii|tcp|rtutcp|udp DEVICE|HOST:PORT SLAVE COMMAND...
+
+rtutcp: RTU frames on a TCP connection; udp: Modbus/TCP messages in UDP datagrams.
 
 Each command is run in order and answered with one line "COMMAND -> RESULT":
     rc:A:N  rd:A:N       read N coils / discrete inputs from address A (0-based)
@@ -18,15 +20,18 @@ exception response, or "ERR text". "READY" is printed once connected.
 import sys
 import time
 
-from pymodbus.client import ModbusSerialClient, ModbusTcpClient
+from pymodbus.client import ModbusSerialClient, ModbusTcpClient, ModbusUdpClient
 from pymodbus.pdu import ExceptionResponse
-from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer
+from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer, ModbusSocketFramer
 
 
 def make_client(mode, where):
-    if mode == "tcp":
+    if mode in ("tcp", "rtutcp", "udp"):
         host, port = where.rsplit(":", 1)
-        return ModbusTcpClient(host, port=int(port), timeout=3, retries=0)
+        if mode == "udp":
+            return ModbusUdpClient(host, port=int(port), timeout=3, retries=0)
+        framer = ModbusRtuFramer if mode == "rtutcp" else ModbusSocketFramer
+        return ModbusTcpClient(host, port=int(port), framer=framer, timeout=3, retries=0)
     if mode == "rtu":
         return ModbusSerialClient(where, framer=ModbusRtuFramer, baudrate=9600, bytesize=8,
                                   parity="N", stopbits=1, timeout=2, retries=0)

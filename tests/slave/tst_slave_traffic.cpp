@@ -2,13 +2,16 @@
 // records the client's connection and a known exchange with the client's
 // address, saves it as CSV and as a capture tshark decodes, and stays
 // bounded and responsive under a flood of requests.
+#include <QComboBox>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <fstream>
@@ -19,6 +22,7 @@
 #include "Peers.h"
 #include "Slave_tcp.h"
 #include "Traffic_panel.h"
+#include "corvane.h"
 
 namespace {
 
@@ -67,6 +71,8 @@ private slots:
     void cleanup() { set_message_box_sink(nullptr); }
     void exchangeLandsInTheHistoryAndSaves();
     void floodStaysBoundedAndResponsive();
+    void otherFramings_data();
+    void otherFramings();
 
 private:
     QStringList boxes_;
@@ -191,6 +197,144 @@ void TestSlaveTraffic::floodStaysBoundedAndResponsive()
     QVERIFY2(stalls.longestMs() < 1000, qPrintable(QString("the event loop stalled %1 ms").arg(stalls.longestMs())));
     qInfo("flood: %d requests in %.1f s, longest stall %.0f ms, resident memory %+ld kB with a full history",
           kBatches * kBatch, seconds, stalls.longestMs(), residentKb() - before);
+}
+
+namespace {
+
+QByteArray withCrc(const char *hex)
+{
+    QByteArray b = QByteArray::fromHex(hex);
+    uint8_t crc[2];
+    CRC_check(reinterpret_cast<const uint8_t *>(b.constData()), int32_t(b.size()), crc);
+    return b + QByteArray(reinterpret_cast<const char *>(crc), 2);
+}
+
+// pymodbus (tests/peers/slave_client.py) run to its end while the event
+// loop, and so the station, runs: its "COMMAND -> RESULT" results.
+QStringList pymodbus(const QString &mode, quint16 port, const QStringList &commands)
+{
+    PeerProcess p;
+    if (!p.start(systemPython(), QStringList{testSourcePath("peers/slave_client.py"), mode,
+                                             "127.0.0.1:" + QString::number(port), "1"} +
+                                     commands))
+        return {"ERR no python"};
+    waitUntil([&] { return p.process().state() == QProcess::NotRunning; }, 30000);
+    QStringList results;
+    for (const QString &line : p.output().split('\n'))
+        if (line.contains(" -> "))
+            results << line.section(" -> ", 1).trimmed();
+    return results;
+}
+
+// What arrives on a socket within ms, the event loop running.
+QByteArray arrivingWithin(QAbstractSocket &s, int ms)
+{
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (auto *u = qobject_cast<QUdpSocket *>(&s))
+            while (u->hasPendingDatagrams())
+                got += u->receiveDatagram().data();
+        else
+            got += s.readAll();
+    }
+    return got;
+}
+
+}  // namespace
+
+// The Slave TCP station in its other framings: pymodbus served in each, the
+// item fixed while the server is open, the unit filter as each framing has
+// it (ignored on RTU over TCP as on a line, 0B on UDP), an unfinished RTU
+// request given up after 1 s, and the capture decoded by tshark.
+void TestSlaveTraffic::otherFramings_data()
+{
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("mode");           // slave_client.py's
+    QTest::addColumn<QString>("peerLine");       // the request's line in the view, after the peer
+    QTest::addColumn<QByteArray>("otherUnit");   // a read for unit 9 ...
+    QTest::addColumn<QByteArray>("otherAnswer"); // ... and what comes back within 500 ms
+    QTest::addColumn<QStringList>("decode");     // tshark's options for this port (PORT)
+    QTest::addColumn<QStringList>("fields");     // the transport, and the field of the unit
+    QTest::newRow("RTU over TCP") << 1 << "rtutcp" << "01 10 00 03 00 02 04 00 07 00 08 03 BD  unit 1 fn 16 addr 3 count 2"
+                                  << withCrc("090300000001") << QByteArray()
+                                  << QStringList{"-d", "tcp.port==PORT,mbrtu", "-o", "mbrtu.tcp.port:PORT"}
+                                  << QStringList{"tcp", "mbrtu.unit_id"};
+    QTest::newRow("Modbus/UDP") << 2 << "udp" << "00 01 00 00 00 0B 01 10 00 03 00 02 04 00 07 00 08  tid 1 unit 1 fn 16 addr 3 count 2"
+                                << QByteArray::fromHex("00070000000609030000000A")
+                                << QByteArray::fromHex("00070000000309830B")
+                                << QStringList{"-o", "mbudp.udp.port:PORT", "-o", "mbtcp.tcp.port:PORT"}
+                                << QStringList{"udp", "mbtcp.unit_id"};
+}
+
+void TestSlaveTraffic::otherFramings()
+{
+    QFETCH(int, item);
+    QFETCH(QString, mode);
+    QFETCH(QString, peerLine);
+    QFETCH(QByteArray, otherUnit);
+    QFETCH(QByteArray, otherAnswer);
+    QFETCH(QStringList, decode);
+    QFETCH(QStringList, fields);
+    TSLTCP_Form form;
+    QCOMPARE(form.Framing->currentText(), QString("Modbus/TCP"));
+    const quint16 port = freeLoopbackPort();
+    form.setListenPort(port);
+    form.Framing->setCurrentIndex(item);
+    std::string error;
+    QVERIFY(UnitFilter::parse("1", form.bench.units, error));
+    form.BitBtn1Click();
+    QVERIFY(form.serverOpen());
+    QVERIFY(!form.Framing->isEnabled());
+    QCOMPARE(pymodbus(mode, port, {"wrs:3:7,8", "rh:3:2"}), QStringList({"OK", "OK 7 8"}));
+
+    std::unique_ptr<QAbstractSocket> raw;
+    if (item == TSLTCP_Form::FramingUdp)
+        raw = std::make_unique<QUdpSocket>();
+    else
+        raw = std::make_unique<QTcpSocket>();
+    raw->connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(raw->waitForConnected(3000));
+    raw->write(otherUnit);
+    QCOMPARE(arrivingWithin(*raw, 500).toHex(), otherAnswer.toHex());
+    if (item == TSLTCP_Form::FramingRtuOverTcp) {
+        raw->write(withCrc("010300000001").left(3));
+        QVERIFY(waitUntil([&] { return form.Memo1->lines().join('\n').contains("request not finished in 1 s, 3 bytes dropped"); },
+                          3000));
+    }
+    raw.reset();
+    form.BitBtn2Click();
+    QVERIFY(form.Framing->isEnabled());
+
+    const QStringList lines = viewLines(form);
+    QVERIFY2(lines.filter(QRegularExpression("^RX 127\\.0\\.0\\.1:\\d+ " + QRegularExpression::escape(peerLine) + "$")).size() == 1,
+             qPrintable(lines.join('\n')));
+    QTemporaryDir dir;
+    const QString pcap = dir.filePath("s.pcap");
+    QVERIFY(saveAs(form, pcap));
+    QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join('\n')));
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (tshark.isEmpty())
+        QSKIP("tshark is not installed (scripts/install-deps.sh installs it): the capture was not read back");
+    QProcess p;
+    const QString proto = fields[0];
+    p.start(tshark, QStringList{"-r", pcap} + decode.replaceInStrings("PORT", QString::number(port)) +
+                        QStringList{"-T", "fields", "-e", proto + ".srcport", "-e", proto + ".dstport", "-e", fields[1],
+                                    "-e", "modbus.func_code", "-e", "modbus.reference_num"});
+    QVERIFY(p.waitForFinished(60000));
+    // The write and the read of pymodbus, requests (C to S) and answers, told
+    // apart by tshark; the ports as C (the client) and S (the station).
+    QStringList got;
+    for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        QStringList f = line.split('\t');
+        for (int i = 0; i < 2 && i < f.size(); ++i)
+            f[i] = f[i] == QString::number(port) ? "S" : "C";
+        got << f.join(' ');
+    }
+    QVERIFY2(got.size() >= 4, qPrintable(got.join('\n')));
+    QCOMPARE(got.mid(0, 4), QStringList({"C S 1 16 3", "S C 1 16 3", "C S 1 3 3", "S C 1 3 "}));
 }
 
 QTEST_MAIN(TestSlaveTraffic)
