@@ -458,7 +458,7 @@ void MasterWindow::PollTimerTimer()
             break;
         case PollScheduler::Step::TimedOut:
             // Only a station with an answer time-out of its own (TCP) gets here.
-            if (session_.quiet()) {
+            if (!answerTimedOut() && session_.quiet()) {
                 session_.timedOut();
                 Memo2->add(std::string("Time out error"));
             }

@@ -107,6 +107,10 @@ protected:
     virtual int32_t prepareBlock(const WriteJob &job) = 0;
     // Logs the built request in Memo1 and sends it.
     virtual void SendQuery() = 0;
+    // The exchange in flight is past its answer time-out. A station holding
+    // part of an answer checks and logs it here and returns true; false: a
+    // polled time-out is counted and logged as such.
+    virtual bool answerTimedOut() { return false; }
     // Reads one request field as a number: digits up to the first other
     // character, a blank included. The RTU station reads past the blanks.
     virtual long readRequestField(const QLineEdit *field) const { return read_decimal_field(field); }
