@@ -342,6 +342,10 @@ void TMSTCP_Form::ClientSocket1Read()
     if (data.isEmpty())
         return;  // a failed read leaves nothing to decode
     show_status_message(strformat("Receive data length= %d", int(data.size())));
+    if (scanning()) {
+        scanReceived(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+        return;
+    }
     if (framing_ == FramingRtuOverTcp) {
         takeRtu(data);
         return;
@@ -447,6 +451,10 @@ void TMSTCP_Form::UdpSocket1Read()
     for (int i = 0; i < kDatagramsPerTurn && UdpSocket1->hasPendingDatagrams(); ++i) {
         const QByteArray data = UdpSocket1->receiveDatagram().data();
         show_status_message(strformat("Receive data length= %d", int(data.size())));
+        if (scanning()) {
+            scanReceived(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+            continue;
+        }
         framer_.clear();
         framer_.append(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
         takeMessages(true);
@@ -553,6 +561,38 @@ bool TMSTCP_Form::answerTimedOut()
         answerFailed();
     }
     return true;
+}
+
+// ---- the scan for devices ----------------------------------------------------
+
+Scan_transport TMSTCP_Form::scanTransport() const
+{
+    switch (linkOpen() ? framing_ : FramingItem(Framing->currentIndex())) {
+    case FramingRtuOverTcp: return Scan_transport::Rtu_over_tcp;
+    case FramingUdp: return Scan_transport::Udp;
+    default: return Scan_transport::Tcp;
+    }
+}
+
+std::string TMSTCP_Form::scanSettingText() const { return Framing->itemText(framing_).toStdString(); }
+
+void TMSTCP_Form::send(const uint8_t *bytes, size_t n)
+{
+    if (framing_ == FramingUdp) {
+        UdpSocket1->write(reinterpret_cast<const char *>(bytes), qint64(n));
+    } else {
+        ClientSocket1->write(reinterpret_cast<const char *>(bytes), qint64(n));
+        ClientSocket1->flush();
+    }
+    traffic_.tx(bytes, n);
+}
+
+void TMSTCP_Form::scanTake()
+{
+    // The answer in flight is given up; its bytes, should they come, go to
+    // the scan, which drops them as late.
+    dropCutAnswer("scan started");
+    cutNote_.clear();
 }
 
 void TMSTCP_Form::FormClose()

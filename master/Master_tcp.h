@@ -53,6 +53,14 @@ protected:
     void SendQuery() override;
     bool answerTimedOut() override;
 
+    // The scan for devices: this link, in the framing opened.
+    Scan_transport scanTransport() const override;
+    std::string scanSettingText() const override;
+    uint16_t scanTransaction() const override { return uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1); }
+    void scanTransactionUsed(uint16_t next) override { transaction_ = uint16_t(next - 1); }
+    void send(const uint8_t *bytes, size_t n) override;
+    void scanTake() override;
+
 private:
     QLineEdit *Edit1, *MaskEdit4;
     QPushButton *BitBtn3, *BitBtn4;

@@ -125,10 +125,14 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     fields->setColumnStretch(4, 1);
     WriteBlock = new QPushButton("Write block…", this);
     WriteBlock->setObjectName("WriteBlock");
+    ScanUnits = new QPushButton("Scan…", this);
+    ScanUnits->setObjectName("ScanUnits");
+    ScanUnits->setToolTip("Find the device addresses that answer on this link");
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addWidget(BitBtn2);
     buttons->addWidget(WriteBlock);
+    buttons->addWidget(ScanUnits);
 
     // Polling sits with the buttons that send; a station adds its own
     // exchange options behind it (pollRow()).
@@ -214,6 +218,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     connect(FormatBox, &QComboBox::currentIndexChanged, this, &MasterWindow::FormatBoxChanged);
     connect(ResetStats, &QPushButton::clicked, this, &MasterWindow::ResetStatsClick);
     connect(WriteBlock, &QPushButton::clicked, this, &MasterWindow::WriteBlockClick);
+    connect(ScanUnits, &QPushButton::clicked, this, &MasterWindow::ScanUnitsClick);
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] {
         fieldsEdited_ = true;
         updateWriteBlock();
@@ -326,6 +331,10 @@ void MasterWindow::closeEvent(QCloseEvent *event)
 {
     if (!closed_) {
         closed_ = true;
+        if (scanning_ && scanLost_) {
+            const auto lost = scanLost_;
+            lost();
+        }
         FormClose();
     }
     QWidget::closeEvent(event);
@@ -433,6 +442,8 @@ void MasterWindow::kick() { PollTimer->start(0); }
 
 void MasterWindow::PollTimerTimer()
 {
+    if (scanning_)
+        return;  // polling waits for the scan; scanEnd() asks again
     // A send is followed at once by the wait for its answer (no extra turn
     // of the event loop per cycle); bounded, whatever the scheduler says.
     for (int steps = 0; steps < 4; ++steps) {
@@ -530,6 +541,11 @@ void MasterWindow::stopPolling(bool linkGone)
 
 void MasterWindow::linkLost(bool showBox)
 {
+    // A scan going on ends first, and gives the link back.
+    if (scanning_ && scanLost_) {
+        const auto lost = scanLost_;  // the call ends the scan, which lets go of it
+        lost();
+    }
     // Polling stops first, so that the end of the exchange in flight sends
     // nothing more. Writes still queued after polling stopped need the link too.
     const bool polling = pollOn();

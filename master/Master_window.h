@@ -21,6 +21,7 @@
 #include "Gui_services.h"
 #include "Master_session.h"
 #include "Master_station.h"
+#include "Scan_Dlg.h"
 #include "Station_traffic.h"
 #include "Traffic_panel.h"
 #include "Value_format.h"
@@ -28,7 +29,9 @@
 
 class QHBoxLayout;
 
-class MasterWindow : public QWidget {
+// Each station lends its link to the scan for devices (Scan_station); the
+// parts alike on every station are here, in Master_scan.cpp.
+class MasterWindow : public QWidget, protected Scan_station {
     Q_OBJECT
 public:
     // The monotonic clock (ms) of polling and response times; tests drive
@@ -49,6 +52,7 @@ public slots:
     void FormatBoxChanged(int index);
     void ResetStatsClick();
     void WriteBlockClick();  // "Write block…"
+    void ScanUnitsClick();   // "Scan…"
 
 protected:
     // countPlaces: digit places of the count field; framing: the station's,
@@ -117,6 +121,26 @@ protected:
 
     void closeEvent(QCloseEvent *event) override;
 
+    // The scan for devices. While it runs polling pauses and what the link
+    // receives goes to scanReceived(); a station routes its receive path
+    // there between scanTake() and scanGive().
+    bool scanning() const { return scanning_; }
+    void scanReceived(const uint8_t *data, size_t n);
+    // The station stops its own receiving (the exchange in flight is given
+    // up) and starts handing received bytes to scanReceived(); then back.
+    virtual void scanTake() {}
+    virtual void scanGive() {}
+    // A serial station takes the line setting "Use" picked.
+    virtual void scanUseLine(const Scan_setting &) {}
+    std::string scanBegin(std::function<void(const uint8_t *, size_t)> bytes, std::function<void()> lost) override;
+    void scanEnd() override;
+    void scanUse(int unit, const Scan_setting *line) override;
+    int64_t scanNow() const override { return now(); }
+    // Bytes the scan took as an answer, or dropped.
+    void answer(const uint8_t *bytes, size_t n) override;
+    void dropped(const uint8_t *bytes, size_t n, bool late) override;
+    bool set_line(const Scan_setting &) override { return true; }
+
     QLabel *Panel1;
     QComboBox *ComboBox1;
     QLineEdit *MaskEdit1, *MaskEdit2, *MaskEdit3;
@@ -128,7 +152,7 @@ protected:
     QSpinBox *PollInterval;
     QComboBox *FormatBox;
     QLabel *StatsLabel;
-    QPushButton *ResetStats, *WriteBlock;
+    QPushButton *ResetStats, *WriteBlock, *ScanUnits;
     QTimer *PollTimer;
     QTimer *StatsTimer;
     static constexpr int kStatsRefreshMs = 100;
@@ -162,6 +186,10 @@ private:
     std::function<int64_t()> clock_;
     bool fieldsEdited_ = true;  // a request field changed since it last passed its checks
     bool closed_ = false;
+    TScan_Dlg *scanDlg_ = nullptr;  // made on first use; keeps its results
+    bool scanning_ = false;
+    std::function<void(const uint8_t *, size_t)> scanBytes_;
+    std::function<void()> scanLost_;
 };
 
 // A labelled control in a row.
