@@ -128,7 +128,17 @@ TScan_Dlg::TScan_Dlg(Scan_station &station, QWidget *parent)
     ScanResults->setSelectionBehavior(QAbstractItemView::SelectRows);
     ScanResults->setSelectionMode(QAbstractItemView::SingleSelection);
     ScanResults->horizontalHeader()->setStretchLastSection(true);
-    ScanResults->setMinimumHeight(180);
+    // Each column as wide as its longest text; the identity takes the rest.
+    const QFontMetrics fm = ScanResults->fontMetrics();
+    const int pad = 2 * fm.horizontalAdvance("  ");
+    int width = 0;
+    int column = 0;
+    for (const char *widest : {"Unit ", "115200 O 8 1", "exception 0B", "5000 ms", "Vendor / Product / 1.00"}) {
+        const int w = fm.horizontalAdvance(widest) + pad;
+        ScanResults->setColumnWidth(column++, w);
+        width += w;
+    }
+    ScanResults->setMinimumSize(width + 2 * ScanResults->frameWidth() + 24, 180);
 
     ScanSave = new QPushButton("Save…", this);
     ScanSave->setObjectName("ScanSave");
@@ -173,10 +183,8 @@ bool TScan_Dlg::scanning() const { return lent_; }
 
 void TScan_Dlg::showEvent(QShowEvent *event)
 {
-    // The line's kind may have changed since the last time (the TCP framing).
+    // The link's kind may have changed since the last time (the TCP framing).
     ScanBauds->setVisible(scan_is_serial(station_.scanTransport()));
-    if (ScanResults->columnWidth(1) < ScanResults->fontMetrics().horizontalAdvance("115200 O 8 1 "))
-        ScanResults->setColumnWidth(1, ScanResults->fontMetrics().horizontalAdvance("115200 O 8 1") + 16);
     QDialog::showEvent(event);
 }
 

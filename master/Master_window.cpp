@@ -109,6 +109,10 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     BitBtn2 = new QPushButton("Set data value", this);
     BitBtn2->setObjectName("BitBtn2");
 
+    ScanUnits = new QPushButton("Scan…", this);
+    ScanUnits->setObjectName("ScanUnits");
+    ScanUnits->setToolTip("Find the device addresses that answer on this link");
+
     // The four request fields in two rows of two, so that the window still
     // fits the main frame at its starting size.
     auto *fields = new QGridLayout;
@@ -120,19 +124,17 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     };
     field(0, 0, "Function Code", ComboBox1);
     field(0, 1, "Modbus Device Address", MaskEdit1);
+    // "Scan…" finds the device addresses that answer: beside that field.
+    fields->addWidget(ScanUnits, 0, 4, Qt::AlignLeft);
     field(1, 0, "Register/Relay Address", MaskEdit2);
     field(1, 1, "Communication Words/Bits", MaskEdit3);
     fields->setColumnStretch(4, 1);
     WriteBlock = new QPushButton("Write block…", this);
     WriteBlock->setObjectName("WriteBlock");
-    ScanUnits = new QPushButton("Scan…", this);
-    ScanUnits->setObjectName("ScanUnits");
-    ScanUnits->setToolTip("Find the device addresses that answer on this link");
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addWidget(BitBtn2);
     buttons->addWidget(WriteBlock);
-    buttons->addWidget(ScanUnits);
 
     // Polling sits with the buttons that send; a station adds its own
     // exchange options behind it (pollRow()).
