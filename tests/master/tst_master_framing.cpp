@@ -14,6 +14,7 @@
 #include "Master_tcp.h"
 #include "Peers.h"
 #include "Station_rig.h"
+#include "Traffic_panel.h"
 #include "corvane.h"
 
 namespace {
@@ -81,6 +82,13 @@ private slots:
         invoke(r.form, "BitBtn1Click");
         QVERIFY(waitUntil([&] { return r.memo2().value(0).contains(framing == 1 ? "03 06 03 E8 7F FF" : "06 03 E8 7F FF"); }));
         QVERIFY(r.rec.boxes.isEmpty());
+        // The history decodes each frame in the layout it travelled in.
+        auto *panel = r.form->findChild<TrafficPanel *>();
+        panel->refresh();
+        const QAbstractItemModel *lines = panel->view()->model();
+        QVERIFY(lines->rowCount() >= 3);
+        const QString note = framing == TMSTCP_Form::FramingUdp ? "  tid 0 unit 1 fn 3 bytes 6 in" : "  unit 1 fn 3 bytes 6 in";
+        QVERIFY2(lines->index(2, 0).data().toString().contains(note), qPrintable(lines->index(2, 0).data().toString()));
     }
 
     // RTU over TCP: an answer is whole at its length with a right CRC, in
