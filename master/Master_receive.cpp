@@ -235,19 +235,21 @@ ReceiveEvent RtuReceiver::tick(SerialLink &link, int32_t port)
     }
 }
 
-AnswerCheck RtuReceiver::checkAnswer() const
+AnswerCheck rtu_answer_check(const uint8_t *frame, int32_t n)
 {
     AnswerCheck out;
-    out.response = hex_line("Response Message: ", buf_, fill_);
+    out.response = hex_line("Response Message: ", frame, n);
     uint8_t calc[2];
-    CRC_check(buf_, fill_ - 2, calc);  // no bytes when the frame is shorter than a CRC
-    const int recvLo = fill_ >= 2 ? buf_[fill_ - 2] : 0;
-    const int recvHi = fill_ >= 1 ? buf_[fill_ - 1] : 0;
-    out.ok = fill_ >= 2 && calc[0] == recvLo && calc[1] == recvHi;
+    CRC_check(frame, n - 2, calc);  // no bytes when the frame is shorter than a CRC
+    const int recvLo = n >= 2 ? frame[n - 2] : 0;
+    const int recvHi = n >= 1 ? frame[n - 1] : 0;
+    out.ok = n >= 2 && calc[0] == recvLo && calc[1] == recvHi;
     if (!out.ok)
         out.error = strformat("CRC error: Recv[%d %d] Calc[%d %d]", recvLo, recvHi, int(calc[0]), int(calc[1]));
     return out;
 }
+
+AnswerCheck RtuReceiver::checkAnswer() const { return rtu_answer_check(buf_, fill_); }
 
 ReceiveEvent AsciiReceiver::look(SerialLink &link, int32_t port, int64_t now)
 {

@@ -105,6 +105,10 @@ protected:
     AnswerTiming timing_;
 };
 
+// Checks the CRC of an RTU answer of n bytes (too short to hold one: a CRC
+// error, with missing bytes read as 0 in the error line).
+AnswerCheck rtu_answer_check(const uint8_t *frame, int32_t n);
+
 // Bits on the line per character: start, data, parity when there is one, stop.
 int32_t character_bits(int32_t dataBits, char parity, int32_t stopBits);
 // The time n bytes take on the line at its settings, rounded up to whole ms.

@@ -1,20 +1,25 @@
 #include "Master_tcp.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkDatagram>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "Answer_code.h"
 #include "Master_grid.h"
+#include "Master_receive.h"
 #include "Notices.h"
 #include "Strformat.h"
 #include "Query.h"
+#include "Rtu_layout.h"
 #include "Traffic_socket.h"
 
 int socket_error_number(QAbstractSocket::SocketError error)
@@ -69,6 +74,20 @@ std::string drop_cut_answer(TcpFramer &framer, const char *why, Station_traffic 
     return line;
 }
 
+// How the frames of each framing travel, for the traffic history.
+Traffic_carrier carrier_of(TMSTCP_Form::FramingItem framing)
+{
+    switch (framing) {
+    case TMSTCP_Form::FramingRtuOverTcp: return Traffic_carrier::Rtu_over_tcp;
+    case TMSTCP_Form::FramingUdp: return Traffic_carrier::Udp;
+    default: return Traffic_carrier::Native;
+    }
+}
+
+// Datagrams taken per turn of the event loop, so that a flood cannot hold
+// the window; the rest wake it again.
+constexpr int kDatagramsPerTurn = 64;
+
 }  // namespace
 
 TMSTCP_Form::TMSTCP_Form(QWidget *parent)
@@ -85,8 +104,13 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     BitBtn3->setObjectName("BitBtn3");
     BitBtn4 = new QPushButton("close", this);
     BitBtn4->setObjectName("BitBtn4");
+    Framing = new QComboBox(this);
+    Framing->setObjectName("Framing");
+    Framing->addItems({"Modbus/TCP", "RTU over TCP", "Modbus/UDP"});
+    Framing->setToolTip("How requests travel; applied at \"open\"");
     add_labelled(portRow(), "IP Address:", Edit1);
     add_labelled(portRow(), "Port No.", MaskEdit4);
+    add_labelled(portRow(), "Framing", Framing);
     portRow()->addWidget(BitBtn3);
     portRow()->addWidget(BitBtn4);
     portRow()->addStretch();
@@ -110,6 +134,8 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
 
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");
+    UdpSocket1 = new QUdpSocket(this);
+    UdpSocket1->setObjectName("UdpSocket1");
 
     connect(BitBtn3, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn3Click);
     connect(BitBtn4, &QPushButton::clicked, this, &TMSTCP_Form::BitBtn4Click);
@@ -117,6 +143,9 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     connect(ClientSocket1, &QTcpSocket::disconnected, this, &TMSTCP_Form::ClientSocket1Disconnect);
     connect(ClientSocket1, &QTcpSocket::errorOccurred, this, &TMSTCP_Form::ClientSocket1Error);
     connect(ClientSocket1, &QTcpSocket::readyRead, this, &TMSTCP_Form::ClientSocket1Read);
+    connect(UdpSocket1, &QUdpSocket::connected, this, &TMSTCP_Form::UdpSocket1Connect);
+    connect(UdpSocket1, &QUdpSocket::errorOccurred, this, &TMSTCP_Form::UdpSocket1Error);
+    connect(UdpSocket1, &QUdpSocket::readyRead, this, &TMSTCP_Form::UdpSocket1Read);
     FormCreate();
 }
 
@@ -125,7 +154,9 @@ TMSTCP_Form::~TMSTCP_Form()
     // The socket goes after this window's controls and reports its
     // disconnect as it goes: nothing of that may reach the handlers.
     QObject::disconnect(ClientSocket1, nullptr, this, nullptr);
+    QObject::disconnect(UdpSocket1, nullptr, this, nullptr);
     ClientSocket1->abort();
+    UdpSocket1->abort();
 }
 
 void TMSTCP_Form::FormCreate()
@@ -147,16 +178,27 @@ void TMSTCP_Form::BitBtn3Click()
     const long port = read_decimal_field(MaskEdit4);
     port_ = port <= 65535 ? int(port) : 0;  // no port beyond the range: the connection is refused
     BitBtn3->setEnabled(false);
+    framing_ = FramingItem(Framing->currentIndex());
+    Framing->setEnabled(false);
     framer_.clear();
+    rtuHeld_.clear();
     cutNote_.clear();
-    traffic_.set_link({.peer = Traffic_endpoint::parse(host_.toStdString(), quint16(port_)).value_or(Traffic_endpoint{})});
-    ClientSocket1->connectToHost(host_, quint16(port_));
+    traffic_.set_link({.peer = Traffic_endpoint::parse(host_.toStdString(), quint16(port_)).value_or(Traffic_endpoint{}),
+                       .carrier = carrier_of(framing_)});
+    // A UDP socket "connected" is bound, with its peer set: it sends there
+    // and takes datagrams from there only.
+    if (framing_ == FramingUdp)
+        UdpSocket1->connectToHost(host_, quint16(port_));
+    else
+        ClientSocket1->connectToHost(host_, quint16(port_));
 }
 
 void TMSTCP_Form::ClientSocket1Connect()
 {
     show_status_message("Connect To: " + ClientSocket1->peerName().toStdString() + " OK");
-    traffic_.connected(traffic_link(*ClientSocket1));
+    Traffic_link link = traffic_link(*ClientSocket1);
+    link.carrier = carrier_of(framing_);
+    traffic_.connected(link);
     BitBtn3->setEnabled(false);
     BitBtn4->setEnabled(true);
 }
@@ -165,19 +207,38 @@ void TMSTCP_Form::BitBtn4Click()
 {
     BitBtn3->setEnabled(true);
     BitBtn4->setEnabled(false);
-    ClientSocket1->abort();  // a connected socket reports the disconnect
+    Framing->setEnabled(true);
+    if (framing_ == FramingUdp) {
+        {
+            QSignalBlocker quiet(UdpSocket1);
+            UdpSocket1->abort();
+        }
+        show_status_message("Disconnect OK ");
+        dropCutAnswer("socket closed");
+        traffic_.disconnected("closed");
+        linkLost(true);
+    } else {
+        ClientSocket1->abort();  // a connected socket reports the disconnect
+    }
     host_.clear();
     port_ = 0;
     framer_.clear();
+    rtuHeld_.clear();
+}
+
+void TMSTCP_Form::linkClosed()
+{
+    BitBtn3->setEnabled(true);
+    BitBtn4->setEnabled(false);
+    Framing->setEnabled(true);
+    host_.clear();
+    port_ = 0;
 }
 
 void TMSTCP_Form::ClientSocket1Disconnect()
 {
     show_status_message("Disconnect OK ");
-    BitBtn3->setEnabled(true);
-    BitBtn4->setEnabled(false);
-    host_.clear();
-    port_ = 0;
+    linkClosed();
     dropCutAnswer("connection closed");
     traffic_.disconnected();
     linkLost(true);
@@ -191,15 +252,12 @@ void TMSTCP_Form::ClientSocket1Error(QAbstractSocket::SocketError error)
         return;
     const std::string text = strformat("TCP connect error rtc=%d", socket_error_number(error));
     show_status_message(text);
-    BitBtn3->setEnabled(true);
-    BitBtn4->setEnabled(false);
     {
         // Closing after an error is part of the error, not a second notice.
         QSignalBlocker quiet(ClientSocket1);
         ClientSocket1->abort();
     }
-    host_.clear();
-    port_ = 0;
+    linkClosed();
     dropCutAnswer("connection closed");
     traffic_.disconnected(text);
     // Polling stops before the box, which says why: a poll due under the box
@@ -215,6 +273,8 @@ int32_t TMSTCP_Form::prepareQuery(uint32_t function, uint16_t device, uint16_t a
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
+    if (framing_ == FramingRtuOverTcp)
+        return prepare_rtu_query(function, uint8_t(device), address, count, value, &length_, query_);
     return prepare_tcp_query(function, uint8_t(device), address, count, value, &length_, query_);
 }
 
@@ -222,6 +282,13 @@ int32_t TMSTCP_Form::prepareBlock(const WriteJob &job)
 {
     length_ = 0;
     std::memset(query_, 0, sizeof query_);
+    if (framing_ == FramingRtuOverTcp) {
+        if (job.function == 15)
+            return prepare_rtu_write_coils(uint8_t(job.device), job.address, uint16_t(job.bits.size()),
+                                           job.bits.data(), &length_, query_);
+        return prepare_rtu_write_registers(uint8_t(job.device), job.address, uint16_t(job.words.size()),
+                                           job.words.data(), &length_, query_);
+    }
     if (job.function == 15)
         return prepare_tcp_write_coils(uint8_t(job.device), job.address, uint16_t(job.bits.size()), job.bits.data(),
                                        &length_, query_);
@@ -231,13 +298,22 @@ int32_t TMSTCP_Form::prepareBlock(const WriteJob &job)
 
 void TMSTCP_Form::dropCutAnswer(const char *why)
 {
-    const std::string line = drop_cut_answer(framer_, why, traffic_);
+    std::string line = drop_cut_answer(framer_, why, traffic_);
+    if (!rtuHeld_.empty()) {
+        line = strformat("Answer cut short: %s, %d bytes dropped", why, int(rtuHeld_.size()));
+        traffic_.dropped(rtuHeld_.data(), rtuHeld_.size(), Traffic_drop::Cut_short);
+        rtuHeld_.clear();
+    }
     if (!line.empty())
         Memo2->add(line);
 }
 
 void TMSTCP_Form::SendQuery()
 {
+    if (framing_ == FramingRtuOverTcp) {
+        sendRtu();
+        return;
+    }
     // A new request starts clean: what is left of an earlier answer would
     // otherwise be completed by this request's answer and decoded in its
     // place. The line stays above the next answer, which explains it.
@@ -253,9 +329,13 @@ void TMSTCP_Form::SendQuery()
     }
     Memo1->clear();
     Memo1->add(hex_line("Query message: ", query_, length_));
-    ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
-    if (expected_ != 0)
-        ClientSocket1->flush();  // polling: out now, not at the next turn of the event loop
+    if (framing_ == FramingUdp) {
+        UdpSocket1->write(reinterpret_cast<const char *>(query_), length_);  // one datagram
+    } else {
+        ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
+        if (expected_ != 0)
+            ClientSocket1->flush();  // polling: out now, not at the next turn of the event loop
+    }
     traffic_.tx(query_, size_t(length_));
 }
 
@@ -265,8 +345,20 @@ void TMSTCP_Form::ClientSocket1Read()
     if (data.isEmpty())
         return;  // a failed read leaves nothing to decode
     show_status_message(strformat("Receive data length= %d", int(data.size())));
+    if (scanning()) {
+        scanReceived(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+        return;
+    }
+    if (framing_ == FramingRtuOverTcp) {
+        takeRtu(data);
+        return;
+    }
     framer_.append(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+    takeMessages(false);
+}
 
+void TMSTCP_Form::takeMessages(bool datagram)
+{
     // An answer split over several reads is decoded once it is whole; several
     // answers in one read are each logged and decoded in turn.
     bool first = true;
@@ -319,10 +411,197 @@ void TMSTCP_Form::ClientSocket1Read()
         }
         ended = true;
     }
+    // A datagram holds whole messages only: what is left is cut short.
+    if (datagram)
+        dropCutAnswer("datagram ended");
     // After the loop: the next request may go out from there, and a request
     // going out drops what is left in the framer.
     if (ended)
         exchangeOver();
+}
+
+// ---- Modbus/UDP ------------------------------------------------------------
+
+void TMSTCP_Form::UdpSocket1Connect()
+{
+    show_status_message("UDP socket to: " + UdpSocket1->peerName().toStdString() + " OK");
+    Traffic_link link = traffic_link(*UdpSocket1);
+    link.carrier = Traffic_carrier::Udp;
+    traffic_.set_link(link);
+    traffic_.event("UDP socket bound to " + link.local.text() + ", peer " + link.peer.text());
+    BitBtn3->setEnabled(false);
+    BitBtn4->setEnabled(true);
+}
+
+void TMSTCP_Form::UdpSocket1Error(QAbstractSocket::SocketError error)
+{
+    const std::string text = strformat("UDP error rtc=%d", socket_error_number(error));
+    // A peer without a server refuses a datagram (the system hears of it
+    // afterwards): the socket stays open, and the exchange runs to its
+    // time-out.
+    if (UdpSocket1->state() == QAbstractSocket::ConnectedState) {
+        Memo2->add(text);
+        traffic_.event(text);
+        return;
+    }
+    show_status_message(text);
+    {
+        QSignalBlocker quiet(UdpSocket1);
+        UdpSocket1->abort();
+    }
+    linkClosed();
+    traffic_.disconnected(text);
+    linkLost(false);
+    show_message_box(text);
+}
+
+void TMSTCP_Form::UdpSocket1Read()
+{
+    for (int i = 0; i < kDatagramsPerTurn && UdpSocket1->hasPendingDatagrams(); ++i) {
+        const QByteArray data = UdpSocket1->receiveDatagram().data();
+        show_status_message(strformat("Receive data length= %d", int(data.size())));
+        if (scanning()) {
+            scanReceived(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+            continue;
+        }
+        framer_.clear();
+        framer_.append(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));
+        takeMessages(true);
+    }
+    // Qt signals once for the datagrams waiting; those left wake it again.
+    if (UdpSocket1->hasPendingDatagrams())
+        QMetaObject::invokeMethod(this, &TMSTCP_Form::UdpSocket1Read, Qt::QueuedConnection);
+}
+
+// ---- RTU over TCP ------------------------------------------------------------
+
+void TMSTCP_Form::sendRtu()
+{
+    // What is left of an earlier answer goes, said once above the next answer.
+    cutNote_.clear();
+    if (!rtuHeld_.empty()) {
+        cutNote_ = strformat("Answer cut short: new request sent, %d bytes dropped", int(rtuHeld_.size()));
+        traffic_.dropped(rtuHeld_.data(), rtuHeld_.size(), Traffic_drop::Cut_short);
+        rtuHeld_.clear();
+        Memo2->add(cutNote_);
+    }
+    Memo1->clear();
+    Memo1->add(hex_line("Query message: ", query_, length_));
+    ClientSocket1->write(reinterpret_cast<const char *>(query_), length_);
+    if (pollOn())
+        ClientSocket1->flush();
+    traffic_.tx(query_, size_t(length_));
+    // The answer ends at its time-out at the latest, a one-shot request's
+    // too: the time-out is when a broken answer is checked as it stands.
+    if (!pollOn())
+        PollTimer->start(0);
+}
+
+void TMSTCP_Form::showRtu(const uint8_t *frame, int32_t n)
+{
+    length_ = n;
+    show_rtu_response(*StringGrid1, frame, n, request_.count, write_.row, write_.col, write_.value);
+    answerShown(rtu_answer_code(frame, n));
+    offerGrid(false);
+}
+
+void TMSTCP_Form::takeRtu(const QByteArray &data)
+{
+    const auto *bytes = reinterpret_cast<const uint8_t *>(data.constData());
+    // Without an exchange waiting the bytes answer nothing: a request given
+    // up at its time-out, or none at all.
+    if (!session_.scheduler().busy()) {
+        Memo2->add(hex_line("Late answer dropped: ", bytes, int32_t(data.size())));
+        traffic_.dropped(bytes, size_t(data.size()), Traffic_drop::Late);
+        return;
+    }
+    rtuHeld_.insert(rtuHeld_.end(), bytes, bytes + data.size());
+    const Rtu_length whole = rtu_length_as_answer(rtuHeld_.data(), rtuHeld_.size());
+    const bool complete = whole.kind == Rtu_length::Known && rtuHeld_.size() >= size_t(whole.bytes) &&
+                          rtu_crc_holds(rtuHeld_.data(), size_t(whole.bytes));
+    if (!complete && rtuHeld_.size() <= size_t(kRtuMaxFrame))
+        return;  // more to come, or the time-out
+    Memo2->clear();
+    if (!cutNote_.empty())
+        Memo2->add(cutNote_);
+    cutNote_.clear();
+    std::vector<uint8_t> held;
+    held.swap(rtuHeld_);
+    if (complete) {
+        const int32_t n = whole.bytes;
+        traffic_.rx(held.data(), size_t(n));
+        Memo2->add(hex_line("Response Message: ", held.data(), n));
+        showRtu(held.data(), n);
+        // Bytes behind a whole answer answer nothing.
+        if (held.size() > size_t(n)) {
+            Memo2->add(hex_line("Late answer dropped: ", held.data() + n, int32_t(held.size()) - n));
+            traffic_.dropped(held.data() + n, held.size() - size_t(n), Traffic_drop::Late);
+        }
+    } else {
+        const std::string line =
+            strformat("Receive buffer overflow: answer longer than %d bytes dropped", int(kRtuMaxFrame));
+        Memo2->add(line);
+        traffic_.dropped(held.data(), held.size(), Traffic_drop::Cut_short);
+        traffic_.event(line);
+        answerFailed();
+    }
+    exchangeOver();
+}
+
+bool TMSTCP_Form::answerTimedOut()
+{
+    if (framing_ != FramingRtuOverTcp || rtuHeld_.empty())
+        return false;
+    // What came is checked as it stands, as the RTU station checks an answer
+    // ended by silence.
+    std::vector<uint8_t> held;
+    held.swap(rtuHeld_);
+    const AnswerCheck check = rtu_answer_check(held.data(), int32_t(held.size()));
+    Memo2->clear();
+    if (!cutNote_.empty())
+        Memo2->add(cutNote_);
+    cutNote_.clear();
+    Memo2->add(check.response);
+    traffic_.rx(held.data(), held.size());
+    if (check.ok) {
+        showRtu(held.data(), int32_t(held.size()));
+    } else {
+        Memo2->add(check.error);
+        answerFailed();
+    }
+    return true;
+}
+
+// ---- the scan for devices ----------------------------------------------------
+
+Scan_transport TMSTCP_Form::scanTransport() const
+{
+    switch (linkOpen() ? framing_ : FramingItem(Framing->currentIndex())) {
+    case FramingRtuOverTcp: return Scan_transport::Rtu_over_tcp;
+    case FramingUdp: return Scan_transport::Udp;
+    default: return Scan_transport::Tcp;
+    }
+}
+
+std::string TMSTCP_Form::scanSettingText() const { return Framing->itemText(framing_).toStdString(); }
+
+void TMSTCP_Form::send(const uint8_t *bytes, size_t n)
+{
+    if (framing_ == FramingUdp) {
+        UdpSocket1->write(reinterpret_cast<const char *>(bytes), qint64(n));
+    } else {
+        ClientSocket1->write(reinterpret_cast<const char *>(bytes), qint64(n));
+        ClientSocket1->flush();
+    }
+    traffic_.tx(bytes, n);
+}
+
+void TMSTCP_Form::scanTake()
+{
+    // The answer in flight is given up; its bytes, should they come, go to
+    // the scan, which drops them as late.
+    dropCutAnswer("scan started");
+    cutNote_.clear();
 }
 
 void TMSTCP_Form::FormClose()
@@ -330,5 +609,7 @@ void TMSTCP_Form::FormClose()
     station_closed(MasterTcp);
     // A connection, or one being made, goes with the window.
     QSignalBlocker quiet(ClientSocket1);
+    QSignalBlocker quietUdp(UdpSocket1);
     ClientSocket1->abort();
+    UdpSocket1->abort();
 }

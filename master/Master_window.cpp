@@ -142,6 +142,10 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     BitBtn2 = new QPushButton("Set data value", this);
     BitBtn2->setObjectName("BitBtn2");
 
+    ScanUnits = new QPushButton("Scan…", this);
+    ScanUnits->setObjectName("ScanUnits");
+    ScanUnits->setToolTip("Find the device addresses that answer on this link");
+
     // The four request fields in two rows of two, so that the window still
     // fits the main frame at its starting size.
     auto *fields = new QGridLayout;
@@ -153,6 +157,8 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     };
     field(0, 0, "Function Code", ComboBox1);
     field(0, 1, "Modbus Device Address", MaskEdit1);
+    // "Scan…" finds the device addresses that answer: beside that field.
+    fields->addWidget(ScanUnits, 0, 4, Qt::AlignLeft);
     field(1, 0, "Register/Relay Address", MaskEdit2);
     field(1, 1, "Communication Words/Bits", MaskEdit3);
     fields->setColumnStretch(4, 1);
@@ -248,6 +254,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     connect(FormatBox, &QComboBox::currentIndexChanged, this, &MasterWindow::FormatBoxChanged);
     connect(ResetStats, &QPushButton::clicked, this, &MasterWindow::ResetStatsClick);
     connect(WriteBlock, &QPushButton::clicked, this, &MasterWindow::WriteBlockClick);
+    connect(ScanUnits, &QPushButton::clicked, this, &MasterWindow::ScanUnitsClick);
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] {
         fieldsEdited_ = true;
         updateWriteBlock();
@@ -392,6 +399,10 @@ void MasterWindow::closeEvent(QCloseEvent *event)
 {
     if (!closed_) {
         closed_ = true;
+        if (scanning_ && scanLost_) {
+            const auto lost = scanLost_;
+            lost();
+        }
         FormClose();
     }
     QWidget::closeEvent(event);
@@ -583,6 +594,8 @@ void MasterWindow::kick() { PollTimer->start(0); }
 
 void MasterWindow::PollTimerTimer()
 {
+    if (scanning_)
+        return;  // polling waits for the scan; scanEnd() asks again
     // A send is followed at once by the wait for its answer (no extra turn
     // of the event loop per cycle); bounded, whatever the scheduler says.
     for (int steps = 0; steps < 4; ++steps) {
@@ -611,7 +624,7 @@ void MasterWindow::PollTimerTimer()
             break;
         case PollScheduler::Step::TimedOut:
             // Only a station with an answer time-out of its own (TCP) gets here.
-            if (session_.quiet()) {
+            if (!answerTimedOut() && session_.quiet()) {
                 session_.timedOut();
                 Memo2->add(std::string("Time out error"));
             }
@@ -691,6 +704,11 @@ void MasterWindow::stopPolling(bool linkGone)
 
 void MasterWindow::linkLost(bool showBox)
 {
+    // A scan going on ends first, and gives the link back.
+    if (scanning_ && scanLost_) {
+        const auto lost = scanLost_;  // the call ends the scan, which lets go of it
+        lost();
+    }
     // Polling stops first, so that the end of the exchange in flight sends
     // nothing more. Writes still queued after polling stopped need the link too.
     const bool polling = pollOn();

@@ -23,6 +23,7 @@
 #include "Master_session.h"
 #include "Master_station.h"
 #include "Setup_fields.h"
+#include "Scan_Dlg.h"
 #include "Station_traffic.h"
 #include "Traffic_panel.h"
 #include "Value_format.h"
@@ -32,7 +33,9 @@
 class QHBoxLayout;
 class QTabWidget;
 
-class MasterWindow : public QWidget {
+// Each station lends its link to the scan for devices (Scan_station); the
+// parts alike on every station are here, in Master_scan.cpp.
+class MasterWindow : public QWidget, protected Scan_station {
     Q_OBJECT
 public:
     // The monotonic clock (ms) of polling and response times; tests drive
@@ -69,6 +72,7 @@ public slots:
     // Opens a setup file into the window; a failure is told in a box and
     // changes nothing. Opening never opens the port or connection.
     bool openSetup(const QString &path);
+    void ScanUnitsClick();   // "Scan…"
 
 protected:
     // countPlaces: digit places of the count field; framing: the station's,
@@ -138,11 +142,35 @@ protected:
     virtual int32_t prepareBlock(const WriteJob &job) = 0;
     // Logs the built request in Memo1 and sends it.
     virtual void SendQuery() = 0;
+    // The exchange in flight is past its answer time-out. A station holding
+    // part of an answer checks and logs it here and returns true; false: a
+    // polled time-out is counted and logged as such.
+    virtual bool answerTimedOut() { return false; }
     // Reads one request field as a number: digits up to the first other
     // character, a blank included. The RTU station reads past the blanks.
     virtual long readRequestField(const QLineEdit *field) const { return read_decimal_field(field); }
 
     void closeEvent(QCloseEvent *event) override;
+
+    // The scan for devices. While it runs polling pauses and what the link
+    // receives goes to scanReceived(); a station routes its receive path
+    // there between scanTake() and scanGive().
+    bool scanning() const { return scanning_; }
+    void scanReceived(const uint8_t *data, size_t n);
+    // The station stops its own receiving (the exchange in flight is given
+    // up) and starts handing received bytes to scanReceived(); then back.
+    virtual void scanTake() {}
+    virtual void scanGive() {}
+    // A serial station takes the line setting "Use" picked.
+    virtual void scanUseLine(const Scan_setting &) {}
+    std::string scanBegin(std::function<void(const uint8_t *, size_t)> bytes, std::function<void()> lost) override;
+    void scanEnd() override;
+    void scanUse(int unit, const Scan_setting *line) override;
+    int64_t scanNow() const override { return now(); }
+    // Bytes the scan took as an answer, or dropped.
+    void answer(const uint8_t *bytes, size_t n) override;
+    void dropped(const uint8_t *bytes, size_t n, bool late) override;
+    bool set_line(const Scan_setting &) override { return true; }
 
     QLabel *Panel1;
     QComboBox *ComboBox1;
@@ -155,7 +183,7 @@ protected:
     QSpinBox *PollInterval;
     QComboBox *FormatBox;
     QLabel *StatsLabel;
-    QPushButton *ResetStats, *WriteBlock;
+    QPushButton *ResetStats, *WriteBlock, *ScanUnits;
     QPushButton *SaveSetup, *OpenSetup;
     QTimer *PollTimer;
     QTimer *StatsTimer;
@@ -203,6 +231,10 @@ private:
     std::function<int64_t()> clock_;
     bool fieldsEdited_ = true;  // a request field changed since it last passed its checks
     bool closed_ = false;
+    TScan_Dlg *scanDlg_ = nullptr;  // made on first use; keeps its results
+    bool scanning_ = false;
+    std::function<void(const uint8_t *, size_t)> scanBytes_;
+    std::function<void()> scanLost_;
 };
 
 // A labelled control in a row.

@@ -39,6 +39,10 @@ SerialMasterWindow::SerialMasterWindow(const QString &caption, const QString &he
     // After the step: fast receive sets when the next look is due.
     connect(Timer1, &QTimer::timeout, this, &SerialMasterWindow::scheduleFastLook);
     addFastBox();
+
+    scanTimer_ = new QTimer(this);
+    scanTimer_->setTimerType(Qt::PreciseTimer);
+    connect(scanTimer_, &QTimer::timeout, this, &SerialMasterWindow::scanLook);
 }
 
 void SerialMasterWindow::addFastBox()
@@ -215,6 +219,90 @@ void SerialMasterWindow::Timer1Timer()
     case ReceiveEvent::None:
         break;
     }
+}
+
+// ---- the scan for devices ------------------------------------------------
+
+namespace {
+// How often the line is looked at during a scan: a few ms against time-outs
+// of 20 ms and more.
+constexpr int kScanLookMs = 2;
+}  // namespace
+
+Scan_setting SerialMasterWindow::scanLine() const
+{
+    const PortSetting &s = ports_.current;
+    return {.baud = s.Baud, .parity = s.ParityLetter, .data_bits = s.DataBitCount, .stop_bits = s.StopBitCount};
+}
+
+void SerialMasterWindow::scanTake()
+{
+    Timer1->stop();
+    stopWatchingPort();
+    discardWaiting();
+    scanTimer_->start(kScanLookMs);
+}
+
+void SerialMasterWindow::scanLook()
+{
+    uint8_t chunk[128];
+    for (int i = 0; i < 8 && scanning(); ++i) {
+        const int32_t n = link_->read(ports_.usedPort, chunk, int32_t(sizeof chunk));
+        if (n <= 0)
+            break;
+        scanReceived(chunk, size_t(n));
+    }
+}
+
+bool SerialMasterWindow::reopen(const PortSetting &s)
+{
+    link_->close(ports_.usedPort);
+    if (link_->open(ports_.usedPort, s.Baud, s.ParityLetter, s.DataBitCount, s.StopBitCount, 0) == 1)
+        return true;
+    show_status_message(strformat("Open COM%d port error !!!!!", ports_.usedPort));
+    traffic_.event(strformat("COM%d closed", ports_.usedPort));
+    BitBtn4->setEnabled(true);
+    BitBtn5->setEnabled(false);
+    return false;
+}
+
+bool SerialMasterWindow::set_line(const Scan_setting &setting)
+{
+    lineSet_ = true;
+    traffic_.event("scan: line set to " + scan_setting_text(setting));
+    return reopen(PortSetting{.Baud = setting.baud,
+                              .StopBitCount = setting.stop_bits,
+                              .DataBitCount = setting.data_bits,
+                              .ParityLetter = setting.parity});
+}
+
+void SerialMasterWindow::send(const uint8_t *bytes, size_t n)
+{
+    link_->write(ports_.usedPort, bytes, int32_t(n));
+    traffic_.tx(bytes, n);
+}
+
+void SerialMasterWindow::scanGive()
+{
+    scanTimer_->stop();
+    // The line goes back to the station's own settings.
+    if (lineSet_ && portOpen())
+        reopen(ports_.current);
+    lineSet_ = false;
+}
+
+void SerialMasterWindow::scanUseLine(const Scan_setting &setting)
+{
+    const PortSetting s{.Baud = setting.baud,
+                        .StopBitCount = setting.stop_bits,
+                        .DataBitCount = setting.data_bits,
+                        .ParityLetter = setting.parity};
+    if (s == ports_.current)
+        return;
+    ports_.table[size_t(std::clamp(ports_.usedPort, 1, int(ports_.table.size())) - 1)] = s;
+    UpdatePortLabel();
+    if (portOpen() && reopen(ports_.current))
+        traffic_.event(strformat("COM%d opened at %s", ports_.usedPort, scan_setting_text(setting).c_str()));
 }
 
 // ---- fast receive --------------------------------------------------------

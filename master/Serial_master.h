@@ -68,6 +68,18 @@ protected:
     // The station's receive machine, for fast receive.
     virtual FastReceiving &fastReceiver() = 0;
 
+    // The scan for devices: the line, its settings and its bytes.
+    Scan_transport scanTransport() const override
+    {
+        return kind_ == MasterAscii ? Scan_transport::Ascii : Scan_transport::Rtu;
+    }
+    Scan_setting scanLine() const override;
+    bool set_line(const Scan_setting &setting) override;
+    void send(const uint8_t *bytes, size_t n) override;
+    void scanTake() override;
+    void scanGive() override;
+    void scanUseLine(const Scan_setting &setting) override;
+
     QPushButton *BitBtn3, *BitBtn4, *BitBtn5;
     QCheckBox *FastBox;
     QLabel *Label1;
@@ -91,4 +103,12 @@ private:
 
     StationKind kind_;
     bool released_ = false;  // the port went with FormClose
+
+    // While a scan runs: what the line receives goes to the scan, looked
+    // for on this timer; lineSet_: the scan set other line settings.
+    QTimer *scanTimer_;
+    bool lineSet_ = false;
+    void scanLook();
+    // Opens the used port at s; false (the port closed) when it cannot.
+    bool reopen(const PortSetting &s);
 };

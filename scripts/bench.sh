@@ -3,8 +3,8 @@
 # $QUILLAN_BENCH_DIR), runs them all and prints one table of the figures,
 # with the machine they were taken on. Not part of the test suite.
 #
-#   scripts/bench.sh           full runs (about seven minutes)
-#   scripts/bench.sh --quick   fewer and shorter runs (about two minutes)
+#   scripts/bench.sh           full runs (about eight minutes)
+#   scripts/bench.sh --quick   fewer and shorter runs (about three minutes)
 #
 # Everything stays on this machine: TCP only on 127.0.0.1, serial lines on
 # socat pty pairs. Every load runs for a fixed, short time.
@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_device_map bench_simulator bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll bench_watch_poll quillan-sniff bench_line_monitor bench_raw_load bench_transports quillan-poll bench_poll)
+targets=(bench_engine bench_device_map bench_simulator bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll bench_watch_poll quillan-sniff bench_line_monitor bench_raw_load bench_transports quillan-poll bench_poll bench_scan)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -66,6 +66,8 @@ run transports "$bin/bench_transports" "${tcp_args[@]}"
 # quillan-poll one-shot and polling beside mbpoll and a libmodbus loop, RTU
 # over a pty, and its memory over a night's polls.
 run poll "$bin/bench_poll" "${cli_args[@]}"
+# The scan for devices over TCP: 247 units, three answering, 200 ms time-out.
+run scan "$bin/bench_scan"
 
 # Where the engine's time goes: instruction counts under callgrind, or
 # samples under perf when valgrind is missing.
@@ -105,7 +107,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,headless,transports,master_poll,watch_poll,poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,transports,scan,master_poll,watch_poll,poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"

@@ -1,8 +1,9 @@
 // The master workbench in the running program: Master TCP writes a block of
 // floats into the Slave TCP station over 127.0.0.1 and then polls them in
 // the float format; it watches a map of 20 entries on the same slave.
-// Pictures of the block dialog, the polling float display and the Watch page
-// are left in e2e-pictures/ of the build directory.
+// Pictures of the block dialog, the polling float display, the Watch page,
+// Master TCP's Framing and the scan dialog with its results are left in
+// e2e-pictures/ of the build directory.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QHeaderView>
 #include <QStyleOptionComboBox>
 #include <QTableView>
+#include <QTableWidget>
 #include <QtTest>
 
 #include "Gui_services.h"
@@ -260,6 +262,62 @@ private slots:
         QVERIFY(!child<QPushButton>(master, "SaveTraffic")->isVisible());
         child<QCheckBox>(master, "WatchBox")->setChecked(false);
         QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join("\n")));
+        Form1->stationSubWindow(MasterTcp)->close();
+        Form1->stationSubWindow(SlaveTcp)->close();
+    }
+
+    // Master TCP with its Framing at the starting size, and the scan dialog
+    // with what it found behind Slave TCP's unit filter (the other units
+    // answer exception 0B and are left out).
+    void scanPictures()
+    {
+        Form1->resize(730, 505);
+        child<QAction>(Form1, "SlaveTCP1")->trigger();
+        auto *slave = qobject_cast<TSLTCP_Form *>(Form1->station(SlaveTcp));
+        child<QLineEdit>(slave, "UnitIds")->setText("3, 17, 100");
+        emit child<QLineEdit>(slave, "UnitIds")->editingFinished();
+        const quint16 port = freeLoopbackPort();
+        slave->setListenPort(port);
+        child<QPushButton>(slave, "BitBtn1")->click();
+        QVERIFY(slave->serverOpen());
+        child<QAction>(Form1, "MasterTCP1")->trigger();
+        QWidget *master = Form1->station(MasterTcp);
+        QCoreApplication::processEvents();
+        savePicture(Form1, "master-tcp-framing-730x505");
+        child<QLineEdit>(master, "MaskEdit4")->setText(QString::number(port));
+        child<QPushButton>(master, "BitBtn3")->click();
+        QVERIFY(waitUntil([&] { return child<QPushButton>(master, "BitBtn4")->isEnabled(); }));
+        QStringList units;
+        set_modal_runner([&](QDialog *d) {
+            d->show();
+            child<QPushButton>(d, "ScanStart")->click();
+            waitUntil([&] { return child<QPushButton>(d, "ScanStart")->isEnabled(); }, 20000);
+            auto *table = child<QTableWidget>(d, "ScanResults");
+            for (int r = 0; r < table->rowCount(); ++r)
+                units << table->item(r, 0)->text();
+            table->selectRow(1);
+            QCoreApplication::processEvents();
+            savePicture(d, "dialog-Scan_Dlg-results");
+            d->hide();
+            return int(QDialog::Rejected);
+        });
+        child<QPushButton>(master, "ScanUnits")->click();
+        set_modal_runner({});
+        QCOMPARE(units, (QStringList{"3", "17", "100"}));
+        // A serial station offers the sweep of line settings.
+        Form1->openStation(MasterRtu);
+        set_modal_runner([](QDialog *d) {
+            d->show();
+            child<QCheckBox>(d, "ScanBauds")->setChecked(true);
+            QCoreApplication::processEvents();
+            savePicture(d, "dialog-Scan_Dlg-serial");
+            d->hide();
+            return int(QDialog::Rejected);
+        });
+        child<QPushButton>(Form1->station(MasterRtu), "ScanUnits")->click();
+        set_modal_runner({});
+        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join("\n")));
+        Form1->stationSubWindow(MasterRtu)->close();
         Form1->stationSubWindow(MasterTcp)->close();
         Form1->stationSubWindow(SlaveTcp)->close();
     }
