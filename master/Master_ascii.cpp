@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Answer_code.h"
+#include "Hex_digit.h"
 #include "Master_grid.h"
 #include "Query.h"
 
@@ -56,6 +57,22 @@ void TMSASC_Form::showAnswer()
     show_ascii_response(*StringGrid1, receiver_.data(), receiver_.length(), request_.count, write_.row, write_.col,
                         write_.value);
     answerShown(ascii_answer_code(receiver_.data(), receiver_.length()), responseMs());
+}
+
+std::vector<uint8_t> TMSASC_Form::answerBytes() const
+{
+    // The pairs between ":" and the LRC; a pair that is not hexadecimal
+    // makes it no answer at all.
+    const char *frame = receiver_.data();
+    const int32_t lrc = receiver_.length() - 4;  // LRC, CR, LF close the frame
+    std::vector<uint8_t> bytes;
+    for (int32_t i = 1; i + 1 < lrc; i += 2) {
+        const int hi = hex_digit(uint8_t(frame[i])), lo = hex_digit(uint8_t(frame[i + 1]));
+        if (hi < 0 || lo < 0)
+            return {};
+        bytes.push_back(uint8_t(hi << 4 | lo));
+    }
+    return bytes;
 }
 
 std::string TMSASC_Form::overflowText() const

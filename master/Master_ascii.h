@@ -27,6 +27,7 @@ protected:
         return receiver_.checkAnswer();
     }
     void showAnswer() override;
+    std::vector<uint8_t> answerBytes() const override;
     std::string overflowText() const override;
     std::string_view heldAnswer() const override { return {receiver_.data(), size_t(receiver_.length())}; }
     FastReceiving &fastReceiver() override { return receiver_; }

@@ -58,6 +58,14 @@ void TMSRTU_Form::showAnswer()
     answerShown(rtu_answer_code(receiver_.data(), receiver_.length()), responseMs());
 }
 
+std::vector<uint8_t> TMSRTU_Form::answerBytes() const
+{
+    const int32_t n = receiver_.length() - 2;  // the CRC goes
+    if (n <= 0)
+        return {};
+    return {receiver_.data(), receiver_.data() + n};
+}
+
 std::string TMSRTU_Form::overflowText() const
 {
     return strformat("Receive buffer overflow: answer longer than %d bytes dropped", RtuReceiver::kBufferSize);

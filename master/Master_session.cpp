@@ -2,12 +2,19 @@
 
 #include "Answer_code.h"
 
-void MasterSession::sent(int64_t now, const WriteJob *job, bool queued)
+void MasterSession::started(int64_t now, PollScheduler::Exchange kind)
 {
     if (scheduler_.busy())
         scheduler_.exchangeEnded(now);
+    scheduler_.exchangeStarted(now, kind);
+    sentAt_ = now;
+    stats_.requestWritten();
+}
+
+void MasterSession::sent(int64_t now, const WriteJob *job, bool queued)
+{
     const int waiting = scheduler_.pendingWrites();
-    scheduler_.exchangeStarted(now, job ? PollScheduler::Exchange::Write : PollScheduler::Exchange::Read);
+    started(now, job ? PollScheduler::Exchange::Write : PollScheduler::Exchange::Read);
     // The scheduler takes a started write off its queue; one sent at once
     // (outside polling) was never on it.
     if (job && !queued && scheduler_.pendingWrites() < waiting)
@@ -16,8 +23,12 @@ void MasterSession::sent(int64_t now, const WriteJob *job, bool queued)
         lastWrite_ = *job;
     else
         lastWrite_.reset();
-    sentAt_ = now;
-    stats_.requestWritten();
+}
+
+void MasterSession::sentBlock(int64_t now)
+{
+    started(now, PollScheduler::Exchange::Block);
+    lastWrite_.reset();
 }
 
 void MasterSession::answeredIn(int64_t responseMs, int code)

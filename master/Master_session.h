@@ -24,6 +24,8 @@ public:
     // job: the write that went out, none for a read; queued: it came off
     // the write queue rather than going out at once.
     void sent(int64_t now, const WriteJob *job, bool queued);
+    // The read of one of the watched map's blocks was written at now.
+    void sentBlock(int64_t now);
     // The answer passed its checksum or framing; code is its function code.
     void answered(int64_t now, int code) { answeredIn(now - sentAt_, code); }
     // The same with the response time the station measured itself.
@@ -31,8 +33,9 @@ public:
     // A checksum, LRC or length error.
     void badAnswer() { stats_.error(); }
     void timedOut() { stats_.timedOut(); }
-    // The exchange is over (answer handled, error, time-out).
-    void ended(int64_t now) { scheduler_.exchangeEnded(now); }
+    // The exchange is over (answer handled, error, time-out); true when it
+    // ended a cycle that read every block of the map.
+    bool ended(int64_t now) { return scheduler_.exchangeEnded(now); }
 
     // The exchange in flight began while polling: its time-out and checksum
     // errors are counted and logged, never shown in a box.
@@ -48,6 +51,8 @@ public:
     int pendingWrites() const { return int(writes_.size()); }
 
 private:
+    void started(int64_t now, PollScheduler::Exchange kind);
+
     PollScheduler scheduler_;
     ExchangeStats stats_;
     std::deque<WriteJob> writes_;

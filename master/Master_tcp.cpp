@@ -305,9 +305,15 @@ void TMSTCP_Form::ClientSocket1Read()
         length_ = int32_t(frame.size());
         traffic_.rx(frame.data(), frame.size());
         Memo2->add(hex_line("Response message: ", frame.data(), length_));
-        show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col, write_.value);
-        answerShown(tcp_answer_code(frame.data(), length_));
-        offerGrid(false);
+        if (answerForGrid()) {
+            show_tcp_response(*StringGrid1, frame.data(), length_, request_.count, write_.row, write_.col,
+                              write_.value);
+            answerShown(tcp_answer_code(frame.data(), length_));
+            offerGrid(false);
+        } else {
+            // The unit byte on: the transaction, protocol and length fields go.
+            watchAnswered(frame.size() > 6 ? std::span<const uint8_t>(frame).subspan(6) : std::span<const uint8_t>());
+        }
         ended = true;
     }
     // After the loop: the next request may go out from there, and a request

@@ -17,26 +17,29 @@
 #include <chrono>
 #include <climits>
 
+#include "Answer_code.h"
 #include "Master_format.h"
 #include "Master_grid.h"
 #include "Notices.h"
 #include "Set_Data.h"
 #include "Strformat.h"
+#include "Wall_time.h"
 #include "Write_Block.h"
 
 namespace {
 
-// The grid and the traffic history share the window's lower part as two
-// pages, the grid's first and shown: the request fields and buttons above
-// keep their places.
+// The grid, the traffic history and the Watch page share the window's lower
+// part as pages, the grid's first and shown: the request fields and buttons
+// above keep their places.
 QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<TrafficPanel> &panel,
-                             Station_traffic &traffic)
+                             Station_traffic &traffic, WatchPage *watch)
 {
     auto *pages = new QTabWidget(window);
     pages->setObjectName("MasterPages");
     pages->addTab(grid, "Data");
     panel = std::make_unique<TrafficPanel>(&traffic.history());
     pages->addTab(panel.get(), "Traffic");
+    pages->addTab(watch, "Watch");
     pages->setCurrentIndex(0);
     // The tab bar takes a row from the grid; at the window's starting size
     // the memos above give it back, and the grid still shows its first rows
@@ -45,13 +48,27 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     const int frames = 2 * pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2 * grid->frameWidth();
     pages->setMinimumHeight(pages->tabBar()->sizeHint().height() + frames +
                             kRowsShown * grid->verticalHeader()->defaultSectionSize());
-    // The traffic buttons sit beside the tabs, shown with the Traffic page
-    // only: the window is short of height, and the view gets their row.
-    QWidget *buttons = panel->buttonRow();
-    pages->setCornerWidget(buttons, Qt::TopRightCorner);
-    buttons->hide();
-    QObject::connect(pages, &QTabWidget::currentChanged, buttons,
-                     [buttons, pages](int index) { buttons->setVisible(index == 1 && pages->count() > 1); });
+    // The traffic and watch buttons sit beside the tabs, each row shown with
+    // its page only: the window is short of height, and the views get their
+    // row. The tab widget lays out one corner widget, so the page shown sets
+    // its own.
+    const std::vector<std::pair<QWidget *, QWidget *>> corners{{panel.get(), panel->buttonRow()},
+                                                               {watch, watch->buttonRow()}};
+    pages->setCornerWidget(panel->buttonRow(), Qt::TopRightCorner);
+    for (const auto &[page, row] : corners)
+        row->hide();
+    QObject::connect(pages, &QTabWidget::currentChanged, pages, [pages, corners](int index) {
+        QWidget *shown = nullptr;
+        for (const auto &[page, row] : corners) {
+            row->hide();
+            if (pages->widget(index) == page)
+                shown = row;
+        }
+        if (shown) {
+            pages->setCornerWidget(shown, Qt::TopRightCorner);
+            shown->show();
+        }
+    });
     return pages;
 }
 
@@ -82,6 +99,9 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
                            Traffic_framing framing, QWidget *parent)
     : QWidget(parent), traffic_(framing, Traffic_side::Master), limits_(limits)
 {
+    // The map's reads are as large as the station's own requests may be.
+    watchPage_ = new WatchPage(Plan_limits{.max_registers = limits.words, .max_bits = limits.bits}, this);
+
     setAttribute(Qt::WA_DeleteOnClose);  // the window is freed when closed
     setWindowTitle(caption);
 
@@ -203,7 +223,8 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     all->addLayout(statsRow);
     all->addWidget(Memo1);
     all->addWidget(Memo2);
-    all->addWidget(data_and_traffic(this, StringGrid1, trafficPanel_, traffic_), 1);
+    pages_ = data_and_traffic(this, StringGrid1, trafficPanel_, traffic_, watchPage_);
+    all->addWidget(pages_, 1);
 
     connect(BitBtn1, &QPushButton::clicked, this, &MasterWindow::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &MasterWindow::BitBtn2Click);
@@ -220,6 +241,16 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     });
     for (QLineEdit *field : {MaskEdit1, MaskEdit2, MaskEdit3})
         connect(field, &QLineEdit::textChanged, this, [this] { fieldsEdited_ = true; });
+    connect(watchPage_, &WatchPage::watchChanged, this, &MasterWindow::watchChanged);
+    connect(watchPage_, &WatchPage::mapLoaded, this, [this] {
+        pages_->setTabToolTip(pages_->indexOf(watchPage_), watchPage_->mapSummary());
+        show_status_message("Map " + watchPage_->mapSummary().toStdString());
+        // The answer to a block of the old map fits no block of the new one.
+        sentBlock_ = -1;
+        if (watchPage_->watching())
+            session_.scheduler().setWatch(int(watchPage_->watch().blocks().size()));
+    });
+    watchPage_->setWriter([this](const Map_entry &entry, const EncodedValue &value) { watchWrite(entry, value); });
     updateWriteBlock();
     showStats();
 }
@@ -372,7 +403,9 @@ void MasterWindow::sendJob(const WriteJob &job, bool queued)
 {
     int32_t rc;
     if (job.function == 5 || job.function == 6) {
-        write_ = MasterWrite{job.function, job.address, job.value, job.row, job.col};
+        // The grid shows the echo of its own writes only.
+        if (job.watchEntry.empty())
+            write_ = MasterWrite{job.function, job.address, job.value, job.row, job.col};
         rc = prepareQuery(job.function, job.device, job.address, 1, job.value);
     } else {
         rc = prepareBlock(job);
@@ -390,7 +423,89 @@ void MasterWindow::sendJob(const WriteJob &job, bool queued)
 void MasterWindow::noteSent(const WriteJob *job, bool queued)
 {
     session_.sent(now(), job, queued);
+    sent_ = !job ? Sent::Fields : job->watchEntry.empty() ? Sent::GridWrite : Sent::WatchWrite;
     showStats();
+}
+
+void MasterWindow::watchStep(int block)
+{
+    if (!linkOpen()) {
+        stopPolling(true);
+        show_message_box(notOpenText());
+        return;
+    }
+    Map_watch &watch = watchPage_->watch();
+    if (block < 0 || size_t(block) >= watch.blocks().size()) {
+        // Not the map's count of blocks (cannot happen while the two are
+        // kept alike): the scheduler learns the right one.
+        session_.scheduler().setWatch(int(watch.blocks().size()));
+        return;
+    }
+    const Read_block &b = watch.blocks()[size_t(block)];
+    if (prepareQuery(uint32_t(read_function(b.table)), b.device, uint16_t(b.start + 1u), b.count, 0) != 0) {
+        watchPage_->stopWatching();
+        show_message_box(prepareErrorText());
+        return;
+    }
+    if (block == 0)
+        watch.begin_cycle();
+    SendQuery();
+    session_.sentBlock(now());
+    sent_ = Sent::Block;
+    sentBlock_ = block;
+    showStats();
+}
+
+void MasterWindow::watchAnswered(std::span<const uint8_t> answer, int64_t responseMs)
+{
+    const int code = answer.size() >= 2 ? answer[1] : -1;
+    bool fits = true;
+    if (sent_ == Sent::Block && sentBlock_ >= 0) {
+        fits = watchPage_->watch().take_answer(sentBlock_, answer, wall_clock_ms()) != Map_watch::Outcome::Misfit;
+        watchPage_->valuesChanged();
+    }
+    if (!fits) {
+        // It passed its checksum but does not answer this read (another
+        // device, code or length): counted and shown as an error.
+        Memo2->add(std::string("Answer does not fit the map's request"));
+        session_.badAnswer();
+    } else if (responseMs >= 0) {
+        session_.answeredIn(responseMs, code);
+    } else {
+        session_.answered(now(), code);
+    }
+    if (sent_ == Sent::WatchWrite && is_exception_code(code) && session_.lastWrite() && answer.size() >= 3)
+        Memo2->add(strformat("%s not written: exception %02X", session_.lastWrite()->watchEntry.c_str(),
+                             unsigned(answer[2])));
+    showStats();
+}
+
+void MasterWindow::blockFailed(Read_status status)
+{
+    if (sent_ != Sent::Block || sentBlock_ < 0)
+        return;
+    watchPage_->watch().take_failure(sentBlock_, status);
+    watchPage_->valuesChanged();
+}
+
+void MasterWindow::watchChanged(bool on)
+{
+    const int blocks = on ? int(watchPage_->watch().blocks().size()) : 0;
+    session_.scheduler().setWatch(blocks);
+    traffic_.event(on ? strformat("watching %d entries in %d requests, interval %d ms",
+                                  int(watchPage_->watch().entries().size()), blocks, PollInterval->value())
+                      : std::string("watching stopped"));
+    showStats();
+    kick();
+}
+
+void MasterWindow::watchWrite(const Map_entry &entry, const EncodedValue &value)
+{
+    if (!linkOpen()) {
+        show_message_box(notOpenText());
+        return;
+    }
+    submitWrite(watch_write_job(entry, value));
 }
 
 void MasterWindow::pollCycle()
@@ -453,6 +568,9 @@ void MasterWindow::PollTimerTimer()
         case PollScheduler::Step::SendRead:
             pollCycle();
             break;
+        case PollScheduler::Step::SendBlock:
+            watchStep(step.block);
+            break;
         case PollScheduler::Step::SendWrite:
             sendJob(session_.takeWrite(), true);
             break;
@@ -462,6 +580,7 @@ void MasterWindow::PollTimerTimer()
                 session_.timedOut();
                 Memo2->add(std::string("Time out error"));
             }
+            blockFailed(Read_status::Timeout);
             exchangeOver();
             return;
         }
@@ -486,6 +605,7 @@ void MasterWindow::answerShown(int code, int64_t responseMs)
 void MasterWindow::answerFailed()
 {
     session_.badAnswer();
+    blockFailed(Read_status::CrcError);
     showStats();
 }
 
@@ -493,13 +613,17 @@ bool MasterWindow::timedOutQuietly()
 {
     const bool quiet = session_.quiet();
     session_.timedOut();
+    blockFailed(Read_status::Timeout);
     showStats();
     return quiet;
 }
 
 void MasterWindow::exchangeOver()
 {
-    session_.ended(now());
+    const bool cycleDone = session_.ended(now());
+    sent_ = Sent::None;
+    if (cycleDone)
+        watchPage_->cycleDone(wall_clock_ms());
     showStats();
     // The next request goes out from here, not a turn of the event loop
     // later: at interval 0 that turn would cost about as much as the
@@ -510,6 +634,8 @@ void MasterWindow::exchangeOver()
 void MasterWindow::stopPolling(bool linkGone)
 {
     PollBox->setChecked(false);
+    if (linkGone)
+        watchPage_->stopWatching();
     // A read asked for while polling goes with it. Writes the operator
     // queued still go out, unless the link they need is gone: then Memo2
     // says they were not sent.

@@ -2,8 +2,9 @@
 // share: header panel, request fields, "Send command" and "Set data value",
 // the two traffic memos and the data grid, with the field checks and the
 // "Set data value" flow, and the workbench controls: polling, the value
-// format, the exchange counters and block writes. Each station adds its port
-// or connection controls and its own transport.
+// format, the exchange counters and block writes; the Watch page, whose map
+// is read in the same poll cycles. Each station adds its port or connection
+// controls and its own transport.
 #pragma once
 
 #include <QCheckBox>
@@ -15,8 +16,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-
 #include <memory>
+#include <span>
 
 #include "Gui_services.h"
 #include "Master_session.h"
@@ -24,9 +25,11 @@
 #include "Station_traffic.h"
 #include "Traffic_panel.h"
 #include "Value_format.h"
+#include "Watch_page.h"
 #include "Write_job.h"
 
 class QHBoxLayout;
+class QTabWidget;
 
 class MasterWindow : public QWidget {
     Q_OBJECT
@@ -34,6 +37,10 @@ public:
     // The monotonic clock (ms) of polling and response times; tests drive
     // it by hand. Empty: the system's steady clock.
     void setClock(std::function<int64_t()> clock);
+    // The Watch page: its map, readings and Plot choices.
+    WatchPage *watchPage() const { return watchPage_; }
+    // The pages under the controls: "Data", "Traffic", "Watch".
+    QTabWidget *pages() const { return pages_; }
 
 public slots:
     virtual void FormClose() = 0;
@@ -84,14 +91,23 @@ protected:
     // The exchange is over: the next one may go out, and does when due, from
     // within this call; so the station calls it last in its handler.
     void exchangeOver();
+    // Whose answer is awaited: false while a map block's read or a write
+    // from the Watch page is in flight. Its checked answer then goes to
+    // watchAnswered() rather than into the grid, and the grid is not offered.
+    bool answerForGrid() const { return sent_ != Sent::Block && sent_ != Sent::WatchWrite; }
+    // The checked answer of such an exchange: device address, function code
+    // and what follows (no checksum, no TCP header); responseMs as in
+    // answerShown().
+    void watchAnswered(std::span<const uint8_t> answer, int64_t responseMs = -1);
     // Unticks "Poll" (a check failed, the link is gone); linkGone: the
-    // queued writes cannot go out either.
+    // queued writes cannot go out either, and the map is not watched.
     void stopPolling(bool linkGone = false);
     // The link went (port closed, connection lost): polling stops, the
     // queued writes go with one Memo2 line, the exchange in flight ends;
     // showBox: a station that was polling says the link is not open.
     void linkLost(bool showBox);
-    bool pollOn() const { return PollBox->isChecked(); }
+    // Polling the request fields, the map, or both.
+    bool pollOn() const { return PollBox->isChecked() || watchPage_->watching(); }
     int64_t now() const;
     ValueFormat valueFormat() const;
 
@@ -143,6 +159,12 @@ private:
     // The scheduler is asked again once the current event is handled.
     void kick();
     void pollCycle();
+    // Sends the read of the map's block.
+    void watchStep(int block);
+    void watchChanged(bool on);
+    void watchWrite(const Map_entry &entry, const EncodedValue &value);
+    // The block in flight failed: its entries show why.
+    void blockFailed(Read_status status);
     // A write goes out now, or waits behind the exchange in flight while polling.
     void submitWrite(WriteJob job);
     void sendJob(const WriteJob &job, bool queued);
@@ -153,6 +175,12 @@ private:
     void updateWriteBlock();
 
     CountLimits limits_;
+    WatchPage *watchPage_;
+    QTabWidget *pages_;
+    // What the exchange in flight is, for routing its answer.
+    enum class Sent { None, Fields, GridWrite, WatchWrite, Block };
+    Sent sent_ = Sent::None;
+    int sentBlock_ = -1;  // the block read; -1 when its map was replaced meanwhile
     QHBoxLayout *portRow_;
     QHBoxLayout *pollRow_;
     std::function<int64_t()> clock_;

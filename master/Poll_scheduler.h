@@ -1,7 +1,9 @@
-// When a master station sends: one exchange at a time, polled reads no
+// When a master station sends: one exchange at a time, poll cycles no
 // faster than the interval (start to start), writes the operator asked for
-// ahead of the next read. Pure state with the time passed in (milliseconds of
-// a monotonic clock), so the station's timer and the tests drive it alike.
+// between cycles. A cycle reads what is ticked: the request fields first,
+// then the blocks of the watched map one after the other. Pure state with
+// the time passed in (milliseconds of a monotonic clock), so the station's
+// timer and the tests drive it alike.
 //
 // The station asks next(now) whenever something may have changed (a timer
 // tick, an exchange ended, a button) and does what the step says; it reports
@@ -18,21 +20,28 @@ public:
     // Writes the operator may queue behind an exchange in flight.
     static constexpr int kMaxPendingWrites = 16;
 
-    enum class Exchange { Read, Write };
+    enum class Exchange { Read, Write, Block };
     struct Step {
         enum Kind {
             Idle,       // nothing to do until the station is told something new
             SendRead,   // send the current read request now
+            SendBlock,  // send the read of the map's block `block` now
             SendWrite,  // send the oldest queued write now
             WaitUntil,  // ask again at `at`
             TimedOut,   // the exchange in flight got no answer in time: count it, end it
         };
         Kind kind = Idle;
         int64_t at = 0;
+        int block = 0;
     };
 
+    // Polling the request fields.
     void setPoll(bool on) { poll_ = on; }
     bool polling() const { return poll_; }
+    // Watching a map read in `blocks` requests; 0: not watching. A cycle
+    // under way reads the blocks left of the new count.
+    void setWatch(int blocks);
+    int watchBlocks() const { return watchBlocks_; }
     // Clamped to 0..kMaxIntervalMs; 0 polls as soon as the previous exchange
     // ends. Applies from the next cycle on.
     void setInterval(int64_t ms);
@@ -49,12 +58,16 @@ public:
     void writeDropped();
     int pendingWrites() const { return pendingWrites_; }
 
-    // false, and nothing changes, while another exchange is in flight.
+    // false, and nothing changes, while another exchange is in flight. A
+    // read or block sent between cycles starts one; a Block is the next one
+    // of the cycle (SendBlock's).
     bool exchangeStarted(int64_t now, Exchange kind);
-    void exchangeEnded(int64_t now);
+    // true when this ended a cycle that read every block of the map (none
+    // left out by clear() or a change of setWatch()).
+    bool exchangeEnded(int64_t now);
     bool busy() const { return inFlight_; }
-    // The exchange in flight was started while polling: its time-out or
-    // checksum error is counted and logged without a box.
+    // The exchange in flight was started while polling or watching: its
+    // time-out or checksum error is counted and logged without a box.
     bool inFlightPolled() const { return inFlightPolled_; }
 
     Step next(int64_t now) const;
@@ -64,7 +77,14 @@ public:
     void clear();
 
 private:
+    // What the cycle under way does next, Idle when it has nothing left.
+    Step cycleStep() const;
+
     bool poll_ = false;
+    int watchBlocks_ = 0;
+    bool inCycle_ = false;
+    int nextBlock_ = 0;  // of the cycle under way
+    bool cycleWhole_ = false;
     int64_t interval_ = kDefaultIntervalMs;
     int64_t answerTimeout_ = 0;
     bool readRequested_ = false;

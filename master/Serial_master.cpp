@@ -171,7 +171,12 @@ void SerialMasterWindow::Timer1Timer()
         Memo2->clear();
         Memo2->add(check.response);
         if (check.ok) {
-            showAnswer();
+            if (answerForGrid()) {
+                showAnswer();
+            } else {
+                const std::vector<uint8_t> answer = answerBytes();
+                watchAnswered(answer, responseMs());
+            }
         } else {
             Memo2->add(check.error);
             answerFailed();
@@ -201,7 +206,8 @@ void SerialMasterWindow::Timer1Timer()
         break;
     case ReceiveEvent::Finish:
         Timer1->stop();
-        offerGrid(true);
+        if (answerForGrid())
+            offerGrid(true);
         exchangeOver();
         break;
     case ReceiveEvent::None:

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTimer>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -57,6 +58,9 @@ protected:
     virtual ReceiveEvent tickReceiver() = 0;
     virtual AnswerCheck checkAnswer() = 0;
     virtual void showAnswer() = 0;
+    // The checked answer without its framing: device address, function code
+    // and what follows; empty when it holds no such bytes.
+    virtual std::vector<uint8_t> answerBytes() const = 0;
     virtual std::string overflowText() const = 0;
     // What the receive machine holds of an answer it gave up on.
     virtual std::string_view heldAnswer() const = 0;

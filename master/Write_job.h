@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct WriteJob {
@@ -15,4 +16,7 @@ struct WriteJob {
     int32_t col = 0;
     std::vector<uint8_t> bits{};    // code 15: one entry per coil, 0 or 1
     std::vector<uint16_t> words{};  // code 16: the registers, first register first
+    // The map entry a write from the Watch page sets; empty for the grid's
+    // and the block dialog's writes. Its answer leaves the grid alone.
+    std::string watchEntry{};
 };

@@ -1,9 +1,10 @@
 // The poll scheduler on a fake clock, driven by short scripts:
 //   t=N      the clock reads N ms          poll=0/1, iv=N, to=N  settings
 //   read     the operator's one-shot read  write / write!  queue a write (refused)
-//   R W      a read / write went out       R! W!  ... refused: one in flight
-//   end      the exchange ended            clear  port closed
-//   ?Idle ?Read ?Write ?TO ?Wait=N         what next(now) says
+//   R W B    a read / write / map block went out   R! W! B!  ... refused: one in flight
+//   end      the exchange ended            end+  ... and with it a whole map cycle
+//   watch=N  watching a map of N blocks    clear  port closed
+//   ?Idle ?Read ?Write ?Block=N ?TO ?Wait=N   what next(now) says
 //   pending=N polled=0/1 iv?=N             state checks
 #include <QtTest>
 
@@ -43,6 +44,18 @@ private slots:
         QTest::newRow("polled flag taken at the start")
             << "poll=1; R; polled=1; poll=0; polled=1; end; polled=0; read; R; polled=0";
         QTest::newRow("a dropped write is forgotten") << "poll=1; write; ?Write; drop; pending=0; ?Read";
+        QTest::newRow("a cycle reads the fields, then each block")
+            << "watch=2; poll=1; ?Read; R; t=10; end; ?Block=0; B; end; ?Block=1; B; t=30; end+; ?Wait=1000; "
+               "t=1000; ?Read";
+        QTest::newRow("watching alone begins with the first block")
+            << "iv=0; watch=3; polled=0; ?Block=0; B; polled=1; end; ?Block=1; B; end; ?Block=2; B; end+; ?Block=0";
+        QTest::newRow("writes and the operator's read wait for the cycle's end")
+            << "watch=2; poll=1; R; write; read; end; ?Block=0; B; end; ?Block=1; B; end+; ?Write; W; end; ?Read; R; "
+               "end; ?Block=0";
+        QTest::newRow("a cycle cut short is not whole")
+            << "watch=2; B; clear; end; ?Wait=1000; t=1000; B; watch=0; end; watch=2; ?Wait=2000";
+        QTest::newRow("a time-out ends a block's exchange, the cycle goes on")
+            << "to=500; watch=2; B; t=500; ?TO; end; ?Block=1; B; end+";
     }
     void scripts()
     {
@@ -54,6 +67,7 @@ private slots:
             case PollScheduler::Step::Idle: return QString("?Idle");
             case PollScheduler::Step::SendRead: return QString("?Read");
             case PollScheduler::Step::SendWrite: return QString("?Write");
+            case PollScheduler::Step::SendBlock: return QString("?Block=%1").arg(st.block);
             case PollScheduler::Step::TimedOut: return QString("?TO");
             case PollScheduler::Step::WaitUntil: return QString("?Wait=%1").arg(st.at);
             }
@@ -81,13 +95,16 @@ private slots:
                 QVERIFY2(s.requestWrite() == (cmd == "write"), qPrintable(at));
             else if (cmd == "drop")
                 s.writeDropped();
-            else if (cmd.startsWith("R") || cmd.startsWith("W"))
-                QVERIFY2(s.exchangeStarted(now, cmd[0] == 'R' ? PollScheduler::Exchange::Read
-                                                               : PollScheduler::Exchange::Write) ==
+            else if (cmd.startsWith("R") || cmd.startsWith("W") || cmd.startsWith("B"))
+                QVERIFY2(s.exchangeStarted(now, cmd[0] == 'R'   ? PollScheduler::Exchange::Read
+                                                : cmd[0] == 'W' ? PollScheduler::Exchange::Write
+                                                                : PollScheduler::Exchange::Block) ==
                              !cmd.endsWith("!"),
                          qPrintable(at));
-            else if (cmd == "end")
-                s.exchangeEnded(now);
+            else if (cmd == "end" || cmd == "end+")
+                QVERIFY2(s.exchangeEnded(now) == (cmd == "end+"), qPrintable(at));
+            else if (cmd.startsWith("watch="))
+                s.setWatch(arg.toInt());
             else if (cmd == "clear")
                 s.clear();
             else if (cmd.startsWith("pending="))
