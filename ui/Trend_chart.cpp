@@ -8,6 +8,7 @@
 #include <QCategoryAxis>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
 #include <QGraphicsPathItem>
 #include <QGraphicsRectItem>
@@ -59,7 +60,10 @@ constexpr TickStep kTickSteps[] = {
     {.ms = 900000, .format = "HH:mm"},       {.ms = 1800000, .format = "HH:mm"},
     {.ms = 3600000, .format = "HH:mm"},      {.ms = 7200000, .format = "HH:mm"},
 };
-constexpr qreal kTickSpacing = 90;  // pixels a label wants at least
+constexpr qreal kTickSpacing = 90;  // pixels a time label wants at least
+constexpr qreal kValueTickSpacing = 30;
+// Shorter than this, the chart has its legend on the right.
+constexpr int kLegendBelowMinHeight = 260;
 
 // Eight colours told apart on a white ground, one per series number.
 constexpr QRgb kColours[kTrendSeriesMax] = {0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e,
@@ -84,18 +88,41 @@ public:
     QPainterPath shape() const override { return {}; }
 };
 
+// The value axis: from bottom to top in steps of 1, 2, 2.5 or 5 times a
+// power of ten, at most maxSteps of them, with the values a little inside.
+struct ValueScale {
+    double bottom, top;
+    int steps;
+};
+ValueScale round_scale(double lo, double hi, int maxSteps)
+{
+    const double margin = hi > lo ? (hi - lo) * 0.02 : std::max(std::fabs(hi) * 0.05, 1.0);
+    lo -= margin;
+    hi += margin;
+    maxSteps = std::clamp(maxSteps, 1, 10);
+    const double power = std::pow(10.0, std::floor(std::log10((hi - lo) / maxSteps)));
+    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0, 20.0}) {
+        const double step = m * power;
+        const double bottom = std::floor(lo / step) * step, top = std::ceil(hi / step) * step;
+        const int steps = int(std::lround((top - bottom) / step));
+        if (steps <= maxSteps)
+            return {.bottom = bottom, .top = top, .steps = std::max(steps, 1)};
+    }
+    return {.bottom = lo, .top = hi, .steps = 1};
+}
+
 }  // namespace
 
 TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
 {
-    span_ = new QComboBox(this);
+    span_ = new QComboBox;
     span_->setObjectName(QStringLiteral("TrendSpan"));
     for (const Span &s : kSpans)
         span_->addItem(QString::fromLatin1(s.text));
     span_->setCurrentIndex(kDefaultSpan);
-    pause_ = new QCheckBox(QStringLiteral("Pause"), this);
+    pause_ = new QCheckBox(QStringLiteral("Pause"));
     pause_->setObjectName(QStringLiteral("PauseTrend"));
-    save_ = new QPushButton(QStringLiteral("Save picture\u2026"), this);
+    save_ = new QPushButton(QStringLiteral("Save picture\u2026"));
     save_->setObjectName(QStringLiteral("SaveChart"));
 
     chart_ = new QChart;
@@ -103,6 +130,7 @@ TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
     chart_->layout()->setContentsMargins(0, 0, 0, 0);
     chart_->setBackgroundRoundness(0);
     chart_->legend()->setAlignment(Qt::AlignBottom);
+    chart_->legend()->setShowToolTips(true);  // for names cut short
     timeAxis_ = new QCategoryAxis;
     timeAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     valueAxis_ = new QValueAxis;
@@ -120,17 +148,20 @@ TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
 
     view_ = new QChartView(chart_, this);
     view_->setRenderHint(QPainter::Antialiasing);
-    view_->setMinimumSize(200, 150);
 
-    auto *controls = new QHBoxLayout;
-    controls->addWidget(new QLabel(QStringLiteral("Span"), this));
+    buttonRow_ = new QWidget(this);
+    auto *controls = new QHBoxLayout(buttonRow_);
+    controls->setContentsMargins(0, 0, 0, 0);
+    controls->addStretch(1);
+    auto *spanLabel = new QLabel(QStringLiteral("Span"), buttonRow_);
+    spanLabel->setBuddy(span_);
+    controls->addWidget(spanLabel);
     controls->addWidget(span_);
     controls->addWidget(pause_);
-    controls->addStretch(1);
     controls->addWidget(save_);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addLayout(controls);
+    layout->addWidget(buttonRow_);
     layout->addWidget(view_, 1);
 
     throttle_ = new RefreshThrottle(kRedrawMs, [this] {
@@ -236,6 +267,12 @@ void TrendChart::pauseToggled(bool on)
         redraw();  // catches up with what came meanwhile
 }
 
+void TrendChart::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    chart_->legend()->setAlignment(height() < kLegendBelowMinHeight ? Qt::AlignRight : Qt::AlignBottom);
+}
+
 void TrendChart::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -279,18 +316,10 @@ void TrendChart::redraw()
             any = true;
         }
     }
-    double bottom = any ? lo : 0, top = any ? hi : 1;
-    if (top - bottom < 1e-9 * std::max(1.0, std::fabs(top))) {
-        const double half = std::max(std::fabs(top) * 0.05, 1.0);
-        bottom -= half;
-        top += half;
-    } else {
-        const double margin = (top - bottom) * 0.05;
-        bottom -= margin;
-        top += margin;
-    }
-    valueAxis_->setRange(bottom, top);
-    valueAxis_->applyNiceNumbers();
+    // As many marks as the height has room for, at round values.
+    const ValueScale scale = round_scale(any ? lo : 0, any ? hi : 1, int(area.height() / kValueTickSpacing));
+    valueAxis_->setRange(scale.bottom, scale.top);
+    valueAxis_->setTickCount(scale.steps + 1);
     markTimes(begin, end, area.width());
 
     layoutPaths();
@@ -314,8 +343,11 @@ void TrendChart::markTimes(qint64 begin, qint64 end, qreal width)
     const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(end).offsetFromUtc()) * 1000;
     const QString format = QString::fromLatin1(step->format);
     qint64 t = (begin + offset) / step->ms * step->ms - offset;
-    for (; t <= end; t += step->ms) {
-        if (t > begin)
+    // A label centred on a mark near an edge would be cut there.
+    const qint64 room = qint64(QFontMetricsF(timeAxis_->labelsFont()).horizontalAdvance(format) / 2 * double(end - begin) /
+                               std::max(width, 1.0));
+    for (; t <= end - room; t += step->ms) {
+        if (t > begin + room)
             timeAxis_->append(QDateTime::fromMSecsSinceEpoch(t).toString(format), double(t));
     }
 }

@@ -69,11 +69,15 @@ public:
     // picture; every refusal and failure is told in a box. True when written.
     bool saveTo(const QString &name);
 
+    // The row of the controls, above the chart. A window short of height
+    // may place it elsewhere (beside its tab bar): it keeps working there.
+    QWidget *buttonRow() const { return buttonRow_; }
     const Trend_store &store() const { return store_; }
     QChart *chart() const { return chart_; }
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     struct Plotted {
@@ -91,6 +95,7 @@ private:
 
     Trend_store store_;
     std::array<Plotted, kTrendSeriesMax> plotted_;
+    QWidget *buttonRow_;
     QComboBox *span_;
     QCheckBox *pause_;
     QPushButton *save_;
