@@ -2,7 +2,9 @@
 // read, in the table WatchView (Name, Device, Address, Value, Unit, Raw,
 // Status, Updated, Plot; an entry's description is its row's tooltip), and
 // a row of controls: LoadMap ("Load map…"), SaveMap ("Save map…"), WatchBox
-// ("Poll the map"), LogValues ("Log values…") and StopLog ("Stop log").
+// ("Poll the map"), LogValues ("Log values…") and StopLog ("Stop log"). A
+// double click on a writable entry's value asks for a new one in engineering
+// units and hands it to the station's writer.
 //
 // The page holds the map and its readings (a Map_watch) and the value log;
 // the station does the exchanges, hands each block's answer to watch(), and
