@@ -23,16 +23,18 @@
 #include "Notices.h"
 #include "Set_Data.h"
 #include "Strformat.h"
+#include "Trend_chart.h"
 #include "Wall_time.h"
+#include "Watch_chart.h"
 #include "Write_Block.h"
 
 namespace {
 
-// The grid, the traffic history and the Watch page share the window's lower
-// part as pages, the grid's first and shown: the request fields and buttons
-// above keep their places.
+// The grid, the traffic history, the Watch page and the trend chart share
+// the window's lower part as pages, the grid's first and shown: the request
+// fields and buttons above keep their places.
 QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<TrafficPanel> &panel,
-                             Station_traffic &traffic, WatchPage *watch)
+                             Station_traffic &traffic, WatchPage *watch, TrendChart *chart)
 {
     auto *pages = new QTabWidget(window);
     pages->setObjectName("MasterPages");
@@ -40,6 +42,7 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     panel = std::make_unique<TrafficPanel>(&traffic.history());
     pages->addTab(panel.get(), "Traffic");
     pages->addTab(watch, "Watch");
+    pages->addTab(chart, "Chart");
     pages->setCurrentIndex(0);
     // The tab bar takes a row from the grid; at the window's starting size
     // the memos above give it back, and the grid still shows its first rows
@@ -48,12 +51,13 @@ QTabWidget *data_and_traffic(QWidget *window, StringGrid *grid, std::unique_ptr<
     const int frames = 2 * pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2 * grid->frameWidth();
     pages->setMinimumHeight(pages->tabBar()->sizeHint().height() + frames +
                             kRowsShown * grid->verticalHeader()->defaultSectionSize());
-    // The traffic and watch buttons sit beside the tabs, each row shown with
-    // its page only: the window is short of height, and the views get their
+    // The traffic, watch and chart buttons sit beside the tabs, each row
+    // shown with its page only: the window is short of height, and the views get their
     // row. The tab widget lays out one corner widget, so the page shown sets
     // its own.
     const std::vector<std::pair<QWidget *, QWidget *>> corners{{panel.get(), panel->buttonRow()},
-                                                               {watch, watch->buttonRow()}};
+                                                               {watch, watch->buttonRow()},
+                                                               {chart, chart->buttonRow()}};
     pages->setCornerWidget(panel->buttonRow(), Qt::TopRightCorner);
     for (const auto &[page, row] : corners)
         row->hide();
@@ -242,7 +246,9 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     all->addLayout(statsRow);
     all->addWidget(Memo1);
     all->addWidget(Memo2);
-    pages_ = data_and_traffic(this, StringGrid1, trafficPanel_, traffic_, watchPage_);
+    trendChart_ = new TrendChart(this);
+    new WatchChart(watchPage_, trendChart_, this);
+    pages_ = data_and_traffic(this, StringGrid1, trafficPanel_, traffic_, watchPage_, trendChart_);
     all->addWidget(pages_, 1);
 
     connect(BitBtn1, &QPushButton::clicked, this, &MasterWindow::BitBtn1Click);

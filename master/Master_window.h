@@ -3,8 +3,9 @@
 // the two traffic memos and the data grid, with the field checks and the
 // "Set data value" flow, and the workbench controls: polling, the value
 // format, the exchange counters and block writes; the Watch page, whose map
-// is read in the same poll cycles. Each station adds its port or connection
-// controls and its own transport.
+// is read in the same poll cycles, and the Chart page, which plots the
+// entries ticked there. Each station adds its port or connection controls
+// and its own transport.
 #pragma once
 
 #include <QCheckBox>
@@ -32,6 +33,7 @@
 
 class QHBoxLayout;
 class QTabWidget;
+class TrendChart;
 
 // Each station lends its link to the scan for devices (Scan_station); the
 // parts alike on every station are here, in Master_scan.cpp.
@@ -43,7 +45,9 @@ public:
     void setClock(std::function<int64_t()> clock);
     // The Watch page: its map, readings and Plot choices.
     WatchPage *watchPage() const { return watchPage_; }
-    // The pages under the controls: "Data", "Traffic", "Watch".
+    // The Chart page: the Plot entries' trends.
+    TrendChart *trendChart() const { return trendChart_; }
+    // The pages under the controls: "Data", "Traffic", "Watch", "Chart".
     QTabWidget *pages() const { return pages_; }
 
     // The station's setup (.qsetup): its keys, the controls' values, and
@@ -220,6 +224,7 @@ private:
 
     CountLimits limits_;
     WatchPage *watchPage_;
+    TrendChart *trendChart_;
     QTabWidget *pages_;
     // What the exchange in flight is, for routing its answer.
     enum class Sent { None, Fields, GridWrite, WatchWrite, Block };

@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_device_map bench_simulator bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll bench_watch_poll quillan-sniff bench_line_monitor bench_raw_load bench_transports quillan-poll bench_poll bench_scan)
+targets=(bench_engine bench_device_map bench_simulator bench_trend_chart bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll bench_watch_poll quillan-sniff bench_line_monitor bench_raw_load bench_transports quillan-poll bench_poll bench_scan)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -25,11 +25,11 @@ bin="$build/bench"
 
 if [ "$quick" = 1 ]; then
   tcp_args=(--seconds 1.5 --repeats 1); win_args=(--runs 3); ser_args=(--runs 1); fast_args=(--runs 3); prof_n=500
-  map_args=(--runs 5)
+  map_args=(--runs 5); chart_args=(--runs 5)
   poll_args=(--seconds 1 --repeats 1); line_args=(--seconds 4); cli_args=(--runs 10 --repeats 1)
 else
   tcp_args=(--seconds 3 --repeats 3); win_args=(--runs 7); ser_args=(--runs 5); fast_args=(--runs 9); prof_n=2000
-  map_args=(--runs 21)
+  map_args=(--runs 21); chart_args=(--runs 21)
   poll_args=(--seconds 3 --repeats 3); line_args=(--seconds 10); cli_args=(--runs 50 --repeats 7)
 fi
 
@@ -48,6 +48,7 @@ load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 run engine "$bin/bench_engine"
 run device_map "$bin/bench_device_map" "${map_args[@]}"
 run simulator "$bin/bench_simulator"
+run trend_chart "$bin/bench_trend_chart" "${chart_args[@]}"
 run windows "$bin/bench_windows" "${win_args[@]}"
 run serial "$bin/bench_serial" "${ser_args[@]}"
 run serial_fast "$bin/bench_serial_fast" "${fast_args[@]}"
@@ -107,7 +108,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,headless,transports,scan,master_poll,watch_poll,poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,transports,scan,master_poll,watch_poll,poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator,trend_chart}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"

@@ -8,13 +8,16 @@ set -euo pipefail
 
 # Building and running: compiler, CMake and Ninja, Qt 6 Widgets/Network (its
 # development package brings moc, the platform plugins and the OpenGL headers
-# Qt's CMake files ask for), the JSON library of the setup files and the
-# command-line parser of the programs without a window (both headers only).
+# Qt's CMake files ask for), Qt Charts and Qt SVG (the trend chart and its
+# SVG pictures; Qt Charts' CMake files ask for Qt OpenGL's, which Debian
+# ships apart), the JSON library of the setup files and the command-line
+# parser of the programs without a window (both headers only).
 # dpkg-dev, for the Debian package, comes with build-essential.
 RUN_PKGS=(
   build-essential
   cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   nlohmann-json3-dev libcli11-dev
 )
 

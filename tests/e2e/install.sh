@@ -193,14 +193,15 @@ check_deb() {
     fi
   done
 
-  # Dependencies: Debian's Qt 6 for the program, libcorvane1 of the same
-  # version for the program and the header package, the C library for the
-  # library.
+  # Dependencies: Debian's Qt 6 for the program (Qt Charts and Qt SVG for
+  # the trend chart among them), libcorvane1 of the same version for the
+  # program and the header package, the C library for the library.
   local depends p
   depends="$(dpkg-deb -f "${debs[quillan]}" Depends)"
   echo "quillan Depends: $depends"
   echo "$depends" | tr ',' '\n' | sed 's/^ *//; s/ .*//' >"$work/depends"
-  for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins libc6 libstdc++6 libcorvane1; do
+  for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6charts6 libqt6svg6 qt6-qpa-plugins libc6 \
+           libstdc++6 libcorvane1; do
     grep -qxF "$p" "$work/depends" || fail "quillan: Depends lacks $p"
   done
   grep -qF "libcorvane1 (= $version)" <<<"$depends" || fail "quillan: Depends names another libcorvane1 than (= $version)"

@@ -96,8 +96,9 @@ void TestMasterTraffic::exchangesLandInTheHistory()
         }
     };
     auto *pages = child<QTabWidget>(form, "MasterPages");
-    QCOMPARE(pages->count(), 3);
-    QCOMPARE(pages->tabText(0) + "|" + pages->tabText(1) + "|" + pages->tabText(2), QString("Data|Traffic|Watch"));
+    QCOMPARE(pages->count(), 4);
+    QCOMPARE(pages->tabText(0) + "|" + pages->tabText(1) + "|" + pages->tabText(2) + "|" + pages->tabText(3),
+             QString("Data|Traffic|Watch|Chart"));
     QCOMPARE(pages->currentWidget(), grid(form));
     invoke(form, "BitBtn4Click");
     setRequest(form, 2, 1, 1, 1);
