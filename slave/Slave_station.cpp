@@ -111,8 +111,6 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     Panel1->setFixedHeight(35);
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
-    // The station's buttons on the left, the setup's (made last, below) at
-    // the right end.
     auto *panel1Row = new QHBoxLayout(Panel1);
     panel1Row->setContentsMargins(6, 2, 6, 2);
     panel1Layout_ = new QHBoxLayout;
@@ -210,10 +208,17 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     OpenSetup = new QPushButton("Open setup…", Panel1);
     OpenSetup->setObjectName("OpenSetup");
     OpenSetup->setToolTip("Takes the settings of a setup file; the server stays as it is");
+    // Beside the table pages' tabs: the button row above is full once a
+    // serial station shows its listening box.
+    auto *setupButtons = new QWidget(PageControl1);
+    auto *setupRow = new QHBoxLayout(setupButtons);
+    setupRow->setContentsMargins(0, 0, 2, 0);
     for (QPushButton *b : {SaveSetup, OpenSetup}) {
+        b->setParent(setupButtons);
         b->setStyleSheet("color: purple;");
-        panel1Row->addWidget(b);
+        setupRow->addWidget(b);
     }
+    PageControl1->setCornerWidget(setupButtons, Qt::TopRightCorner);
     connect(SaveSetup, &QPushButton::clicked, this, &SlaveStationForm::SaveSetupClick);
     connect(OpenSetup, &QPushButton::clicked, this, &SlaveStationForm::OpenSetupClick);
 
