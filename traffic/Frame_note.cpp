@@ -55,7 +55,7 @@ template <class Out> void add_text(Out &out, std::string_view text)
 }
 
 // "label 0x..." with two hexadecimal digits per byte of the field.
-void add_hex(std::string &out, std::string_view label, unsigned value, int bytes)
+template <class Out> void add_hex(Out &out, std::string_view label, unsigned value, int bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
     add_text(out, label);
@@ -67,7 +67,7 @@ void add_hex(std::string &out, std::string_view label, unsigned value, int bytes
 // The fields of the codes beyond the classic eight (7, 8, 11, 17, 22, 23 and
 // 43), from the len bytes d after the function code; false for any other
 // code. Fields the PDU is too short for are not read.
-bool describe_more_codes(std::string &out, Frame_role role, unsigned fn, const uint8_t *d, size_t len)
+template <class Out> bool describe_more_codes(Out &out, Frame_role role, unsigned fn, const uint8_t *d, size_t len)
 {
     const bool answer = role == Frame_role::Answer;
     auto need = [&](size_t k) {
