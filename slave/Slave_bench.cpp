@@ -118,6 +118,13 @@ void withhold(SlaveReply &r)
 
 }  // namespace
 
+bool slave_request_unit(SlaveFraming framing, const uint8_t *request, size_t n, uint8_t &unit)
+{
+    const FrameView f = inspect(framing, request, n);
+    unit = f.unit;
+    return f.intact && f.unitKnown;
+}
+
 bool slave_answer_is_exception(SlaveFraming framing, const std::vector<uint8_t> &frame)
 {
     const int fn = slave_request_function(framing, frame.data(), frame.size());

@@ -65,5 +65,9 @@ private:
     void count(SlaveFraming framing, const SlaveReply &reply);
 };
 
+// The unit address of a request as the bench reads it for its filter; false
+// when the request is broken (checksum, framing) or carries none.
+bool slave_request_unit(SlaveFraming framing, const uint8_t *request, size_t n, uint8_t &unit);
+
 // True when frame (an answer as the profile frames it) is an exception answer.
 bool slave_answer_is_exception(SlaveFraming framing, const std::vector<uint8_t> &frame);
