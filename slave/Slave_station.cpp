@@ -586,6 +586,10 @@ void SlaveStationForm::makeValuesPage()
     }
     for (int c = 0; c < 5; ++c)
         ValuesGrid->widenColumnToText(c);
+    // Simulated values change their length as they run: the column is as
+    // wide as the longest float text from the start.
+    const int widest = ValuesGrid->fontMetrics().horizontalAdvance(QStringLiteral("-3.4028235e+38"));
+    ValuesGrid->setColumnWidth(2, std::max(ValuesGrid->columnWidth(2), widest + 16));
     ValuesGrid->setUpdatesEnabled(true);
 }
 
