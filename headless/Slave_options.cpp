@@ -275,6 +275,14 @@ const OptionRule kRules[] = {
          return {};
      }},
     {.name = "--identity", .takesValue = true, .set = parse_identity},
+    {.name = "--size", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+         long n = 0;
+         if (!whole_number(v, 1024, 65536, n))
+             return "entries per table, a whole number from 1024 to 65536";
+         o.size = uint32_t(n);
+         return {};
+     }},
     {.name = "--delay", .takesValue = true,
      .set = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
@@ -396,9 +404,10 @@ std::string slave_help_text()
 {
     return "Usage: quillan-slave [options]\n"
            "Serves the four tables of a Quillan slave station (1024 coils, input relays,\n"
-           "input registers and holding registers) over Modbus/TCP, RTU and ASCII, with no\n"
-           "window: a simulated device for test rigs and CI. All transports of one process\n"
-           "share one set of tables.\n"
+           "input registers and holding registers, or up to 65536 with --size) over\n"
+           "Modbus/TCP, RTU and ASCII, with no window: a simulated device for test rigs\n"
+           "and CI. All transports of one process share one set of tables (or one per\n"
+           "unit, with --device).\n"
            "\n"
            "Transports (at least one):\n"
            "  --tcp [HOST:]PORT     serve Modbus/TCP; HOST defaults to 127.0.0.1; repeatable\n"
@@ -438,6 +447,10 @@ std::string slave_help_text()
            "  --identity VENDOR,PRODUCT,REVISION\n"
            "                        what codes 17 and 43/14 say (default: Quillan,\n"
            "                        quillan-slave, the version)\n"
+           "  --size N              entries per table, 1024 (the default, as in the\n"
+           "                        stations) to 65536; table files and maps take six-digit\n"
+           "                        addresses (400001-465536) above 9999; memory grows\n"
+           "                        with the entries written, not with N\n"
            "  --delay MS --drop-every N --exception CODE --corrupt\n"
            "                        fault injection, as in the stations: answers MS\n"
            "                        milliseconds late (0 to 10000); no answer to every N-th\n"

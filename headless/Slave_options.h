@@ -53,6 +53,7 @@ struct SlaveOptions {
     std::string mapFile;                  // --map: the shared tables' map
     std::vector<DeviceMapOption> devices; // --device, in the order given
     SlaveCodes codes = SlaveCodes::All;   // --codes
+    uint32_t size = 1024;                 // --size: entries per table
     SlaveIdentity identity{.vendor = "Quillan", .product = "quillan-slave", .revision = slave_program_version()};
 
     int delayMs = 0;

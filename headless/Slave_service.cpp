@@ -52,7 +52,7 @@ void SlaveService::setMap(SlaveMap map)
     apply_simulation(shared_.tables, shared_.map.initialUpdates());
 }
 
-void SlaveService::addDevice(uint8_t unit, const SlaveTables &tables, SlaveMap map)
+void SlaveService::addDevice(uint8_t unit, const PagedTables &tables, SlaveMap map)
 {
     auto d = std::make_unique<Served>();
     d->tables = tables;
@@ -111,13 +111,13 @@ SlaveStats SlaveService::stats() const
     return bench_.stats;
 }
 
-SlaveTables SlaveService::tables() const
+PagedTables SlaveService::tables() const
 {
     std::lock_guard<std::mutex> lock(mu_);
     return shared_.tables;
 }
 
-void SlaveService::setTables(const SlaveTables &tables)
+void SlaveService::setTables(const PagedTables &tables)
 {
     std::lock_guard<std::mutex> lock(mu_);
     shared_.tables = tables;

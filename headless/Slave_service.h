@@ -25,6 +25,7 @@
 
 #include "Slave_bench.h"
 #include "Slave_engine.h"
+#include "Paged_tables.h"
 #include "Slave_map.h"
 #include "Slave_options.h"
 #include "Slave_stats.h"
@@ -58,14 +59,14 @@ public:
 
     SlaveStats stats() const;
     // A copy taken under the lock: whole against every request.
-    SlaveTables tables() const;
-    void setTables(const SlaveTables &tables);
+    PagedTables tables() const;
+    void setTables(const PagedTables &tables);
 
     // The shared tables' map: its initial values are written now.
     void setMap(SlaveMap map);
     // Tables of unit's own, starting from tables with map's initial values
     // written; from the first one on, units without their own are filtered.
-    void addDevice(uint8_t unit, const SlaveTables &tables, SlaveMap map);
+    void addDevice(uint8_t unit, const PagedTables &tables, SlaveMap map);
     // Every simulation's tick at now, applied under the lock.
     void simulationTick(const SimTime &now);
     // True when some map simulates an entry.
@@ -74,7 +75,7 @@ public:
 private:
     // One set of tables and what goes with it.
     struct Served {
-        SlaveTables tables;
+        PagedTables tables;
         SlaveMap map;
         SlaveServeState state;  // the shared tables use the bench's own
     };

@@ -115,17 +115,17 @@ void on_simulation_tick(void *user)
 // The maps of --map and --device, each checked whole; a bad one ends the
 // program at start, as a bad --load does. Every device starts from the
 // --load tables.
-std::string take_maps(const SlaveOptions &o, const SlaveTables &initial, SlaveService &service)
+std::string take_maps(const SlaveOptions &o, const PagedTables &initial, SlaveService &service)
 {
     if (!o.mapFile.empty()) {
         SlaveMap map;
-        if (std::string problem = load_slave_map(o.mapFile, o.mapFile, map, kSlaveEntries); !problem.empty())
+        if (std::string problem = load_slave_map(o.mapFile, o.mapFile, map, o.size, "--size"); !problem.empty())
             return "--map: " + problem;
         service.setMap(std::move(map));
     }
     for (const DeviceMapOption &d : o.devices) {
         SlaveMap map;
-        if (std::string problem = load_slave_map(d.file, d.file, map, kSlaveEntries); !problem.empty())
+        if (std::string problem = load_slave_map(d.file, d.file, map, o.size, "--size"); !problem.empty())
             return "--device " + d.given + ": " + problem;
         service.addDevice(d.unit, initial, std::move(map));
     }
@@ -187,9 +187,9 @@ int main(int argc, char **argv)
     // Table files are values of their options: a problem with one is a bad
     // value (status 2), found before anything is opened. Loading is all or
     // nothing; a bad file is named by its first bad line.
-    SlaveTables initial;
+    PagedTables initial(o.size);
     if (!o.loadFile.empty())
-        if (const std::string problem = load_tables_csv_file(o.loadFile, initial); !problem.empty())
+        if (const std::string problem = load_tables_csv_file(o.loadFile, initial, "--size"); !problem.empty())
             return fail(2, "--load: " + problem);
     if (!o.saveFile.empty())
         if (const std::string problem = save_problem(o.saveFile); !problem.empty())

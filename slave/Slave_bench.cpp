@@ -144,6 +144,12 @@ void SlaveBench::count(SlaveFraming framing, const SlaveReply &reply)
 
 SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n)
 {
+    FixedTablesMemory memory(tables);
+    return serve(profile, memory, request, n);
+}
+
+SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request, size_t n)
+{
     ++stats.req;
     if (units.all() && !faults.active()) {
         SlaveBenchReply out{
@@ -154,7 +160,7 @@ SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveTables &tabl
     return serveFiltered(profile, tables, request, n);
 }
 
-SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
+SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request,
                                           size_t n)
 {
     const SlaveFraming framing = profile.framing;

@@ -49,6 +49,8 @@ struct SlaveBenchReply {
 class SlaveBench {
 public:
     SlaveBenchReply serve(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n);
+    // The same on tables of any size.
+    SlaveBenchReply serve(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request, size_t n);
 
     UnitFilter units;
     FaultOptions faults;
@@ -60,7 +62,7 @@ public:
     SlaveServeState serveState;
 
 private:
-    SlaveBenchReply serveFiltered(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
+    SlaveBenchReply serveFiltered(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request,
                                   size_t n);
     void count(SlaveFraming framing, const SlaveReply &reply);
 };

@@ -178,6 +178,41 @@ private slots:
                  qPrintable(first[0] + " / " + second[0]));
     }
 
+    // 65 536 entries a table: the last address served; 247 devices with every
+    // page of every table made stay under 150 MiB.
+    void fullAddressSpace()
+    {
+        QTemporaryDir dir;
+        // One non-zero entry in each page of 1 024 of each table.
+        QByteArray load;
+        for (int table : {0, 1, 3, 4})
+            for (int page = 0; page < 64; ++page)
+                load += QByteArray::number(table) + QByteArray::number(page * 1024 + 1).rightJustified(5, '0') + ",1\n";
+        const QString loadFile = writeFile(dir, "full.csv", load);
+        const QString map = writeFile(dir, "m.csv", "name,address,format,initial\nlast,465535,Long ABCD,-2\n");
+        QStringList args{"--tcp", QString::number(freeLoopbackPort()), "--size", "65536", "--load", loadFile};
+        for (int unit = 1; unit <= 247; ++unit)
+            args << "--device" << QString("%1=%2").arg(unit).arg(map);
+        Slave slave;
+        QVERIFY(slave.start(args));
+        Tcp c(quint16(args[1].toUInt()));
+        modbus_set_slave(c.ctx, 247);
+        uint16_t w[2] = {};
+        QCOMPARE(modbus_read_registers(c.ctx, 65534, 2, w), 2);
+        QCOMPARE(QList<int>({w[0], w[1]}), QList<int>({0xFFFF, 0xFFFE}));
+        QCOMPARE(modbus_write_register(c.ctx, 65535, 77), 1);
+        QCOMPARE(c.read(247, 65535), QString("77"));
+        QCOMPARE(c.read(1, 65535), QString("65534"));
+        QCOMPARE(modbus_read_registers(c.ctx, 65535, 2, w), -1);
+        QCOMPARE(errno, int(EMBXILADD));
+        QFile status(QString("/proc/%1/status").arg(slave.p.process().processId()));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        const auto m = QRegularExpression("VmRSS:\\s+(\\d+) kB").match(QString::fromLatin1(status.readAll()));
+        QVERIFY(m.hasMatch());
+        qInfo("247 devices of 65536 entries, every page made: %s kB resident", qPrintable(m.captured(1)));
+        QVERIFY2(m.captured(1).toLongLong() < 150 * 1024, qPrintable(m.captured(1)));
+    }
+
     void refused_data()
     {
         QTest::addColumn<QStringList>("args");      // DIR: the directory of a.csv (a bad map) and g.csv
@@ -199,6 +234,12 @@ private slots:
                                            "MAX and PERIOD";
         QTest::newRow("no map file") << QStringList{"--map", "DIR/none.csv"}
                                      << "--map: DIR/none.csv: No such file or directory";
+        QTest::newRow("size") << QStringList{"--size", "1000"}
+                              << "--size 1000: entries per table, a whole number from 1024 to 65536";
+        QTest::newRow("load beyond the size")
+            << QStringList{"--size", "2048", "--load", "DIR/t.csv"}
+            << "--load: DIR/t.csv: line 1: 402049,5: beyond the tables' 2048 entries; --size 2049 or more makes room "
+               "for it";
     }
     void refused()
     {
@@ -207,6 +248,7 @@ private slots:
         QTemporaryDir dir;
         writeFile(dir, "a.csv", "name,address,simulate\nok,40001,\nb,40002,\"sine(0, 100)\"\n");
         writeFile(dir, "g.csv", "name,address,initial\nok,40001,5\n");
+        writeFile(dir, "t.csv", "402049,5\n");
         const Finished f = runToEnd(QStringList{"--tcp", QString::number(freeLoopbackPort())} +
                                     args.replaceInStrings("DIR", dir.path()));
         QCOMPARE(f.status, 2);
