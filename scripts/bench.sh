@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_device_map bench_simulator bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll quillan-sniff bench_line_monitor)
+targets=(bench_engine bench_device_map bench_simulator bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_device_sim bench_master_poll quillan-sniff bench_line_monitor)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -55,6 +55,9 @@ run slave_tcp "$bin/bench_slave_tcp" "${tcp_args[@]}"
 # quillan-slave against the libmodbus reference and pymodbus's server, the
 # same load generator for all three; then 2000 connections at once.
 run headless "$bin/bench_headless" "${tcp_args[@]}"
+# quillan-slave as a simulated device: simulation, many devices, codes 23
+# and 43/14, against the same load generator.
+run device_sim "$bin/bench_device_sim" "${tcp_args[@]}"
 run master_poll "$bin/bench_master_poll" "${poll_args[@]}"
 # quillan-sniff on a busy pty line, and the splitter without silences.
 run line_monitor "$bin/bench_line_monitor" "${line_args[@]}"
@@ -97,7 +100,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,headless,master_poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,device_sim,master_poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"
