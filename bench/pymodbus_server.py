@@ -12,6 +12,7 @@ import logging
 import sys
 
 from pymodbus.datastore import ModbusSequentialDataBlock, ModbusServerContext, ModbusSlaveContext
+from pymodbus.device import ModbusDeviceIdentification
 from pymodbus.server import StartAsyncTcpServer
 
 
@@ -21,7 +22,11 @@ async def serve(port, seconds):
 
     store = ModbusSlaveContext(di=table(), co=table(), hr=table(), ir=table(), zero_mode=True)
     context = ModbusServerContext(slaves=store, single=True)
-    server = await StartAsyncTcpServer(context=context, address=("127.0.0.1", port), defer_start=True)
+    # What quillan-slave says of itself by default, for code 43/14.
+    identity = ModbusDeviceIdentification(info_name={"VendorName": "Quillan", "ProductCode": "quillan-slave",
+                                                     "MajorMinorRevision": "1.0.0"})
+    server = await StartAsyncTcpServer(context=context, identity=identity, address=("127.0.0.1", port),
+                                       defer_start=True)
     task = asyncio.create_task(server.serve_forever())
     for _ in range(500):  # the listener is up once a connection gets through
         try:

@@ -2,7 +2,9 @@
 // CSV. Any input is refused with a message or read; what is read is written
 // back in a form that reads again to the same thing.
 //
-// Input: byte 0 bit 0 chooses the reader; the rest is the text.
+// Input: byte 0 bit 0 chooses the reader; the rest is the text. For a tables
+// CSV, bit 1 reads it into tables of 1 024 x (1 + byte 0 >> 2) entries, as
+// quillan-slave's --size gives them, instead of the stations' fixed ones.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -40,6 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(again.text() == f.text() && again.all() == f.all());
         for (unsigned u = 0; u <= 256; ++u)
             check(again.allows(u) == f.allows(u));
+        return 0;
+    }
+    if (data[0] & 2) {
+        PagedTables t(1024u * (1u + (data[0] >> 2)));
+        t.setReg(KindHoldingRegister, 5, 77);
+        error = tables_from_csv(text, t, "--size");
+        if (!error.empty()) {
+            check(t.reg(KindHoldingRegister, 5) == 77 && t.pages() == 1);
+            return 0;
+        }
+        const std::string saved = tables_to_csv(t);
+        PagedTables back(t.entries());
+        check(tables_from_csv(saved, back, "--size").empty());
+        check(tables_to_csv(back) == saved);
         return 0;
     }
     SlaveTables t;

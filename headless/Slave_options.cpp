@@ -153,6 +153,48 @@ std::string parse_seconds(const std::string &v, double &into)
     return {};
 }
 
+std::string parse_device(const std::string &v, SlaveOptions &o)
+{
+    const size_t eq = v.find('=');
+    long unit = 0;
+    if (eq == std::string::npos || !whole_number(v.substr(0, eq), 1, 247, unit))
+        return "write UNIT=FILE.csv, UNIT from 1 to 247";
+    DeviceMapOption d;
+    d.unit = uint8_t(unit);
+    d.given = v;
+    if (std::string err = parse_file(v.substr(eq + 1), d.file); !err.empty())
+        return err;
+    for (const DeviceMapOption &other : o.devices)
+        if (other.unit == d.unit)
+            return "unit " + std::to_string(unit) + " is already given (" + other.given + ")";
+    o.devices.push_back(d);
+    return {};
+}
+
+std::string parse_identity(const std::string &v, SlaveOptions &o)
+{
+    // Three texts of printable ASCII, none empty, each at most as long as
+    // an answer carries.
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (size_t comma; (comma = v.find(',', from)) != std::string::npos && parts.size() < 3; from = comma + 1)
+        parts.push_back(v.substr(from, comma - from));
+    parts.push_back(v.substr(from));
+    const std::string usage = "write VENDOR,PRODUCT,REVISION, each 1 to " + std::to_string(kSlaveIdentityMax) +
+                              " printable ASCII characters without a comma";
+    if (parts.size() != 3)
+        return usage;
+    for (const std::string &p : parts) {
+        if (p.empty() || p.size() > kSlaveIdentityMax)
+            return usage;
+        for (char c : p)
+            if (c < 0x20 || c > 0x7E)
+                return usage;
+    }
+    o.identity = {.vendor = parts[0], .product = parts[1], .revision = parts[2]};
+    return {};
+}
+
 using Setter = std::string (*)(const std::string &value, SlaveOptions &o);
 
 struct OptionRule {
@@ -229,6 +271,25 @@ const OptionRule kRules[] = {
      .set = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.loadFile); }},
     {.name = "--save", .takesValue = true,
      .set = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.saveFile); }},
+    {.name = "--map", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.mapFile); }},
+    {.name = "--device", .takesValue = true, .set = parse_device},
+    {.name = "--codes", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+         if (v != "classic" && v != "all")
+             return "use classic or all";
+         o.codes = v == "all" ? SlaveCodes::All : SlaveCodes::Classic;
+         return {};
+     }},
+    {.name = "--identity", .takesValue = true, .set = parse_identity},
+    {.name = "--size", .takesValue = true,
+     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+         long n = 0;
+         if (!whole_number(v, 1024, 65536, n))
+             return "entries per table, a whole number from 1024 to 65536";
+         o.size = uint32_t(n);
+         return {};
+     }},
     {.name = "--delay", .takesValue = true,
      .set = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
@@ -328,6 +389,16 @@ SlaveCommand parse_slave_command(const std::vector<std::string> &args)
         return refuse("--corrupt: applies only to --rtu, --ascii or --rtu-over-tcp");
     if (o.tcp.empty() && o.rtuOverTcp.empty() && o.idleTimeoutS > 0)
         return refuse("--idle-timeout: applies only to --tcp or --rtu-over-tcp");
+    // With --device only the units named are served, each from its own
+    // tables: a shared map, a filter or one file of every table has no place.
+    if (!o.devices.empty()) {
+        if (!o.mapFile.empty())
+            return refuse("--map: not with --device (each device has its own map)");
+        if (!o.unitFilter.all())
+            return refuse("--unit: not with --device (the units named by --device are the units served)");
+        if (!o.saveFile.empty())
+            return refuse("--save: not with --device (each device has tables of its own)");
+    }
     if (!o.anyNetwork() && o.serial.empty())
         cmd.action = SlaveCommand::NoTransport;
     return cmd;
@@ -342,9 +413,10 @@ std::string slave_help_text()
 {
     return "Usage: quillan-slave [options]\n"
            "Serves the four tables of a Quillan slave station (1024 coils, input relays,\n"
-           "input registers and holding registers) over Modbus/TCP, RTU over TCP,\n"
-           "Modbus/UDP, RTU and ASCII, with no window: a simulated device for test rigs\n"
-           "and CI. All transports of one process share one set of tables.\n"
+           "input registers and holding registers, or up to 65536 with --size) over\n"
+           "Modbus/TCP, RTU over TCP, Modbus/UDP, RTU and ASCII, with no window: a\n"
+           "simulated device for test rigs and CI. All transports of one process share\n"
+           "one set of tables (or one per unit, with --device).\n"
            "\n"
            "Transports (at least one):\n"
            "  --tcp [HOST:]PORT     serve Modbus/TCP; HOST defaults to 127.0.0.1; repeatable\n"
@@ -374,6 +446,28 @@ std::string slave_help_text()
            "                        a bad file is named by its first bad line\n"
            "  --save FILE.csv       write the tables there on exit, every answered write\n"
            "                        included (the old file is replaced whole)\n"
+           "  --map FILE.csv        a device map for the tables: its initial values are\n"
+           "                        written at start and its simulate functions (ramp,\n"
+           "                        sine, random, step, toggle, time) change their entries\n"
+           "                        every 100 ms until a master writes one; the map's\n"
+           "                        device column is not used\n"
+           "  --device UNIT=FILE.csv\n"
+           "                        unit UNIT (1 to 247) gets tables of its own, set up\n"
+           "                        from that map (with --load's values under it);\n"
+           "                        repeatable, once per unit; a request for a unit no\n"
+           "                        --device names gets no answer on a serial line and\n"
+           "                        exception 0B over TCP (not with --map, --unit, --save)\n"
+           "  --codes classic|all   function codes answered: all (the default) adds 7, 8\n"
+           "                        (sub-function 0), 11, 17, 22, 23 and 43/14 to the\n"
+           "                        classic 1-6, 15 and 16; classic answers the others\n"
+           "                        with exception 01, as the stations do by default\n"
+           "  --identity VENDOR,PRODUCT,REVISION\n"
+           "                        what codes 17 and 43/14 say (default: Quillan,\n"
+           "                        quillan-slave, the version)\n"
+           "  --size N              entries per table, 1024 (the default, as in the\n"
+           "                        stations) to 65536; table files and maps take six-digit\n"
+           "                        addresses (400001-465536) above 9999; memory grows\n"
+           "                        with the entries written, not with N\n"
            "  --delay MS --drop-every N --exception CODE --corrupt\n"
            "                        fault injection, as in the stations: answers MS\n"
            "                        milliseconds late (0 to 10000); no answer to every N-th\n"
@@ -397,7 +491,8 @@ std::string slave_help_text()
            "the --log lines dropped, if any), and the exit status is 0.\n"
            "Exit status: 0 when ended by a signal or --duration; 1 when a port or device\n"
            "cannot be opened, or the tables could not be saved on exit; 2 for a bad option\n"
-           "or value (a --load file that cannot be read or holds a bad line, a --save\n"
-           "file that cannot be replaced, such as a directory or a file in a directory\n"
-           "that cannot be written), or no transport.\n";
+           "or value (a --load, --map or --device file that cannot be read or holds a bad\n"
+           "line, the same --device unit twice, a --save file that cannot be replaced,\n"
+           "such as a directory or a file in a directory that cannot be written), or no\n"
+           "transport.\n";
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Slave_engine.h"
 #include "Unit_filter.h"
 
 struct TcpEndpoint {
@@ -30,6 +31,13 @@ struct LineSettings {
     int stopBits = 1;
 };
 
+// --device UNIT=FILE.csv: tables of the unit's own, set up from a map.
+struct DeviceMapOption {
+    uint8_t unit = 1;
+    std::string file;
+    std::string given;  // as written on the command line, for messages
+};
+
 struct SlaveOptions {
     std::vector<TcpEndpoint> tcp;
     std::vector<TcpEndpoint> rtuOverTcp;  // RTU frames on TCP connections
@@ -44,6 +52,11 @@ struct SlaveOptions {
     UnitFilter unitFilter;  // --unit, read; all units when not given
     std::string loadFile;
     std::string saveFile;
+    std::string mapFile;                  // --map: the shared tables' map
+    std::vector<DeviceMapOption> devices; // --device, in the order given
+    SlaveCodes codes = SlaveCodes::All;   // --codes
+    uint32_t size = 1024;                 // --size: entries per table
+    SlaveIdentity identity{.vendor = "Quillan", .product = "quillan-slave", .revision = slave_program_version()};
 
     int delayMs = 0;
     int dropEvery = 0;      // 0: never

@@ -50,6 +50,68 @@ SlaveService::SlaveService(const SlaveOptions &options, TrafficLog &log, TcpServ
                      .dropEvery = unsigned(options.dropEvery),
                      .exceptionCode = uint8_t(options.forcedException),
                      .corruptChecksum = options.corrupt};
+    bench_.serving.codes = options.codes;
+    bench_.serving.identity = options.identity;
+}
+
+void SlaveService::setMap(SlaveMap map)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    shared_.map = std::move(map);
+    apply_simulation(shared_.tables, shared_.map.initialUpdates());
+}
+
+void SlaveService::addDevice(uint8_t unit, const PagedTables &tables, SlaveMap map)
+{
+    auto d = std::make_unique<Served>();
+    d->tables = tables;
+    d->map = std::move(map);
+    apply_simulation(d->tables, d->map.initialUpdates());
+    std::lock_guard<std::mutex> lock(mu_);
+    byUnit_[unit] = d.get();
+    devices_.push_back(std::move(d));
+    units_.push_back(unit);
+    // The units named are the filter: another gets no answer on a serial
+    // line and exception 0B over TCP.
+    std::string list;
+    for (uint8_t u : units_)
+        list += (list.empty() ? "" : ",") + std::to_string(u);
+    std::string error;
+    UnitFilter::parse(list, bench_.units, error);
+}
+
+void SlaveService::simulationTick(const SimTime &now)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    apply_simulation(shared_.tables, shared_.map.simulation().tick(now));
+    for (auto &d : devices_)
+        apply_simulation(d->tables, d->map.simulation().tick(now));
+}
+
+bool SlaveService::simulated() const
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    if (shared_.map.simulation().size() > 0)
+        return true;
+    for (const auto &d : devices_)
+        if (d->map.simulation().size() > 0)
+            return true;
+    return false;
+}
+
+SlaveBenchReply SlaveService::serveOn(Served &d, const SlaveProfile &profile, const uint8_t *request, size_t n)
+{
+    // Each device counts its own requests for code 11.
+    const bool own = &d != &shared_;
+    if (own)
+        std::swap(bench_.serveState, d.state);
+    SlaveBenchReply out = bench_.serve(profile, d.tables, request, n);
+    if (own)
+        std::swap(bench_.serveState, d.state);
+    for (const SlaveEvent &e : out.reply.events)
+        if (e.type == SlaveEvent::Changed)
+            d.map.simulation().written(e.kind, e.index);
+    return out;
 }
 
 SlaveStats SlaveService::stats() const
@@ -58,16 +120,16 @@ SlaveStats SlaveService::stats() const
     return bench_.stats;
 }
 
-SlaveTables SlaveService::tables() const
+PagedTables SlaveService::tables() const
 {
     std::lock_guard<std::mutex> lock(mu_);
-    return tables_;
+    return shared_.tables;
 }
 
-void SlaveService::setTables(const SlaveTables &tables)
+void SlaveService::setTables(const PagedTables &tables)
 {
     std::lock_guard<std::mutex> lock(mu_);
-    tables_ = tables;
+    shared_.tables = tables;
 }
 
 int64_t SlaveService::releaseTime(int delayMs) const
@@ -81,7 +143,26 @@ SlaveBenchReply SlaveService::run(const SlaveProfile &profile, const TrafficSour
     SlaveBenchReply out;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        out = bench_.serve(profile, tables_, request, n);
+        if (devices_.empty()) {
+            out = serveOn(shared_, profile, request, n);
+        } else {
+            // A unit without tables of its own is refused by the filter
+            // before any tables are touched; so is a broken request.
+            uint8_t unit = 0;
+            const bool known = slave_request_unit(profile.framing, request, n, unit);
+            Served *d = known && byUnit_[unit] ? byUnit_[unit] : devices_.front().get();
+            out = serveOn(*d, profile, request, n);
+            // A serial broadcast writes to every device on the line.
+            if (known && unit == 0 && profile.framing != SlaveFraming::Tcp && bench_.faults.exceptionCode == 0)
+                for (auto &other : devices_)
+                    if (other.get() != d) {
+                        const SlaveReply r =
+                            serve_slave_request(profile, other->tables, request, n, bench_.serving, other->state);
+                        for (const SlaveEvent &e : r.events)
+                            if (e.type == SlaveEvent::Changed)
+                                other->map.simulation().written(e.kind, e.index);
+                    }
+        }
     }
     if (log_.on()) {
         log_.frame(Traffic_direction::Rx, from, request, n);

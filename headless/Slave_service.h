@@ -13,15 +13,24 @@
 // request is served whole against the others, a write over one transport is
 // read back whole over another, and the counters and the drop count are the
 // process's, whatever transport a request came by.
+//
+// A device map's simulations tick under the same lock, so a request reads
+// every register of a value from one tick. With devices of their own
+// (--device), each unit named has its own tables, map and code 11 counter;
+// a request for any other unit is treated as one the unit filter leaves out.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "Slave_bench.h"
 #include "Slave_engine.h"
+#include "Paged_tables.h"
+#include "Slave_map.h"
 #include "Slave_options.h"
 #include "Slave_stats.h"
 #include "Slave_tables.h"
@@ -57,10 +66,28 @@ public:
 
     SlaveStats stats() const;
     // A copy taken under the lock: whole against every request.
-    SlaveTables tables() const;
-    void setTables(const SlaveTables &tables);
+    PagedTables tables() const;
+    void setTables(const PagedTables &tables);
+
+    // The shared tables' map: its initial values are written now.
+    void setMap(SlaveMap map);
+    // Tables of unit's own, starting from tables with map's initial values
+    // written; from the first one on, units without their own are filtered.
+    void addDevice(uint8_t unit, const PagedTables &tables, SlaveMap map);
+    // Every simulation's tick at now, applied under the lock.
+    void simulationTick(const SimTime &now);
+    // True when some map simulates an entry.
+    bool simulated() const;
 
 private:
+    // One set of tables and what goes with it.
+    struct Served {
+        PagedTables tables;
+        SlaveMap map;
+        SlaveServeState state;  // the shared tables use the bench's own
+    };
+    // The bench on d's tables; a master's writes stop d's simulations.
+    SlaveBenchReply serveOn(Served &d, const SlaveProfile &profile, const uint8_t *request, size_t n);
     // The bench under the lock; the reply's lines logged after it.
     SlaveBenchReply run(const SlaveProfile &profile, const TrafficSource &from, const uint8_t *request, size_t n);
     int64_t releaseTime(int delayMs) const;
@@ -68,6 +95,9 @@ private:
     TrafficLog &log_;
     TcpServingClock &clock_;
     mutable std::mutex mu_;
-    SlaveTables tables_;
+    Served shared_;
+    std::vector<std::unique_ptr<Served>> devices_;
+    std::array<Served *, 256> byUnit_{};
+    std::vector<uint8_t> units_;
     SlaveBench bench_;
 };

@@ -20,6 +20,7 @@
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
+#include <sys/timerfd.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +29,7 @@
 #include "Replaced_file.h"
 #include "Serial_serving.h"
 #include "Slave_options.h"
+#include "Slave_map.h"
 #include "Slave_service.h"
 #include "Table_csv.h"
 #include "Tcp_serving.h"
@@ -98,6 +100,40 @@ void on_signal(void *user)
 
 void on_wake(void *) {}  // the loops look at the flag
 
+// The simulations' 100 ms tick, from a timer in the main loop's epoll set.
+struct SimulationTimer {
+    int fd = -1;
+    SlaveService *service = nullptr;
+};
+
+void on_simulation_tick(void *user)
+{
+    auto *t = static_cast<SimulationTimer *>(user);
+    uint64_t expirations = 0;
+    if (read(t->fd, &expirations, sizeof expirations) == ssize_t(sizeof expirations))
+        t->service->simulationTick(sim_time_now());
+}
+
+// The maps of --map and --device, each checked whole; a bad one ends the
+// program at start, as a bad --load does. Every device starts from the
+// --load tables.
+std::string take_maps(const SlaveOptions &o, const PagedTables &initial, SlaveService &service)
+{
+    if (!o.mapFile.empty()) {
+        SlaveMap map;
+        if (std::string problem = load_slave_map(o.mapFile, o.mapFile, map, o.size, "--size"); !problem.empty())
+            return "--map: " + problem;
+        service.setMap(std::move(map));
+    }
+    for (const DeviceMapOption &d : o.devices) {
+        SlaveMap map;
+        if (std::string problem = load_slave_map(d.file, d.file, map, o.size, "--size"); !problem.empty())
+            return "--device " + d.given + ": " + problem;
+        service.addDevice(d.unit, initial, std::move(map));
+    }
+    return {};
+}
+
 std::string endpoint_text(const std::string &host, uint16_t port)
 {
     const bool v6 = host.find(':') != std::string::npos;
@@ -156,9 +192,9 @@ int main(int argc, char **argv)
     // Table files are values of their options: a problem with one is a bad
     // value (status 2), found before anything is opened. Loading is all or
     // nothing; a bad file is named by its first bad line.
-    SlaveTables initial;
+    PagedTables initial(o.size);
     if (!o.loadFile.empty())
-        if (const std::string problem = load_tables_csv_file(o.loadFile, initial); !problem.empty())
+        if (const std::string problem = load_tables_csv_file(o.loadFile, initial, "--size"); !problem.empty())
             return fail(2, "--load: " + problem);
     if (!o.saveFile.empty())
         if (const std::string problem = save_problem(o.saveFile); !problem.empty())
@@ -185,6 +221,8 @@ int main(int argc, char **argv)
     TrafficLog log(o.log ? STDOUT_FILENO : -1);
     SlaveService service(o, log);
     service.setTables(initial);
+    if (const std::string problem = take_maps(o, initial, service); !problem.empty())
+        return fail(2, problem);
 
     // One serving loop per core (eight at most), each in a thread of its own.
     // Whichever loop accepts a connection, the one serving the fewest takes
@@ -222,6 +260,17 @@ int main(int argc, char **argv)
             return fail(1, s.error());
         if (!s.watch(stop.wake, on_wake, nullptr) || (i == 0 && !s.watch(stop.fd, on_signal, &stop)))
             return fail(1, "epoll: " + std::string(std::strerror(errno)));
+    }
+
+    SimulationTimer simTimer{.fd = -1, .service = &service};
+    if (service.simulated()) {
+        service.simulationTick(sim_time_now());
+        simTimer.fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        const itimerspec every{.it_interval = {.tv_sec = 0, .tv_nsec = kSimTickMs * 1000000},
+                               .it_value = {.tv_sec = 0, .tv_nsec = kSimTickMs * 1000000}};
+        if (simTimer.fd < 0 || timerfd_settime(simTimer.fd, 0, &every, nullptr) != 0 ||
+            !servings[0]->watch(simTimer.fd, on_simulation_tick, &simTimer))
+            return fail(1, "simulation timer: " + std::string(std::strerror(errno)));
     }
 
     std::vector<std::string> ready;

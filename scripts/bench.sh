@@ -14,7 +14,7 @@ build="${QUILLAN_BENCH_DIR:-$here/build-bench}"
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-targets=(bench_engine bench_device_map bench_simulator bench_trend_chart bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_master_poll bench_watch_poll quillan-sniff bench_line_monitor bench_raw_load bench_transports quillan-poll bench_poll bench_scan)
+targets=(bench_engine bench_device_map bench_simulator bench_trend_chart bench_windows bench_serial bench_serial_fast bench_load bench_ref_server bench_slave_tcp quillan-slave bench_headless bench_device_sim bench_master_poll bench_watch_poll quillan-sniff bench_line_monitor bench_raw_load bench_transports quillan-poll bench_poll bench_scan)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLAN_BENCH=ON >/dev/null
 ninja -C "$build" -j2 "${targets[@]}" >/dev/null
 
@@ -56,6 +56,9 @@ run slave_tcp "$bin/bench_slave_tcp" "${tcp_args[@]}"
 # quillan-slave against the libmodbus reference and pymodbus's server, the
 # same load generator for all three; then 2000 connections at once.
 run headless "$bin/bench_headless" "${tcp_args[@]}"
+# quillan-slave as a simulated device: simulation, many devices, codes 23
+# and 43/14, against the same load generator.
+run device_sim "$bin/bench_device_sim" "${tcp_args[@]}"
 run master_poll "$bin/bench_master_poll" "${poll_args[@]}"
 # The Watch page reading a map of 10 blocks, beside libmodbus reading them.
 run watch_poll "$bin/bench_watch_poll" "${poll_args[@]}"
@@ -108,7 +111,7 @@ echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr), Qt $qt; load a
 echo
 echo "| Area | Measure | Figure | Goal / prediction | Verdict |"
 echo "|---|---|---|---|---|"
-cat "$out"/{slave_tcp,headless,transports,scan,master_poll,watch_poll,poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator,trend_chart}.log 2>/dev/null | grep '^ROW|' |
+cat "$out"/{slave_tcp,headless,device_sim,transports,scan,master_poll,watch_poll,poll,line_monitor,windows,serial,serial_fast,engine,device_map,simulator,trend_chart}.log 2>/dev/null | grep '^ROW|' |
   awk -F'|' '{printf "| %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6}'
 echo
 echo "Where the serving engine's time goes ($prof_tool; top functions):"

@@ -84,11 +84,18 @@ BenchStrip::BenchStrip(bool withChecksum, QWidget *parent) : QFrame(parent)
     SaveTables->setObjectName("SaveTables");
     SaveTables->setToolTip("Writes the four tables' non-zero entries to a CSV file");
 
-    // Push buttons as wide as their texts: the strip has three of them in a
+    MoreCodes = new QCheckBox("More function codes", this);
+    MoreCodes->setObjectName("MoreCodes");
+    MoreCodes->setToolTip("Also answers codes 7, 8, 11, 17, 22, 23 and 43/14; off: exception 01");
+    LoadMap = new QPushButton("Load map\u2026", this);
+    LoadMap->setObjectName("LoadMap");
+    LoadMap->setToolTip("Writes a device map's initial values into the tables and starts its simulations");
+
+    // Push buttons as wide as their texts: the strip has four of them in a
     // row beside the counters.
-    for (QPushButton *b : {ResetStats, LoadTables, SaveTables})
+    for (QPushButton *b : {ResetStats, LoadTables, SaveTables, LoadMap})
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
-    for (QPushButton *b : {ResetStats, LoadTables, SaveTables})
+    for (QPushButton *b : {ResetStats, LoadTables, SaveTables, LoadMap})
         b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
 
     // Three rows: what decides whether and when an answer goes, what it
@@ -117,6 +124,8 @@ BenchStrip::BenchStrip(bool withChecksum, QWidget *parent) : QFrame(parent)
     content->addSpacing(8);
     content->addWidget(caption("Format", FormatBox, this));
     content->addWidget(FormatBox);
+    content->addSpacing(8);
+    content->addWidget(MoreCodes);
     content->addStretch(1);
     rows->addLayout(content);
 
@@ -126,5 +135,6 @@ BenchStrip::BenchStrip(bool withChecksum, QWidget *parent) : QFrame(parent)
     counts->addSpacing(16);
     counts->addWidget(LoadTables);
     counts->addWidget(SaveTables);
+    counts->addWidget(LoadMap);
     rows->addLayout(counts);
 }

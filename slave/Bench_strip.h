@@ -29,4 +29,8 @@ public:
     QPushButton *ResetStats;
     QPushButton *LoadTables;
     QPushButton *SaveTables;
+    // Codes 7, 8, 11, 17, 22, 23 and 43/14 answered (off: exception 01).
+    QCheckBox *MoreCodes;
+    // A device map's initial values and simulations for the tables.
+    QPushButton *LoadMap;
 };

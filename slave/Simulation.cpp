@@ -273,3 +273,17 @@ void apply_simulation(SlaveTables &tables, const std::vector<SimUpdate> &updates
         }
     }
 }
+
+void apply_simulation(SlaveMemory &tables, const std::vector<SimUpdate> &updates)
+{
+    for (const SimUpdate &u : updates) {
+        if (u.index + u.count > tables.entries())
+            continue;
+        for (unsigned k = 0; k < u.count; ++k) {
+            if (u.kind == KindCoil || u.kind == KindInputRelay)
+                tables.setBit(u.kind, u.index + k, u.words[k]);
+            else
+                tables.setReg(u.kind, u.index + k, u.words[k]);
+        }
+    }
+}

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Slave_memory.h"
 #include "Slave_tables.h"
 
 enum class SimFunction : uint8_t { None, Ramp, Sine, Random, Step, Toggle, Time };
@@ -133,3 +134,4 @@ private:
 // Writes a tick's updates into the tables; entries beyond them are skipped.
 // Call it under the lock that requests are served under.
 void apply_simulation(SlaveTables &tables, const std::vector<SimUpdate> &updates);
+void apply_simulation(SlaveMemory &tables, const std::vector<SimUpdate> &updates);

@@ -118,6 +118,13 @@ void withhold(SlaveReply &r)
 
 }  // namespace
 
+bool slave_request_unit(SlaveFraming framing, const uint8_t *request, size_t n, uint8_t &unit)
+{
+    const FrameView f = inspect(framing, request, n);
+    unit = f.unit;
+    return f.intact && f.unitKnown;
+}
+
 bool slave_answer_is_exception(SlaveFraming framing, const std::vector<uint8_t> &frame)
 {
     const int fn = slave_request_function(framing, frame.data(), frame.size());
@@ -137,6 +144,12 @@ void SlaveBench::count(SlaveFraming framing, const SlaveReply &reply)
 
 SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n)
 {
+    FixedTablesMemory memory(tables);
+    return serve(profile, memory, request, n);
+}
+
+SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request, size_t n)
+{
     ++stats.req;
     if (units.all() && !faults.active()) {
         SlaveBenchReply out{
@@ -147,7 +160,7 @@ SlaveBenchReply SlaveBench::serve(const SlaveProfile &profile, SlaveTables &tabl
     return serveFiltered(profile, tables, request, n);
 }
 
-SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
+SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request,
                                           size_t n)
 {
     const SlaveFraming framing = profile.framing;

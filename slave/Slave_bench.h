@@ -49,6 +49,8 @@ struct SlaveBenchReply {
 class SlaveBench {
 public:
     SlaveBenchReply serve(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n);
+    // The same on tables of any size.
+    SlaveBenchReply serve(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request, size_t n);
 
     UnitFilter units;
     FaultOptions faults;
@@ -60,10 +62,14 @@ public:
     SlaveServeState serveState;
 
 private:
-    SlaveBenchReply serveFiltered(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request,
+    SlaveBenchReply serveFiltered(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request,
                                   size_t n);
     void count(SlaveFraming framing, const SlaveReply &reply);
 };
+
+// The unit address of a request as the bench reads it for its filter; false
+// when the request is broken (checksum, framing) or carries none.
+bool slave_request_unit(SlaveFraming framing, const uint8_t *request, size_t n, uint8_t &unit);
 
 // True when frame (an answer as the profile frames it) is an exception answer.
 bool slave_answer_is_exception(SlaveFraming framing, const std::vector<uint8_t> &frame);

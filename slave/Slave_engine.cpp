@@ -112,7 +112,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr unsigned kEntries = kSlaveEntries;
 
 // Where the fields of a request lie, per framing.
 struct Layout {
@@ -162,9 +161,10 @@ constexpr unsigned kBasicObjects = 3;
 
 class Server {
 public:
-    Server(const SlaveProfile &p, SlaveTables &t, const uint8_t *req, size_t n, const SlaveServeOptions &o,
+    Server(const SlaveProfile &p, SlaveMemory &t, const uint8_t *req, size_t n, const SlaveServeOptions &o,
            SlaveServeState &st)
-        : p_(p), t_(t), o_(o), st_(st), req_(req, req + std::min(n, kSlaveFrameMax)), n_(req_.size())
+        : p_(p), t_(t), entries_(t.entries()), o_(o), st_(st), req_(req, req + std::min(n, kSlaveFrameMax)),
+          n_(req_.size())
     {
         // Room for a terminating NUL so that the hexadecimal decoders stop at
         // the end of what arrived.
@@ -279,7 +279,8 @@ private:
     void deviceIdentification(const Bytes &pdu);
 
     const SlaveProfile &p_;
-    SlaveTables &t_;
+    SlaveMemory &t_;
+    const unsigned entries_;  // in every table
     const SlaveServeOptions &o_;
     SlaveServeState &st_;
     bool excepted_ = false;
@@ -544,7 +545,7 @@ Bytes Server::exception(uint8_t code)
 void Server::readBits()
 {
     const unsigned start = start_, count = count_;
-    if (start + count > kEntries) {
+    if (start + count > entries_) {
         refuse(2, strformat(p_.relayOverRange, int(start + 1), int(count)));
         return;
     }
@@ -555,7 +556,7 @@ void Server::readBits()
     Bytes data((count + 7) / 8, 0);
     for (unsigned j = 0; j < count; ++j) {
         const uint16_t n = uint16_t(start + j);
-        const uint16_t bit = fn_ == 1 ? t_.ReadCoil(n) : t_.ReadInputRelay(n);
+        const uint16_t bit = t_.bit(fn_ == 1 ? KindCoil : KindInputRelay, n);
         data[j / 8] = uint8_t(data[j / 8] | (bit << (j % 8)));
     }
     respond(readResponse(data));
@@ -564,7 +565,7 @@ void Server::readBits()
 void Server::readRegisters()
 {
     const unsigned start = start_, count = count_;
-    if (start + count > kEntries) {
+    if (start + count > entries_) {
         refuse(2, strformat(p_.regOverRange, int(start + 1), int(count)));
         return;
     }
@@ -572,19 +573,20 @@ void Server::readRegisters()
         refuse(2, strformat(p_.regOverTag, int(start + 1), int(count), int(p_.wordTag)));
         return;
     }
-    const uint16_t *table = fn_ == 3 ? t_.holdingRegisters : t_.inputRegisters;
+    const int kind = fn_ == 3 ? KindHoldingRegister : KindInputRegister;
     Bytes data;
     data.reserve(2 * count);
     for (unsigned j = 0; j < count; ++j) {
-        data.push_back(uint8_t(table[start + j] >> 8));
-        data.push_back(uint8_t(table[start + j] & 0xFF));
+        const uint16_t v = t_.reg(kind, start + j);
+        data.push_back(uint8_t(v >> 8));
+        data.push_back(uint8_t(v & 0xFF));
     }
     respond(readResponse(data));
 }
 
 void Server::writeCoil()
 {
-    if (start_ > kEntries - 1) {
+    if (start_ > entries_ - 1) {
         refuse(2, strformat(p_.relayAddrOverRange, int(start_) + 1));
         return;
     }
@@ -598,7 +600,7 @@ void Server::writeCoil()
         on = hi == 0xFF;
         line = strformat(p_.coilSet, int(start_) + 1, unsigned(hi));
     }
-    t_.WriteCoil(start_, on ? 1 : 0);
+    t_.setBit(KindCoil, start_, on ? 1 : 0);
     changed(KindCoil, start_);
     log(2, line);
     respond(coilEcho());
@@ -606,20 +608,20 @@ void Server::writeCoil()
 
 void Server::writeRegister()
 {
-    if (start_ > kEntries - 1) {
+    if (start_ > entries_ - 1) {
         refuse(2, strformat(p_.regAddrOverRange, int(start_) + 1));
         return;
     }
-    t_.holdingRegisters[start_] = count_;
+    t_.setReg(KindHoldingRegister, start_, count_);
     changed(KindHoldingRegister, start_);
-    log(2, strformat(p_.registerSet, int(start_) + 1, int(int16_t(t_.holdingRegisters[start_]))));
+    log(2, strformat(p_.registerSet, int(start_) + 1, int(int16_t(t_.reg(KindHoldingRegister, start_)))));
     respond(writeEcho());
 }
 
 void Server::writeCoils()
 {
     const unsigned start = start_, count = count_;
-    if (start + count > kEntries) {
+    if (start + count > entries_) {
         refuse(2, strformat(p_.relayOverRange, int(start + 1), int(count)));
         return;
     }
@@ -629,7 +631,7 @@ void Server::writeCoils()
     log(2, strformat("Fun-15 Multi-Point Coil set addr=%d bits=%d", int(start + 1), int(count)));
     for (unsigned j = 0; j < count; ++j) {
         const uint16_t n = uint16_t(start + j);
-        t_.WriteCoil(n, uint16_t(data[j / 8] >> (j % 8)));
+        t_.setBit(KindCoil, n, uint16_t(data[j / 8] >> (j % 8)));
         changed(KindCoil, n);
     }
     respond(writeEcho());
@@ -638,7 +640,7 @@ void Server::writeCoils()
 void Server::writeRegisters()
 {
     const unsigned start = start_, count = count_;
-    if (start + count > kEntries) {
+    if (start + count > entries_) {
         refuse(2, strformat(p_.regOverRange, int(start + 1), int(count)));
         return;
     }
@@ -648,7 +650,7 @@ void Server::writeRegisters()
     log(2, strformat("Fun-16 Multi-Point Register set addr=%d words=%d", int(start + 1), int(count)));
     for (unsigned j = 0; j < count; ++j) {
         const uint16_t n = uint16_t(start + j);
-        t_.holdingRegisters[n] = uint16_t(data[2 * j] << 8 | data[2 * j + 1]);
+        t_.setReg(KindHoldingRegister, n, uint16_t(data[2 * j] << 8 | data[2 * j + 1]));
         changed(KindHoldingRegister, n);
     }
     respond(writeEcho());
@@ -756,7 +758,7 @@ void Server::readExceptionStatus(const Bytes &pdu)
     // Coils 00001 to 00008, the first in the lowest bit.
     unsigned status = 0;
     for (uint16_t j = 0; j < 8; ++j)
-        status |= unsigned(t_.ReadCoil(j)) << j;
+        status |= unsigned(t_.bit(KindCoil, j)) << j;
     log(2, strformat("Fun-07 Exception status=%02X", status));
     respond(framePdu({7, uint8_t(status)}));
 }
@@ -827,12 +829,12 @@ void Server::maskWriteRegister(const Bytes &pdu)
         return;
     }
     const unsigned addr = word_of(pdu, 1), andMask = word_of(pdu, 3), orMask = word_of(pdu, 5);
-    if (addr >= kEntries) {
+    if (addr >= entries_) {
         refuse(2, strformat(p_.regAddrOverRange, int(addr) + 1));
         return;
     }
-    const uint16_t value = uint16_t((t_.holdingRegisters[addr] & andMask) | (orMask & ~andMask));
-    t_.holdingRegisters[addr] = value;
+    const uint16_t value = uint16_t((t_.reg(KindHoldingRegister, addr) & andMask) | (orMask & ~andMask));
+    t_.setReg(KindHoldingRegister, addr, value);
     changed(KindHoldingRegister, uint16_t(addr));
     log(2, strformat("Fun-22 Mask Write Register addr=%d and=%04X or=%04X value=%d", int(addr) + 1, andMask, orMask,
                      int(int16_t(value))));
@@ -861,11 +863,11 @@ void Server::readWriteRegisters(const Bytes &pdu)
             refuseLength(pdu.size(), fixed + bytes);
         return;
     }
-    if (readStart + readCount > kEntries) {
+    if (readStart + readCount > entries_) {
         refuse(2, strformat(p_.regOverRange, int(readStart) + 1, int(readCount)));
         return;
     }
-    if (writeStart + writeCount > kEntries) {
+    if (writeStart + writeCount > entries_) {
         refuse(2, strformat(p_.regOverRange, int(writeStart) + 1, int(writeCount)));
         return;
     }
@@ -874,13 +876,14 @@ void Server::readWriteRegisters(const Bytes &pdu)
     // The write comes first, so a read of the same registers sees it.
     for (unsigned j = 0; j < writeCount; ++j) {
         const uint16_t n = uint16_t(writeStart + j);
-        t_.holdingRegisters[n] = uint16_t(word_of(pdu, fixed + 2 * j));
+        t_.setReg(KindHoldingRegister, n, uint16_t(word_of(pdu, fixed + 2 * j)));
         changed(KindHoldingRegister, n);
     }
     Bytes out = {23, uint8_t(2 * readCount)};
     for (unsigned j = 0; j < readCount; ++j) {
-        out.push_back(uint8_t(t_.holdingRegisters[readStart + j] >> 8));
-        out.push_back(uint8_t(t_.holdingRegisters[readStart + j] & 0xFF));
+        const uint16_t v = t_.reg(KindHoldingRegister, readStart + j);
+        out.push_back(uint8_t(v >> 8));
+        out.push_back(uint8_t(v & 0xFF));
     }
     respond(framePdu(out));
 }
@@ -932,11 +935,18 @@ void Server::deviceIdentification(const Bytes &pdu)
 
 }  // namespace
 
-SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n,
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request, size_t n,
                                const SlaveServeOptions &options, SlaveServeState &state)
 {
     Server s(profile, tables, request, n, options, state);
     return s.run();
+}
+
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n,
+                               const SlaveServeOptions &options, SlaveServeState &state)
+{
+    FixedTablesMemory memory(tables);
+    return serve_slave_request(profile, memory, request, n, options, state);
 }
 
 SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n)
@@ -952,6 +962,7 @@ std::vector<uint8_t> build_slave_exception(const SlaveProfile &profile, const ui
     static const SlaveServeOptions classic;
     SlaveServeState none;
     SlaveTables tables;
-    Server s(profile, tables, request, n, classic, none);
+    FixedTablesMemory memory(tables);
+    Server s(profile, memory, request, n, classic, none);
     return s.exceptionFor(function, code);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Slave_memory.h"
 #include "Slave_tables.h"
 
 enum class SlaveFraming { Rtu, Ascii, Tcp };
@@ -116,6 +117,8 @@ struct SlaveServeState {
 // ":" through LF, or one Modbus/TCP message framed by its length field.
 // Requests longer than kSlaveFrameMax are cut to it. Nothing is read beyond
 // the n bytes given.
+SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveMemory &tables, const uint8_t *request, size_t n,
+                               const SlaveServeOptions &options, SlaveServeState &state);
 SlaveReply serve_slave_request(const SlaveProfile &profile, SlaveTables &tables, const uint8_t *request, size_t n,
                                const SlaveServeOptions &options, SlaveServeState &state);
 // The same with the classic codes and no state kept.

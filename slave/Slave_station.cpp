@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -71,6 +72,17 @@ QWidget *make_page(QTabWidget *pages, const char *name, const char *caption)
 }
 
 TableFileAsker g_tableFileAsker;
+
+// What a station says it is in its device identification.
+const char *station_product(SlaveFraming framing)
+{
+    switch (framing) {
+    case SlaveFraming::Rtu: return "Slave RTU";
+    case SlaveFraming::Ascii: return "Slave ASCII";
+    case SlaveFraming::Tcp: return "Slave TCP";
+    }
+    return "Slave TCP";
+}
 
 QString ask_table_file(QWidget *parent, bool save)
 {
@@ -241,6 +253,14 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     if (o->CorruptBox)
         setup_.add_check("corrupt_checksum", o->CorruptBox);
     setup_.add_choice("value_format", o->FormatBox);
+
+    bench.serving.identity.product = station_product(p.framing);
+    connect(o->MoreCodes, &QCheckBox::toggled, this, &SlaveStationForm::MoreCodesClick);
+    connect(o->LoadMap, &QPushButton::clicked, this, &SlaveStationForm::LoadMapClick);
+    SimTimer = new QTimer(this);
+    SimTimer->setObjectName("SimTimer");
+    SimTimer->setInterval(int(kSimTickMs));
+    connect(SimTimer, &QTimer::timeout, this, &SlaveStationForm::SimTimerTimer);
 }
 
 SlaveStationForm::~SlaveStationForm() = default;
@@ -273,6 +293,9 @@ void SlaveStationForm::refreshEntry(int kind, uint16_t n)
         break;
     default: break;
     }
+    if (ValuesGrid)
+        for (size_t i : map_.covering(kind, n))
+            showMapRow(i);
 }
 
 void SlaveStationForm::entryChanged(int kind, uint16_t n)
@@ -317,7 +340,10 @@ void SlaveStationForm::serve(const uint8_t *request, size_t n,
             Memo2->clear();
             break;
         case SlaveEvent::Log: memoAdd(e.memo == 1 ? Memo1 : Memo2, e.text); break;
-        case SlaveEvent::Changed: entryChanged(e.kind, e.index); break;
+        case SlaveEvent::Changed:
+            map_.simulation().written(e.kind, e.index);
+            entryChanged(e.kind, e.index);
+            break;
         case SlaveEvent::Send:
             if (!send)
                 break;
@@ -507,6 +533,7 @@ void SlaveStationForm::editBit(StringGrid *grid, int kind)
         WriteCoil(n, value);
     else
         WriteInputRelay(n, value);
+    entryWritten(kind, n);
     refreshEntry(kind, n);
 }
 
@@ -528,6 +555,7 @@ void SlaveStationForm::editRegister(StringGrid *grid, int kind)
         tables.holdingRegisters[n] = value;
     else
         tables.inputRegisters[n] = value;
+    entryWritten(kind, n);
     refreshEntry(kind, n);
 }
 
@@ -550,7 +578,174 @@ void SlaveStationForm::editFormatted(int kind, uint16_t n)
     for (int i = 0; i < value.count && start + i < kSlaveEntries; ++i)
         table[start + i] = value.words[size_t(i)];
     for (int i = 0; i < value.count; ++i)
+        entryWritten(kind, uint16_t(start + i));
+    for (int i = 0; i < value.count; ++i)
         refreshEntry(kind, uint16_t(start + i));
+}
+
+void SlaveStationForm::entryWritten(int kind, uint16_t n) { map_.simulation().written(kind, n); }
+
+// ---- the device map ------------------------------------------------------------
+
+void SlaveStationForm::MoreCodesClick()
+{
+    bench.serving.codes = OptionStrip->MoreCodes->isChecked() ? SlaveCodes::All : SlaveCodes::Classic;
+}
+
+bool SlaveStationForm::loadMap(const QString &path)
+{
+    SlaveMap taken;
+    const std::string problem =
+        load_slave_map(path.toStdString(), QFileInfo(path).fileName().toStdString(), taken, kSlaveEntries);
+    if (!problem.empty()) {
+        show_message_box("Map not loaded: " + problem, "Quillan");
+        return false;
+    }
+    map_ = std::move(taken);
+    apply_simulation(tables, map_.initialUpdates());
+    // The first tick comes at once: simulated entries show their start
+    // values with the initial ones.
+    apply_simulation(tables, map_.simulation().tick(sim_time_now()));
+    makeValuesPage();
+    size_t simulated = 0;
+    for (const SlaveMapEntry &e : map_.entries())
+        simulated += e.sim >= 0 ? 1 : 0;
+    MapLabel->setText(QString("%1: %2 entries, %3 simulated")
+                          .arg(QFileInfo(path).fileName())
+                          .arg(map_.size())
+                          .arg(simulated));
+    showAllEntries();
+    if (simulated > 0)
+        SimTimer->start();
+    else
+        SimTimer->stop();
+    return true;
+}
+
+void SlaveStationForm::makeValuesPage()
+{
+    if (!TabSheet6) {
+        TabSheet6 = new QWidget;
+        TabSheet6->setObjectName("TabSheet6");
+        // Beside the table pages, before the traffic.
+        PageControl1->insertTab(PageControl1->indexOf(TabSheet4) + 1, TabSheet6, "Values");
+        auto *lay = new QVBoxLayout(TabSheet6);
+        lay->setContentsMargins(0, 2, 0, 0);
+        lay->setSpacing(2);
+        auto *row = new QHBoxLayout;
+        row->setContentsMargins(6, 0, 6, 0);
+        MapLabel = new QLabel(TabSheet6);
+        MapLabel->setObjectName("MapLabel");
+        RestartSim = new QPushButton("Restart", TabSheet6);
+        RestartSim->setObjectName("RestartSim");
+        RestartSim->setToolTip("Starts every simulation again, those a write stopped too");
+        row->addWidget(MapLabel, 1);
+        row->addWidget(RestartSim);
+        lay->addLayout(row);
+        ValuesGrid = new StringGrid(TabSheet6);
+        ValuesGrid->setObjectName("ValuesGrid");
+        ValuesGrid->setColumnCount(5);
+        ValuesGrid->setHintText("Double click to set value");
+        ValuesGrid->showHint(true);
+        lay->addWidget(ValuesGrid, 1);
+        connect(RestartSim, &QPushButton::clicked, this, &SlaveStationForm::RestartSimClick);
+        connect(ValuesGrid, &QTableWidget::cellDoubleClicked, this, &SlaveStationForm::ValuesGridDblClick);
+    }
+    ValuesGrid->setUpdatesEnabled(false);
+    ValuesGrid->setRowCount(int(map_.size()) + 1);
+    const char *headings[] = {"Name", "Address", "Value", "Unit", "Simulation"};
+    for (int c = 0; c < 5; ++c)
+        ValuesGrid->setCell(c, 0, headings[c]);
+    for (size_t i = 0; i < map_.size(); ++i) {
+        const Map_entry &e = map_.entries()[i].entry;
+        ValuesGrid->setCell(0, int(i) + 1, e.name);
+        ValuesGrid->setCell(1, int(i) + 1, e.address());
+        ValuesGrid->setCell(3, int(i) + 1, e.unit);
+        showMapRow(i);
+    }
+    for (int c = 0; c < 5; ++c)
+        ValuesGrid->widenColumnToText(c);
+    // Simulated values change their length as they run: the column is as
+    // wide as the longest float text from the start.
+    const int widest = ValuesGrid->fontMetrics().horizontalAdvance(QStringLiteral("-3.4028235e+38"));
+    ValuesGrid->setColumnWidth(2, std::max(ValuesGrid->columnWidth(2), widest + 16));
+    ValuesGrid->setUpdatesEnabled(true);
+}
+
+void SlaveStationForm::showMapRow(size_t i)
+{
+    const SlaveMapEntry &s = map_.entries()[i];
+    uint16_t words[kSimWordsMax] = {};
+    const int count = s.entry.count();
+    for (int k = 0; k < count; ++k) {
+        const uint16_t n = uint16_t(s.entry.index + k);
+        words[k] = s.kind == KindCoil         ? ReadCoil(n)
+                   : s.kind == KindInputRelay ? ReadInputRelay(n)
+                                              : tables.reg(s.kind, n);
+    }
+    ValuesGrid->setCell(2, int(i) + 1, map_.valueText(i, std::span<const uint16_t>(words, size_t(count))));
+    ValuesGrid->setCell(4, int(i) + 1, map_.simulationText(i));
+}
+
+bool SlaveStationForm::setMapValue(size_t i, const QString &text)
+{
+    if (i >= map_.size())
+        return false;
+    const EncodedValue v = map_.encodeText(i, text.toStdString());
+    const SlaveMapEntry &s = map_.entries()[i];
+    if (!v.ok()) {
+        show_message_box(s.entry.name + " not set: " + v.error, "Quillan");
+        return false;
+    }
+    map_.written(i);
+    SimUpdate u{.entry = i, .kind = s.kind, .index = s.entry.index, .count = unsigned(v.count)};
+    std::copy_n(v.words.begin(), v.count, u.words.begin());
+    // All registers of the value in one step, between two requests.
+    apply_simulation(tables, {u});
+    for (int k = 0; k < v.count; ++k)
+        refreshEntry(s.kind, uint16_t(s.entry.index + k));
+    return true;
+}
+
+void SlaveStationForm::ValuesGridDblClick()
+{
+    const int row = ValuesGrid->selectedRow();
+    if (row <= 0 || row > int(map_.size()))
+        return;
+    const size_t i = size_t(row - 1);
+    const SlaveMapEntry &s = map_.entries()[i];
+    const QString unit = s.entry.unit.empty() ? QString() : " (" + QString::fromStdString(s.entry.unit) + ")";
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, QString::fromStdString(s.entry.name),
+                                               QString::fromStdString(s.entry.address()) + unit, QLineEdit::Normal,
+                                               ValuesGrid->cellText(2, row), &ok);
+    if (ok)
+        setMapValue(i, text);
+}
+
+void SlaveStationForm::RestartSimClick()
+{
+    map_.simulation().restart();
+    SimTimerTimer();
+    for (size_t i = 0; i < map_.size(); ++i)
+        showMapRow(i);
+}
+
+void SlaveStationForm::SimTimerTimer()
+{
+    const std::vector<SimUpdate> updates = map_.simulation().tick(sim_time_now());
+    apply_simulation(tables, updates);
+    for (const SimUpdate &u : updates)
+        for (unsigned k = 0; k < u.count; ++k)
+            entryChanged(u.kind, uint16_t(u.index + k));
+}
+
+void SlaveStationForm::LoadMapClick()
+{
+    const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Load map"), QString(),
+                                                      QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (!name.isEmpty())
+        loadMap(name);
 }
 
 void SlaveStationForm::StringGrid1DblClick() { editBit(StringGrid1, KindCoil); }

@@ -20,6 +20,7 @@
 #include "Setup_fields.h"
 #include "Slave_bench.h"
 #include "Slave_engine.h"
+#include "Slave_map.h"
 #include "Slave_tables.h"
 #include "Station_traffic.h"
 #include "Value_format.h"
@@ -105,6 +106,13 @@ public slots:
     // Opens a setup file into the window; a failure is told in a box and
     // changes nothing. Opening never opens the server.
     bool openSetup(const QString &path);
+    // The device map: "More function codes", "Load map…", the Values
+    // page's "Restart" and double-click, and the 100 ms simulation tick.
+    void MoreCodesClick();
+    void LoadMapClick();
+    void RestartSimClick();
+    void ValuesGridDblClick();
+    void SimTimerTimer();
 
 public:
     // The register pages' display format (FormatBox).
@@ -114,6 +122,22 @@ public:
     bool loadTables(const QString &path);
     // Writes the tables to a CSV file; a failure is told in a box.
     bool saveTables(const QString &path);
+    // Takes a device map: its initial values go into the tables, its
+    // simulations start, and the page "Values" (made on the first load,
+    // beside the table pages) lists its entries. A bad map is told in a box
+    // naming its file, line and reason, and nothing changes. The map's
+    // device column is not used: the station's tables serve every unit.
+    bool loadMap(const QString &path);
+    // Sets map entry i (a row of the Values page less one) to a value in
+    // engineering units; a bad value is told in a box. Its simulation stops.
+    bool setMapValue(size_t i, const QString &text);
+    const SlaveMap &slaveMap() const { return map_; }
+    // The page "Values" and what is on it; nullptr until a map is loaded.
+    QWidget *TabSheet6 = nullptr;
+    StringGrid *ValuesGrid = nullptr;
+    QLabel *MapLabel = nullptr;
+    QPushButton *RestartSim = nullptr;
+    QTimer *SimTimer;
     // Shows the counters now (they are shown at most every kStatsRefreshMs).
     void refreshStats();
     static constexpr int kStatsRefreshMs = 100;
@@ -163,6 +187,12 @@ private:
     void setRegisterFormat(int index);
     void showAllEntries();
     Setup_fields setup_;
+    void makeValuesPage();
+    void showMapRow(size_t i);
+    // A write by the operator to table entry (kind, n): a simulated map
+    // entry there stops, as after a master's write.
+    void entryWritten(int kind, uint16_t n);
+    SlaveMap map_;
     QHBoxLayout *panel1Layout_;
     // Goes before the history it shows (declared after it).
     std::unique_ptr<TrafficPanel> trafficPanel_;

@@ -6,8 +6,11 @@
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <vector>
 
+#include "Device_map.h"
 #include "Replaced_file.h"
+#include "Slave_map.h"
 #include "Trim_blanks.h"
 
 namespace {
@@ -16,6 +19,9 @@ struct TableRange {
     int base;  // address of entry 0 as the grid shows it
     int kind;
 };
+
+// Five-digit addresses reach number 9999 of each table.
+constexpr uint32_t kFiveDigitEntries = 9999;
 
 constexpr TableRange kRanges[] = {
     {.base = 1, .kind = KindCoil},
@@ -56,7 +62,7 @@ std::string shown(std::string_view s)
     return out;
 }
 
-std::string line_error(size_t number, std::string_view line, const char *what)
+std::string line_error(size_t number, std::string_view line, const std::string &what)
 {
     return "line " + std::to_string(number) + ": " + shown(line) + ": " + what;
 }
@@ -72,61 +78,53 @@ bool is_header(std::string_view line)
     return true;
 }
 
-void set_entry(SlaveTables &t, int kind, uint16_t n, long value)
-{
-    switch (kind) {
-    case KindCoil: t.WriteCoil(n, uint16_t(value)); break;
-    case KindInputRelay: t.WriteInputRelay(n, uint16_t(value)); break;
-    case KindInputRegister: t.inputRegisters[n] = uint16_t(value); break;
-    case KindHoldingRegister: t.holdingRegisters[n] = uint16_t(value); break;
-    default: break;
-    }
-}
-
-uint16_t entry(const SlaveTables &t, int kind, uint16_t n)
-{
-    switch (kind) {
-    case KindCoil: return t.ReadCoil(n);
-    case KindInputRelay: return t.ReadInputRelay(n);
-    default: return t.reg(kind, n);
-    }
-}
-
 std::string system_error(const char *what, const std::string &path)
 {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-}  // namespace
 
-std::string tables_to_csv(const SlaveTables &tables)
+// The text of tables of entries entries, get(kind, n) giving entry n.
+template <class Get> std::string csv_text(uint32_t entries, Get get)
 {
     std::string out;
     char line[32];
     for (const TableRange &r : kRanges) {
         const bool bits = r.kind == KindCoil || r.kind == KindInputRelay;
-        for (int n = 0; n < kSlaveEntries; ++n) {
-            const uint16_t v = entry(tables, r.kind, uint16_t(n));
+        for (uint32_t n = 0; n < entries; ++n) {
+            const uint16_t v = get(r.kind, n);
             if (v == 0)
                 continue;
-            std::snprintf(line, sizeof line, "%05d,%d\n", r.base + n, bits ? int(v) : int(int16_t(v)));
+            const int value = bits ? int(v) : int(int16_t(v));
+            if (n < kFiveDigitEntries)
+                std::snprintf(line, sizeof line, "%05d,%d\n", r.base + int(n), value);
+            else
+                std::snprintf(line, sizeof line, "%d%05u,%d\n", r.base / 10000, unsigned(n + 1), value);
             out += line;
         }
     }
     return out;
 }
 
-std::string tables_from_csv(std::string_view text, SlaveTables &tables)
+struct CsvValue {
+    int kind;
+    uint32_t n;
+    uint16_t word;
+};
+
+// The entries of text for tables of entries entries, each given once, or the
+// line that says why not. An entry beyond them is refused as beyond the
+// tables, with sizeHint saying how to make room; without a hint a five-digit
+// one is "no such address", as it always was for the stations' tables.
+std::string read_csv(std::string_view text, uint32_t entries, std::string_view sizeHint, std::vector<CsvValue> &out)
 {
     if (text.size() > kTableCsvMaxBytes)
         return "file too large (more than " + std::to_string(kTableCsvMaxBytes) + " bytes)";
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
 
-    // Parsed into a fresh set so that a bad line leaves the caller's alone;
     // seen[] remembers on which line each entry was given.
-    auto fresh = std::make_unique<SlaveTables>();
-    auto seen = std::make_unique<uint32_t[]>(std::size(kRanges) * kSlaveEntries);
+    auto seen = std::make_unique<uint32_t[]>(std::size(kRanges) * entries);
     bool firstContent = true;
     size_t number = 0;
     while (!text.empty()) {
@@ -157,30 +155,108 @@ std::string tables_from_csv(std::string_view text, SlaveTables &tables)
             return line_error(number, line, "address is not a number");
         const TableRange *range = nullptr;
         size_t which = 0;
-        for (size_t i = 0; i < std::size(kRanges); ++i)
-            if (address >= kRanges[i].base && address < kRanges[i].base + kSlaveEntries) {
-                range = &kRanges[i];
-                which = i;
-            }
-        if (!range)
+        uint32_t n = 0;
+        bool sixDigits = false;
+        if (addressText.size() == 6) {
+            // Six digits: the table's digit, then the number from 1 to 65536.
+            Map_table table{};
+            uint16_t index = 0;
+            if (parse_map_address(addressText, table, index, sixDigits))
+                for (size_t i = 0; i < std::size(kRanges); ++i)
+                    if (kRanges[i].kind == slave_table_kind(table)) {
+                        range = &kRanges[i];
+                        which = i;
+                        n = index;
+                    }
+        } else {
+            for (size_t i = 0; i < std::size(kRanges); ++i)
+                if (address >= kRanges[i].base && address < kRanges[i].base + long(kFiveDigitEntries)) {
+                    range = &kRanges[i];
+                    which = i;
+                    n = uint32_t(address - kRanges[i].base);
+                }
+        }
+        if (!range || (n >= entries && !sixDigits && sizeHint.empty()))
             return line_error(number, line, "no such address");
+        if (n >= entries) {
+            std::string why = "beyond the tables' " + std::to_string(entries) + " entries";
+            if (!sizeHint.empty())
+                why += "; " + std::string(sizeHint) + " " + std::to_string(n + 1) + " or more makes room for it";
+            return line_error(number, line, why);
+        }
         if (!read_int(trim_blanks(line.substr(comma + 1)), value))
             return line_error(number, line, "value is not a number");
         const bool bits = range->kind == KindCoil || range->kind == KindInputRelay;
         if (bits ? (value < 0 || value > 1) : (value < -32768 || value > 65535))
             return line_error(number, line, "value out of range");
-        const uint16_t n = uint16_t(address - range->base);
-        uint32_t &given = seen[which * kSlaveEntries + n];
+        uint32_t &given = seen[which * entries + n];
         if (given != 0)
-            return line_error(number, line, ("address given twice (line " + std::to_string(given) + ")").c_str());
+            return line_error(number, line, "address given twice (line " + std::to_string(given) + ")");
         given = uint32_t(number);
-        set_entry(*fresh, range->kind, n, value);
+        out.push_back({.kind = range->kind, .n = n, .word = uint16_t(value)});
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string tables_to_csv(const SlaveTables &tables)
+{
+    return csv_text(kSlaveEntries, [&](int kind, uint32_t n) -> uint16_t {
+        if (kind == KindCoil)
+            return tables.ReadCoil(uint16_t(n));
+        if (kind == KindInputRelay)
+            return tables.ReadInputRelay(uint16_t(n));
+        return tables.reg(kind, uint16_t(n));
+    });
+}
+
+std::string tables_to_csv(const SlaveMemory &tables)
+{
+    return csv_text(tables.entries(), [&](int kind, uint32_t n) -> uint16_t {
+        return kind == KindCoil || kind == KindInputRelay ? tables.bit(kind, n) : tables.reg(kind, n);
+    });
+}
+
+std::string tables_from_csv(std::string_view text, SlaveTables &tables)
+{
+    std::vector<CsvValue> values;
+    if (std::string problem = read_csv(text, kSlaveEntries, {}, values); !problem.empty())
+        return problem;
+    // Filled into a fresh set so that the caller's changes all at once.
+    auto fresh = std::make_unique<SlaveTables>();
+    FixedTablesMemory memory(*fresh);
+    for (const CsvValue &v : values) {
+        if (v.kind == KindCoil || v.kind == KindInputRelay)
+            memory.setBit(v.kind, v.n, v.word);
+        else
+            memory.setReg(v.kind, v.n, v.word);
     }
     tables = *fresh;
     return {};
 }
 
-std::string load_tables_csv_file(const std::string &path, SlaveTables &tables)
+std::string tables_from_csv(std::string_view text, PagedTables &tables, std::string_view sizeHint)
+{
+    std::vector<CsvValue> values;
+    if (std::string problem = read_csv(text, tables.entries(), sizeHint, values); !problem.empty())
+        return problem;
+    PagedTables fresh(tables.entries());
+    for (const CsvValue &v : values) {
+        if (v.kind == KindCoil || v.kind == KindInputRelay)
+            fresh.setBit(v.kind, v.n, v.word);
+        else
+            fresh.setReg(v.kind, v.n, v.word);
+    }
+    tables = std::move(fresh);
+    return {};
+}
+
+namespace {
+
+// The file's text, or why it cannot be read; a file of any size or kind
+// costs bounded time and memory.
+std::string read_table_file(const std::string &path, std::string &text)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -194,22 +270,51 @@ std::string load_tables_csv_file(const std::string &path, SlaveTables &tables)
     if (!f)
         return system_error("cannot open", path);
     // One byte more than accepted tells a file that grew since stat().
-    std::string text(kTableCsvMaxBytes + 1, '\0');
+    text.assign(kTableCsvMaxBytes + 1, '\0');
     const size_t got = std::fread(text.data(), 1, text.size(), f.get());
     if (std::ferror(f.get()))
         return system_error("cannot read", path);
     text.resize(got);
-    const std::string problem = tables_from_csv(text, tables);
-    return problem.empty() ? problem : path + ": " + problem;
+    return {};
 }
 
-std::string save_tables_csv_file(const std::string &path, const SlaveTables &tables)
+std::string write_table_file(const std::string &path, const std::string &text)
 {
     Replaced_file file(path);
-    file.write(tables_to_csv(tables));
+    file.write(text);
     if (const int error = file.commit(); error != 0) {
         errno = error;
         return system_error("cannot write", path);
     }
     return {};
+}
+
+}  // namespace
+
+std::string load_tables_csv_file(const std::string &path, SlaveTables &tables)
+{
+    std::string text;
+    if (std::string problem = read_table_file(path, text); !problem.empty())
+        return problem;
+    const std::string problem = tables_from_csv(text, tables);
+    return problem.empty() ? problem : path + ": " + problem;
+}
+
+std::string load_tables_csv_file(const std::string &path, PagedTables &tables, std::string_view sizeHint)
+{
+    std::string text;
+    if (std::string problem = read_table_file(path, text); !problem.empty())
+        return problem;
+    const std::string problem = tables_from_csv(text, tables, sizeHint);
+    return problem.empty() ? problem : path + ": " + problem;
+}
+
+std::string save_tables_csv_file(const std::string &path, const SlaveTables &tables)
+{
+    return write_table_file(path, tables_to_csv(tables));
+}
+
+std::string save_tables_csv_file(const std::string &path, const SlaveMemory &tables)
+{
+    return write_table_file(path, tables_to_csv(tables));
 }

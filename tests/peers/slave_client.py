@@ -12,7 +12,15 @@ Each command is run in order and answered with one line "COMMAND -> RESULT":
     wr:A:V               write one register (V decimal)
     wcs:A:b,b,...        write several coils
     wrs:A:v,v,...        write several registers
-    x7                   read exception status (function code 7)
+    x7                   read exception status (function code 7): OK status
+    x8:SUB:w,w,...       diagnostics (code 8) with that sub-function and data words
+                         (hexadecimal): OK sub w w ...
+    x11                  get comm event counter (code 11): OK STATUS count
+    x17                  report server ID (code 17): OK hex of what follows the
+                         byte count (pymodbus's own status reads the last byte)
+    x22:A:AND:OR         mask write register (code 22), masks in hexadecimal
+    x23:RA:RN:WA:v,v,... read/write multiple registers (code 23): OK v v ...
+    x43:CODE:OBJ         read device identification (code 43/14): OK id=text ...
     bench:SECONDS:MAX    read holding register 0 repeatedly; prints requests per second
 RESULT is "OK v v ..." (bits as 0/1, registers decimal), "EXC n" for an
 exception response, or "ERR text". "READY" is printed once connected.
@@ -21,6 +29,9 @@ import sys
 import time
 
 from pymodbus.client import ModbusSerialClient, ModbusTcpClient, ModbusUdpClient
+from pymodbus.diag_message import ReturnQueryDataRequest
+from pymodbus.mei_message import ReadDeviceInformationRequest
+from pymodbus.other_message import GetCommEventCounterRequest, ReportSlaveIdRequest
 from pymodbus.pdu import ExceptionResponse
 from pymodbus.transaction import ModbusAsciiFramer, ModbusRtuFramer, ModbusSocketFramer
 
@@ -51,6 +62,40 @@ def describe(rr, count=None, bits=False):
     return "OK"
 
 
+def more_codes(client, slave, op, parts):
+    """The codes beyond the classic eight; a string when answered normally.
+
+    These requests are made here, or passed on as made, so pymodbus 3.0.0
+    takes the unit as unit= (a slave= would be dropped and unit 0 asked).
+    """
+    if op == "x8":
+        request = ReturnQueryDataRequest([int(v, 16) for v in parts[2].split(",")], unit=slave)
+        request.sub_function_code = int(parts[1])
+        rr = client.execute(request)
+        ok = not rr.isError()
+        return "OK %d %s" % (rr.sub_function_code, " ".join("%04X" % w for w in rr.message)) if ok else rr
+    if op == "x11":
+        rr = client.execute(GetCommEventCounterRequest(unit=slave))
+        return "OK %s %d" % ("0000" if rr.status else "FFFF", rr.count) if not rr.isError() else rr
+    if op == "x17":
+        rr = client.execute(ReportSlaveIdRequest(unit=slave))
+        return "OK " + rr.identifier.hex().upper() if not rr.isError() else rr
+    if op == "x22":
+        rr = client.mask_write_register(address=int(parts[1]), and_mask=int(parts[2], 16),
+                                        or_mask=int(parts[3], 16), unit=slave)
+        return rr
+    if op == "x23":
+        values = [int(v) for v in parts[4].split(",")]
+        rr = client.readwrite_registers(read_address=int(parts[1]), read_count=int(parts[2]),
+                                        write_address=int(parts[3]), write_registers=values, unit=slave)
+        return rr
+    rr = client.execute(ReadDeviceInformationRequest(read_code=int(parts[1]), object_id=int(parts[2]),
+                                                     unit=slave))
+    if rr.isError():
+        return rr
+    return "OK " + " ".join("%d=%s" % (k, v.decode("latin-1")) for k, v in sorted(rr.information.items()))
+
+
 def run(client, slave, cmd):
     parts = cmd.split(":")
     op = parts[0]
@@ -70,7 +115,13 @@ def run(client, slave, cmd):
         values = [int(v) for v in parts[2].split(",")]
         return describe(client.write_registers(int(parts[1]), values, slave=slave))
     if op == "x7":
-        return describe(client.read_exception_status(slave=slave))
+        rr = client.read_exception_status(slave=slave)
+        return describe(rr) if rr.isError() else "OK %d" % rr.status
+    if op in ("x8", "x11", "x17", "x22", "x23", "x43"):
+        rr = more_codes(client, slave, op, parts)
+        if isinstance(rr, str):
+            return rr
+        return describe(rr)
     if op == "bench":
         seconds, most = float(parts[1]), int(parts[2])
         done = 0

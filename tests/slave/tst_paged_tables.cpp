@@ -1,0 +1,79 @@
+// Tables of up to 65 536 entries: pages made only by non-zero writes, and
+// their CSV files with six-digit addresses, read into tables of a size (with
+// the hint that makes room) and into the stations' fixed 1 024 entries.
+#include <QtTest>
+
+#include "Paged_tables.h"
+#include "Table_csv.h"
+
+class TestPagedTables : public QObject {
+    Q_OBJECT
+private slots:
+    void pagesGrowWithUse()
+    {
+        PagedTables t(65536);
+        QCOMPARE(t.entries(), 65536u);
+        QCOMPARE(t.reg(KindHoldingRegister, 65535), uint16_t(0));
+        t.setReg(KindHoldingRegister, 40000, 0);  // reads 0 already
+        t.setBit(KindCoil, 7, 0);
+        QCOMPARE(t.pages(), size_t(0));
+        t.setReg(KindHoldingRegister, 65535, 7);
+        t.setReg(KindHoldingRegister, 64512, 8);  // the same page
+        t.setBit(KindInputRelay, 1025, 1);
+        t.setReg(KindInputRegister, 65536, 9);    // beyond: ignored
+        QCOMPARE(t.pages(), size_t(2));
+        QCOMPARE(int(t.reg(KindHoldingRegister, 65535)), 7);
+        QCOMPARE(int(t.reg(KindInputRegister, 65535)), 0);
+        QCOMPARE(int(t.bit(KindInputRelay, 1025)), 1);
+        QCOMPARE(int(t.bit(KindCoil, 1025)), 0);
+        const PagedTables copy = t;
+        t.setReg(KindHoldingRegister, 65535, 1);
+        QCOMPARE(int(copy.reg(KindHoldingRegister, 65535)), 7);
+        QCOMPARE(PagedTables(100).entries(), 1024u);
+    }
+
+    // size 0: the stations' fixed tables.
+    void read_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("result");  // the error, or "OK" and the text saved back
+        QTest::newRow("six digits") << 65536 << QByteArray("465536,-2\n000001,1\n100005,1\n310000,3\n")
+                                    << "OK 00001,1\n10005,1\n310000,3\n465536,-2\n";
+        QTest::newRow("five digits keep their meaning") << 2048 << QByteArray("41025,5\n09999,1\n") << "line 2: 09999,1: "
+                                                           "beyond the tables' 2048 entries; --size 9999 or more makes room for it";
+        QTest::newRow("five digits in size") << 2048 << QByteArray("41025,5\n") << "OK 41025,5\n";
+        QTest::newRow("beyond, with the hint") << 1024 << QByteArray("401100,5\n")
+                                               << "line 1: 401100,5: beyond the tables' 1024 entries; --size 1100 or "
+                                                  "more makes room for it";
+        QTest::newRow("no such six-digit table") << 65536 << QByteArray("200001,1\n")
+                                                 << "line 1: 200001,1: no such address";
+        QTest::newRow("same entry in both forms") << 65536 << QByteArray("40001,1\n400001,2\n")
+                                                  << "line 2: 400001,2: address given twice (line 1)";
+        QTest::newRow("station: six digits") << 0 << QByteArray("401024,9\n") << "OK 41024,9\n";
+        QTest::newRow("station: beyond") << 0 << QByteArray("40001,1\n401025,9\n")
+                                         << "line 2: 401025,9: beyond the tables' 1024 entries";
+    }
+    void read()
+    {
+        QFETCH(int, size);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, result);
+        std::string problem, saved;
+        if (size == 0) {
+            SlaveTables t;
+            problem = tables_from_csv(text.toStdString(), t);
+            saved = tables_to_csv(t);
+        } else {
+            PagedTables t{uint32_t(size)};
+            t.setReg(KindHoldingRegister, 3, 1);  // gone after a load, kept after a refusal
+            problem = tables_from_csv(text.toStdString(), t, "--size");
+            saved = tables_to_csv(t);
+            QCOMPARE(t.reg(KindHoldingRegister, 3) == 1, !problem.empty());
+        }
+        QCOMPARE(QString::fromStdString(problem.empty() ? "OK " + saved : problem), result);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPagedTables)
+#include "tst_paged_tables.moc"
