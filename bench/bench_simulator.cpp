@@ -126,7 +126,7 @@ Simulation thousand_entries()
         const int k = i % 5;
         SimEntry e;
         std::string error;
-        parse_simulation(texts[k], e.spec, error);
+        parse_simulation(texts[k], e.shape, error);
         if (k == 4) {
             e.kind = KindCoil;
             e.index = nextCoil++;

@@ -24,25 +24,25 @@ void check(bool ok)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    SimSpec spec;
-    spec.step = 42;
+    SimSpec shape;
+    shape.step = 42;
     std::string error;
-    if (!parse_simulation(text, spec, error)) {
-        check(!error.empty() && spec.function == SimFunction::None && spec.step == 42);
+    if (!parse_simulation(text, shape, error)) {
+        check(!error.empty() && shape.function == SimFunction::None && shape.step == 42);
         return 0;
     }
-    if (spec.function == SimFunction::None)
+    if (shape.function == SimFunction::None)
         return 0;
     uint64_t seed = 0;
     for (size_t i = 0; i < std::min<size_t>(size, 8); ++i)
         seed = seed << 8 | data[i];
     const int64_t times[] = {0, 99, 100, int64_t(seed % 100000000), int64_t(seed >> 8), INT64_MAX / 2};
-    const double lo = std::min(spec.min, spec.max), hi = std::max(spec.min, spec.max);
+    const double lo = std::min(shape.min, shape.max), hi = std::max(shape.min, shape.max);
     for (int64_t t : times)
         for (double u : {0.0, 0.5, 0.999999}) {
-            const double v = simulation_value(spec, 3.0, t, int64_t(seed), u);
+            const double v = simulation_value(shape, 3.0, t, int64_t(seed), u);
             check(std::isfinite(v));
-            switch (spec.function) {
+            switch (shape.function) {
             case SimFunction::Ramp:
             case SimFunction::Random:
             case SimFunction::Sine:
@@ -54,13 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
         }
 
-    const bool bit = spec.function == SimFunction::Toggle;
+    const bool bit = shape.function == SimFunction::Toggle;
     Simulation sim(seed);
     unsigned calls = 0;
     const bool added = sim.add({.kind = bit ? KindCoil : KindHoldingRegister,
                                 .index = 1020,
                                 .count = bit ? 1u : 4u,
-                                .spec = spec,
+                                .shape = shape,
                                 .initial = 3.0,
                                 .encode = [&calls](double v, SimRange, uint16_t *words) {
                                     check(std::isfinite(v));

@@ -117,55 +117,55 @@ bool parse_simulation(std::string_view text, SimSpec &out, std::string &error)
     if (values.size() != f->values)
         return fail(f->needs);
 
-    SimSpec spec;
-    spec.function = f->function;
+    SimSpec shape;
+    shape.function = f->function;
     switch (f->function) {
     case SimFunction::Ramp:
     case SimFunction::Sine:
-        spec.min = values[0];
-        spec.max = values[1];
-        spec.period = values[2];
+        shape.min = values[0];
+        shape.max = values[1];
+        shape.period = values[2];
         break;
     case SimFunction::Random:
-        spec.min = values[0];
-        spec.max = values[1];
+        shape.min = values[0];
+        shape.max = values[1];
         break;
-    case SimFunction::Step: spec.step = values[0]; break;
-    case SimFunction::Toggle: spec.period = values[0]; break;
+    case SimFunction::Step: shape.step = values[0]; break;
+    case SimFunction::Toggle: shape.period = values[0]; break;
     case SimFunction::Time:
     case SimFunction::None: break;
     }
     const bool periodic = f->function == SimFunction::Ramp || f->function == SimFunction::Sine ||
                           f->function == SimFunction::Toggle;
-    if (periodic && spec.period < kSimPeriodMin)
+    if (periodic && shape.period < kSimPeriodMin)
         return fail("PERIOD must be at least 0.1 s");
-    out = spec;
+    out = shape;
     return true;
 }
 
-std::string simulation_misfit(const SimSpec &spec, bool bit)
+std::string simulation_misfit(const SimSpec &shape, bool bit)
 {
-    if (bit && spec.function == SimFunction::Time)
+    if (bit && shape.function == SimFunction::Time)
         return "time is for registers";
-    if (!bit && spec.function == SimFunction::Toggle)
+    if (!bit && shape.function == SimFunction::Toggle)
         return "toggle is for bits";
     return {};
 }
 
-double simulation_value(const SimSpec &spec, double initial, int64_t elapsedMs, int64_t unixSeconds,
+double simulation_value(const SimSpec &shape, double initial, int64_t elapsedMs, int64_t unixSeconds,
                         double uniform)
 {
     elapsedMs = std::max<int64_t>(elapsedMs, 0);
-    switch (spec.function) {
-    case SimFunction::Ramp: return bounded(between(spec.min, spec.max, phase(elapsedMs, spec.period)));
+    switch (shape.function) {
+    case SimFunction::Ramp: return bounded(between(shape.min, shape.max, phase(elapsedMs, shape.period)));
     case SimFunction::Sine: {
-        const double mid = spec.min / 2 + spec.max / 2, half = spec.max / 2 - spec.min / 2;
-        return bounded(mid + half * std::sin(2 * std::numbers::pi * phase(elapsedMs, spec.period)));
+        const double mid = shape.min / 2 + shape.max / 2, half = shape.max / 2 - shape.min / 2;
+        return bounded(mid + half * std::sin(2 * std::numbers::pi * phase(elapsedMs, shape.period)));
     }
-    case SimFunction::Random: return bounded(between(spec.min, spec.max, uniform));
-    case SimFunction::Step: return bounded(initial + spec.step * double(elapsedMs / 1000));
+    case SimFunction::Random: return bounded(between(shape.min, shape.max, uniform));
+    case SimFunction::Step: return bounded(initial + shape.step * double(elapsedMs / 1000));
     case SimFunction::Toggle: {
-        const bool flipped = int64_t(double(elapsedMs) / (spec.period * 1000.0)) % 2 != 0;
+        const bool flipped = int64_t(double(elapsedMs) / (shape.period * 1000.0)) % 2 != 0;
         return (initial != 0) != flipped ? 1 : 0;
     }
     case SimFunction::Time: return double(unixSeconds);
@@ -186,8 +186,8 @@ Simulation::Simulation(uint64_t seed) : rng_(seed) {}
 bool Simulation::add(SimEntry entry)
 {
     const bool bit = entry.kind == KindCoil || entry.kind == KindInputRelay;
-    if (entry.spec.function == SimFunction::None || entry.count < 1 || entry.count > kSimWordsMax ||
-        (bit && entry.count != 1) || (!bit && !entry.encode) || !simulation_misfit(entry.spec, bit).empty())
+    if (entry.shape.function == SimFunction::None || entry.count < 1 || entry.count > kSimWordsMax ||
+        (bit && entry.count != 1) || (!bit && !entry.encode) || !simulation_misfit(entry.shape, bit).empty())
         return false;
     const Place place{.kind = entry.kind, .index = entry.index, .entry = entries_.size()};
     entries_.push_back({.e = std::move(entry)});
@@ -217,14 +217,14 @@ std::vector<SimUpdate> Simulation::tick(const SimTime &now)
         Slot &s = entries_[i];
         if (!s.running)
             continue;
-        const SimSpec &spec = s.e.spec;
-        const double u = spec.function == SimFunction::Random ? uniform(rng_) : 0.0;
-        const double v = simulation_value(spec, s.e.initial, elapsed, now.unixSeconds, u);
+        const SimSpec &shape = s.e.shape;
+        const double u = shape.function == SimFunction::Random ? uniform(rng_) : 0.0;
+        const double v = simulation_value(shape, s.e.initial, elapsed, now.unixSeconds, u);
         std::array<uint16_t, kSimWordsMax> words{};
         if (s.e.kind == KindCoil || s.e.kind == KindInputRelay)
             words[0] = v != 0 ? 1 : 0;
         else
-            s.e.encode(v, spec.function == SimFunction::Step ? SimRange::Wrap : SimRange::Clamp, words.data());
+            s.e.encode(v, shape.function == SimFunction::Step ? SimRange::Wrap : SimRange::Clamp, words.data());
         if (s.sent && words == s.words)
             continue;
         s.sent = true;

@@ -44,14 +44,14 @@ constexpr int64_t kSimTickMs = 100;
 // allowed.
 bool parse_simulation(std::string_view text, SimSpec &out, std::string &error);
 
-// Why spec cannot fill a bit entry (bit) or a register entry (!bit), or ""
+// Why shape cannot fill a bit entry (bit) or a register entry (!bit), or ""
 // when it can: toggle is for bits, time for registers.
-std::string simulation_misfit(const SimSpec &spec, bool bit);
+std::string simulation_misfit(const SimSpec &shape, bool bit);
 
-// The value of spec after elapsedMs of running, in engineering units, from
+// The value of shape after elapsedMs of running, in engineering units, from
 // an entry that started at initial; unixSeconds is the wall clock's time and
 // uniform a draw from [0, 1) (random). Always finite. For toggle: 1 or 0.
-double simulation_value(const SimSpec &spec, double initial, int64_t elapsedMs, int64_t unixSeconds,
+double simulation_value(const SimSpec &shape, double initial, int64_t elapsedMs, int64_t unixSeconds,
                         double uniform);
 
 // How a value outside the format's range is brought into it: step wraps,
@@ -67,7 +67,7 @@ struct SimEntry {
     int kind = KindHoldingRegister;  // SlaveTableKind
     uint32_t index = 0;              // first table entry
     unsigned count = 1;              // registers of the value, 1 to kSimWordsMax; 1 for a bit
-    SimSpec spec;
+    SimSpec shape;
     double initial = 0;  // engineering units: where step starts; toggle's first state (nonzero: on)
     SimEncode encode;    // register entries only; a bit is on when its value is nonzero
 };

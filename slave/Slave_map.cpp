@@ -23,15 +23,15 @@ std::string range_text(const Map_entry &e)
 }
 
 // The simulate function of e, or why it cannot be e's.
-std::string read_simulate(const Map_entry &e, std::string_view text, SimSpec &spec)
+std::string read_simulate(const Map_entry &e, std::string_view text, SimSpec &shape)
 {
     std::string error;
-    if (!parse_simulation(text, spec, error))
+    if (!parse_simulation(text, shape, error))
         return error;
     const std::string whole(trim_blanks(text));
-    if (const std::string misfit = simulation_misfit(spec, e.is_bit()); !misfit.empty())
+    if (const std::string misfit = simulation_misfit(shape, e.is_bit()); !misfit.empty())
         return whole + ": " + misfit;
-    if (spec.function == SimFunction::Time) {
+    if (shape.function == SimFunction::Time) {
         // The seconds since 1970 need 31 bits; a float keeps them to 128 s.
         const ValueFormat f = e.format;
         const bool wide = value_format_width(f) >= 2 && !value_format_range(f).single;
@@ -116,15 +116,15 @@ std::string SlaveMap::take(const Device_map &map, std::string_view label, uint32
         s.kind = slave_table_kind(e.table);
         if (std::string why = read_initial(e, s.initial); !why.empty())
             return at(e.line, why);
-        SimSpec spec;
-        if (std::string why = read_simulate(e, e.simulate, spec); !why.empty())
+        SimSpec shape;
+        if (std::string why = read_simulate(e, e.simulate, shape); !why.empty())
             return at(e.line, why);
-        if (spec.function != SimFunction::None) {
+        if (shape.function != SimFunction::None) {
             s.simulate = std::string(trim_blanks(e.simulate));
             double initial = 0;
             if (s.initial.count > 0)
                 initial = engineering_value(e, std::span<const uint16_t>(s.initial.words.data(), size_t(e.count())));
-            if (sim.add({.kind = s.kind, .index = e.index, .count = unsigned(e.count()), .spec = spec,
+            if (sim.add({.kind = s.kind, .index = e.index, .count = unsigned(e.count()), .shape = shape,
                          .initial = initial, .encode = e.is_bit() ? SimEncode{} : slave_map_encoder(e)}))
                 s.sim = int(sim.size() - 1);
         }

@@ -42,11 +42,11 @@ QString describe(const SimSpec &s)
 
 SimEntry entry(int kind, uint32_t index, const char *text, double initial, SimEncode encode, unsigned count = 1)
 {
-    SimSpec spec;
+    SimSpec shape;
     std::string error;
-    if (!parse_simulation(text, spec, error))
+    if (!parse_simulation(text, shape, error))
         qFatal("%s", error.c_str());
-    return {.kind = kind, .index = index, .count = count, .spec = spec, .initial = initial,
+    return {.kind = kind, .index = index, .count = count, .shape = shape, .initial = initial,
             .encode = std::move(encode)};
 }
 
@@ -58,7 +58,7 @@ private slots:
     void parse_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");  // describe() of the spec, or the error
+        QTest::addColumn<QString>("expected");  // describe() of the shape, or the error
         QTest::newRow("ramp") << "ramp(0, 100, 10)" << "ramp 0 100 10 0";
         QTest::newRow("blanks, case, signs") << " Sine( -5 ,+5,0.5 ) " << "sine -5 5 0.5 0";
         QTest::newRow("random") << "random(1e3, 2E3)" << "random 1000 2000 0 0";
@@ -89,13 +89,13 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
-        SimSpec spec;
-        spec.step = 99;  // a refused text leaves it alone
+        SimSpec shape;
+        shape.step = 99;  // a refused text leaves it alone
         std::string error;
-        const bool ok = parse_simulation(text.toStdString(), spec, error);
-        QCOMPARE(ok ? describe(spec) : QString::fromStdString(error), expected);
+        const bool ok = parse_simulation(text.toStdString(), shape, error);
+        QCOMPARE(ok ? describe(shape) : QString::fromStdString(error), expected);
         if (!ok)
-            QCOMPARE(spec.step, 99.0);
+            QCOMPARE(shape.step, 99.0);
     }
 
     void values_data()
@@ -132,10 +132,10 @@ private slots:
         QFETCH(qint64, ms);
         QFETCH(double, uniform);
         QFETCH(double, value);
-        SimSpec spec;
+        SimSpec shape;
         std::string error;
-        QVERIFY(parse_simulation(text.toStdString(), spec, error));
-        const double got = simulation_value(spec, initial, ms, 1700000000, uniform);
+        QVERIFY(parse_simulation(text.toStdString(), shape, error));
+        const double got = simulation_value(shape, initial, ms, 1700000000, uniform);
         QVERIFY2(std::abs(got - value) < 1e-9, qPrintable(QString::number(got)));
     }
 
