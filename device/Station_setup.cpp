@@ -200,7 +200,8 @@ std::string parse_head(std::string_view text, const std::string &prefix, Json &j
     };
     try {
         j = Json::parse(text.begin(), text.end(), note_keys);
-    } catch (const Json::parse_error &e) {
+    } catch (const Json::exception &e) {
+        // Syntax errors, and numbers beyond a double's range (1e99999)
         std::string why = e.what();
         // "[json.exception.parse_error.101] parse error at line 1, ..."
         if (const size_t close = why.find("] "); why.starts_with("[json.") && close != std::string::npos)

@@ -71,6 +71,8 @@ private slots:
         };
         const QString head = kHead;
         row("not JSON", "{\"format\": ", "not JSON: parse error at line 1, column 12");
+        row("number beyond a double", head + json("'timeout': 1e99999}"),
+            "not JSON: number overflow parsing '1e99999'");
         row("not an object", "[1]", "not a setup (no JSON object)");
         row("other format", json("{'format': 'quillan-map', 'version': 1}"), "format: not a quillan-setup file");
         row("version 2", json("{'format': 'quillan-setup', 'version': 2, 'station': 'Master TCP'}"),
