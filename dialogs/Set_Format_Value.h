@@ -5,17 +5,12 @@
 // a table itself: the caller writes every register of the group at once.
 #pragma once
 
-#include <QDialog>
 #include <cstdint>
 #include <span>
 
-#include "Value_format.h"
+#include "Value_entry.h"
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
-class TSet_FormatValueDlg : public QDialog {
+class TSet_FormatValueDlg : public TValueEntryDlg {
     Q_OBJECT
 public:
     explicit TSet_FormatValueDlg(QWidget *parent = nullptr);
@@ -26,16 +21,10 @@ public:
     int EditFormattedValue(int16_t kind, uint16_t index, ValueFormat format, std::span<const uint16_t> current,
                            EncodedValue &value);
 
-    QLabel *Label1;
-    QLineEdit *Edit1;
-    QLabel *Label2;
-    QPushButton *OKBtn;
-    QPushButton *CancelBtn;
-
 protected:
-    void done(int result) override;
+    EncodedValue read(const std::string &text) const override;
+    std::string refusal(const std::string &text, const EncodedValue &result) const override;
 
 private:
     ValueFormat format_ = ValueFormat::Signed;
-    EncodedValue value_;
 };

@@ -5,16 +5,10 @@
 // open. It never writes itself: the caller sends the words it gives.
 #pragma once
 
-#include <QDialog>
-
 #include "Device_map.h"
-#include "Value_format.h"
+#include "Value_entry.h"
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
-class TSet_WatchValueDlg : public QDialog {
+class TSet_WatchValueDlg : public TValueEntryDlg {
     Q_OBJECT
 public:
     explicit TSet_WatchValueDlg(QWidget *parent = nullptr);
@@ -23,17 +17,14 @@ public:
     // modally; 0 on OK with value holding the words to write, -1 otherwise.
     int AskEngineeringValue(const Map_entry &entry, const QString &current, EncodedValue &value);
 
-    QLabel *Label1;  // the entry's name and address
-    QLineEdit *Edit1;
-    QLabel *Label2;  // its unit
-    QLabel *Label3;  // its format and range
-    QPushButton *OKBtn;
-    QPushButton *CancelBtn;
+    // Label1 the entry's name and address, Label2 its unit, and this its
+    // format and range.
+    QLabel *Label3;
 
 protected:
-    void done(int result) override;
+    EncodedValue read(const std::string &text) const override;
+    std::string refusal(const std::string &text, const EncodedValue &result) const override;
 
 private:
     Map_entry entry_;
-    EncodedValue value_;
 };
