@@ -282,15 +282,7 @@ Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool broadc
             if (monotonic_ms() < deadline)
                 continue;  // another signal cut the wait short
             if (rtu && !rtuHeld_.empty()) {
-                // What came is checked as it stands, as an RTU answer ended
-                // by silence is.
-                const AnswerCheck check = rtu_answer_check(rtuHeld_.data(), int32_t(rtuHeld_.size()));
-                out.status = check.ok ? Link_answer::Frame : Link_answer::ChecksumError;
-                out.why = check.error;
-                out.frame.swap(rtuHeld_);
-                out.responseMs = monotonic_ms() - sentAt;
-                if (traffic_)
-                    traffic_->rx(out.frame.data(), out.frame.size());
+                takeRtuAsItStands(out, sentAt);
                 return out;
             }
             out.status = Link_answer::TimeOut;
@@ -305,12 +297,31 @@ Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool broadc
             else
                 framer_.append(chunk, size_t(got));
         } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            out.status = Link_answer::NotConnected;
-            out.why = got == 0 ? "the device closed the connection" : std::strerror(errno);
-            drop(out.why);
+            const std::string why = got == 0 ? "the device closed the connection" : std::strerror(errno);
+            // No more can come to the RTU answer begun: it ends here.
+            if (rtu && !rtuHeld_.empty()) {
+                takeRtuAsItStands(out, sentAt);
+            } else {
+                out.status = Link_answer::NotConnected;
+                out.why = why;
+            }
+            drop(why);
             return out;
         }
     }
+}
+
+void Tcp_poll_link::takeRtuAsItStands(Link_answer &out, int64_t sentAt)
+{
+    // Checked as an RTU answer ended by silence is.
+    const AnswerCheck check = rtu_answer_check(rtuHeld_.data(), int32_t(rtuHeld_.size()));
+    out.status = check.ok ? Link_answer::Frame : Link_answer::ChecksumError;
+    out.why = check.error;
+    out.frame.swap(rtuHeld_);
+    rtuHeld_.clear();
+    out.responseMs = monotonic_ms() - sentAt;
+    if (traffic_)
+        traffic_->rx(out.frame.data(), out.frame.size());
 }
 
 bool Tcp_poll_link::takeMbap(Link_answer &out, int64_t sentAt)

@@ -81,7 +81,8 @@ protected:
 // socket: connecting within the time-out; a connection that is lost is made
 // again at the next exchange. An RTU answer ends at the length its layout
 // gives with a right CRC; a stream has no silences, so anything else is
-// checked as it stands at the time-out.
+// checked as it stands at the time-out (or when the device closes the
+// connection).
 class Tcp_poll_link : public Poll_link {
 public:
     enum class Frames : uint8_t { Mbap, Rtu };
@@ -104,6 +105,9 @@ private:
     // The answer among the bytes held, when they make one: true and out set.
     bool takeMbap(Link_answer &out, int64_t sentAt);
     bool takeRtu(Link_answer &out, int64_t sentAt);
+    // The RTU answer ended (the time-out, the connection closed): what came,
+    // checked as it stands.
+    void takeRtuAsItStands(Link_answer &out, int64_t sentAt);
 
     std::string host_;
     uint16_t port_;
