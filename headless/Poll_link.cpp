@@ -14,8 +14,10 @@
 
 #include "Poll_wait.h"
 #include "Query.h"
+#include "Rtu_layout.h"
 #include "Serial_port.h"
 #include "Strformat.h"
+#include "Udp_message.h"
 
 int32_t frame_poll_request(Traffic_framing framing, const Poll_request &r, uint8_t *buffer)
 {
@@ -118,10 +120,30 @@ int connect_one(const addrinfo *ai, int64_t deadline, std::string &why)
 
 }  // namespace
 
-Tcp_poll_link::Tcp_poll_link(std::string host, uint16_t port, int timeoutMs)
-    : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs)
+namespace {
+
+// Bytes (TCP) or datagrams (UDP) that came while no request waited are
+// dropped before the next request goes out: at most this many, so that a
+// peer that never stops sending cannot hold the request back.
+constexpr size_t kMaxStaleBytes = 65536;
+constexpr int kMaxStaleDatagrams = 64;
+
+// The largest datagram looked at whole: beyond a Modbus message, so that a
+// longer one is seen as too long rather than cut to fit.
+constexpr size_t kDatagramBuffer = 1500;
+
+constexpr const char *kLateLine = "late answer dropped";
+
+// Udp_poll_link::receive(): no datagram waiting.
+constexpr ssize_t kNoDatagram = -2;
+
+}  // namespace
+
+Tcp_poll_link::Tcp_poll_link(std::string host, uint16_t port, int timeoutMs, Frames frames)
+    : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs), frames_(frames)
 {
     frameBuf_.reserve(TcpFramer::kMaxLength + 6);
+    rtuHeld_.reserve(size_t(kRtuMaxFrame) + 4096);
 }
 
 Tcp_poll_link::~Tcp_poll_link()
@@ -150,8 +172,12 @@ std::string Tcp_poll_link::connectTo()
     if (fd_ < 0)
         return why;
     framer_.clear();
-    if (traffic_)
-        traffic_->connected(link_of(fd_));
+    rtuHeld_.clear();
+    if (traffic_) {
+        Traffic_link link = link_of(fd_);
+        link.carrier = carrier();
+        traffic_->connected(link);
+    }
     return {};
 }
 
@@ -161,21 +187,26 @@ void Tcp_poll_link::drop(const std::string &why)
         close(fd_);
     fd_ = -1;
     framer_.clear();
+    rtuHeld_.clear();
     if (traffic_)
         traffic_->disconnected(why);
 }
 
-Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
+Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool broadcast)
 {
     Link_answer out;
     uint8_t chunk[4096];
+    const bool rtu = frames_ == Frames::Rtu;
     // What came since the last exchange (a late answer, the device closing
     // the connection) is looked at before the request goes out: a
     // connection closed while idle is made again rather than failing.
-    while (fd_ >= 0) {
+    size_t stale = 0;
+    while (fd_ >= 0 && stale < kMaxStaleBytes) {
         const ssize_t got = recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got > 0) {
-            framer_.append(chunk, size_t(got));
+            stale += size_t(got);
+            if (!rtu)
+                framer_.append(chunk, size_t(got));
             continue;
         }
         if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
@@ -188,18 +219,23 @@ Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
             out.why = why;
             return out;
         }
+        stale = 0;
     }
     // The rest of an earlier answer can never be completed: it goes, so that
     // it is not taken for the start of this one.
-    if (framer_.buffered() > 0 && traffic_)
-        traffic_->event(strformat("Answer cut short: new request sent, %d bytes dropped", int(framer_.buffered())));
+    const size_t cut = rtu ? stale : framer_.buffered();
+    if (cut > 0 && traffic_)
+        traffic_->event(strformat("Answer cut short: new request sent, %d bytes dropped", int(cut)));
     framer_.clear();
+    rtuHeld_.clear();
 
-    transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
     sendBuf_.assign(frame, frame + n);
-    if (n >= 2) {
-        sendBuf_[0] = uint8_t(transaction_ >> 8);
-        sendBuf_[1] = uint8_t(transaction_);
+    if (!rtu) {
+        transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
+        if (n >= 2) {
+            sendBuf_[0] = uint8_t(transaction_ >> 8);
+            sendBuf_[1] = uint8_t(transaction_);
+        }
     }
     const int64_t deadline = monotonic_ms() + timeoutMs_;
     size_t sent = 0;
@@ -227,35 +263,15 @@ Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
     out.sent = true;
     if (traffic_)
         traffic_->tx(sendBuf_.data(), sendBuf_.size());
+    if (broadcast) {  // RTU frames to unit 0: passed on, never answered
+        out.status = Link_answer::NoAnswer;
+        return out;
+    }
     const int64_t sentAt = monotonic_ms();
 
     for (;;) {
-        for (;;) {
-            const size_t buffered = framer_.buffered();
-            unsigned badLength = 0;
-            const TcpFramer::Status s = framer_.next(frameBuf_, &badLength);
-            if (s == TcpFramer::Status::NeedMore)
-                break;
-            if (s == TcpFramer::Status::Bad) {
-                out.status = Link_answer::Broken;
-                out.why = strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered));
-                if (traffic_)
-                    traffic_->event(out.why);
-                return out;
-            }
-            if (frameBuf_.size() >= 2 && (frameBuf_[0] << 8 | frameBuf_[1]) != transaction_) {
-                if (traffic_)
-                    traffic_->event("late answer dropped", traffic_->link(),
-                                    std::string_view(reinterpret_cast<const char *>(frameBuf_.data()), frameBuf_.size()));
-                continue;
-            }
-            out.status = Link_answer::Frame;
-            out.responseMs = monotonic_ms() - sentAt;
-            out.frame = frameBuf_;
-            if (traffic_)
-                traffic_->rx(frameBuf_.data(), frameBuf_.size());
+        if (rtu ? takeRtu(out, sentAt) : takeMbap(out, sentAt))
             return out;
-        }
         const int64_t left = deadline - monotonic_ms();
         const Wait_result r = left > 0 ? wait_for(fd_, POLLIN, int(left)) : Wait_result::TimedOut;
         if (r == Wait_result::Stopped) {
@@ -265,6 +281,10 @@ Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
         if (r == Wait_result::TimedOut) {
             if (monotonic_ms() < deadline)
                 continue;  // another signal cut the wait short
+            if (rtu && !rtuHeld_.empty()) {
+                takeRtuAsItStands(out, sentAt);
+                return out;
+            }
             out.status = Link_answer::TimeOut;
             if (traffic_)
                 traffic_->event("time-out, no answer");
@@ -272,11 +292,248 @@ Link_answer Tcp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
         }
         const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
         if (got > 0) {
-            framer_.append(chunk, size_t(got));
+            if (rtu)
+                rtuHeld_.insert(rtuHeld_.end(), chunk, chunk + got);
+            else
+                framer_.append(chunk, size_t(got));
         } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            const std::string why = got == 0 ? "the device closed the connection" : std::strerror(errno);
+            // No more can come to the RTU answer begun: it ends here.
+            if (rtu && !rtuHeld_.empty()) {
+                takeRtuAsItStands(out, sentAt);
+            } else {
+                out.status = Link_answer::NotConnected;
+                out.why = why;
+            }
+            drop(why);
+            return out;
+        }
+    }
+}
+
+void Tcp_poll_link::takeRtuAsItStands(Link_answer &out, int64_t sentAt)
+{
+    // Checked as an RTU answer ended by silence is.
+    const AnswerCheck check = rtu_answer_check(rtuHeld_.data(), int32_t(rtuHeld_.size()));
+    out.status = check.ok ? Link_answer::Frame : Link_answer::ChecksumError;
+    out.why = check.error;
+    out.frame.swap(rtuHeld_);
+    rtuHeld_.clear();
+    out.responseMs = monotonic_ms() - sentAt;
+    if (traffic_)
+        traffic_->rx(out.frame.data(), out.frame.size());
+}
+
+bool Tcp_poll_link::takeMbap(Link_answer &out, int64_t sentAt)
+{
+    for (;;) {
+        const size_t buffered = framer_.buffered();
+        unsigned badLength = 0;
+        const TcpFramer::Status s = framer_.next(frameBuf_, &badLength);
+        if (s == TcpFramer::Status::NeedMore)
+            return false;
+        if (s == TcpFramer::Status::Bad) {
+            out.status = Link_answer::Broken;
+            out.why = strformat("Length field error: %u, %d bytes dropped", badLength, int(buffered));
+            if (traffic_)
+                traffic_->event(out.why);
+            return true;
+        }
+        if (frameBuf_.size() >= 2 && (frameBuf_[0] << 8 | frameBuf_[1]) != transaction_) {
+            if (traffic_)
+                traffic_->event(kLateLine, traffic_->link(),
+                                std::string_view(reinterpret_cast<const char *>(frameBuf_.data()), frameBuf_.size()));
+            continue;
+        }
+        out.status = Link_answer::Frame;
+        out.responseMs = monotonic_ms() - sentAt;
+        out.frame = frameBuf_;
+        if (traffic_)
+            traffic_->rx(frameBuf_.data(), frameBuf_.size());
+        return true;
+    }
+}
+
+bool Tcp_poll_link::takeRtu(Link_answer &out, int64_t sentAt)
+{
+    const Rtu_length whole = rtu_length_as_answer(rtuHeld_.data(), rtuHeld_.size());
+    const size_t n = size_t(whole.bytes);
+    if (whole.kind == Rtu_length::Known && rtuHeld_.size() >= n && rtu_crc_holds(rtuHeld_.data(), n)) {
+        out.status = Link_answer::Frame;
+        out.responseMs = monotonic_ms() - sentAt;
+        out.frame.assign(rtuHeld_.begin(), rtuHeld_.begin() + std::ptrdiff_t(n));
+        if (traffic_) {
+            traffic_->rx(out.frame.data(), n);
+            // Bytes behind a whole answer answer nothing.
+            if (rtuHeld_.size() > n)
+                traffic_->event(kLateLine, traffic_->link(),
+                                std::string_view(reinterpret_cast<const char *>(rtuHeld_.data()) + n, rtuHeld_.size() - n));
+        }
+        rtuHeld_.clear();
+        return true;
+    }
+    if (rtuHeld_.size() <= size_t(kRtuMaxFrame))
+        return false;  // more to come, or the time-out
+    out.status = Link_answer::Broken;
+    out.why = strformat("Receive buffer overflow: answer longer than %d bytes dropped", int(kRtuMaxFrame));
+    if (traffic_)
+        traffic_->event(out.why, traffic_->link(),
+                        std::string_view(reinterpret_cast<const char *>(rtuHeld_.data()), rtuHeld_.size()));
+    rtuHeld_.clear();
+    return true;
+}
+
+// ---- UDP ---------------------------------------------------------------------
+
+Udp_poll_link::Udp_poll_link(std::string host, uint16_t port, int timeoutMs)
+    : host_(std::move(host)), port_(port), timeoutMs_(timeoutMs)
+{
+    datagram_.resize(kDatagramBuffer);
+}
+
+Udp_poll_link::~Udp_poll_link()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+std::string Udp_poll_link::open()
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const std::string service = std::to_string(port_);
+    if (const int e = getaddrinfo(host_.c_str(), service.c_str(), &hints, &found); e != 0)
+        return gai_strerror(e);
+    std::string why = "no address";
+    // A datagram socket "connected" is bound, with its peer set: it sends
+    // there and takes datagrams from there only.
+    for (const addrinfo *ai = found; ai && fd_ < 0; ai = ai->ai_next) {
+        const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd >= 0 && connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
+            fd_ = fd;
+            break;
+        }
+        why = std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
+    }
+    freeaddrinfo(found);
+    if (fd_ < 0)
+        return why;
+    if (traffic_) {
+        Traffic_link link = link_of(fd_);
+        link.carrier = Traffic_carrier::Udp;
+        traffic_->set_link(link);
+        traffic_->event("UDP socket bound to " + link.local.text() + ", peer " + link.peer.text());
+    }
+    return {};
+}
+
+ssize_t Udp_poll_link::receive(Link_answer &out)
+{
+    for (;;) {
+        // MSG_TRUNC: the datagram's whole length, even beyond the buffer.
+        const ssize_t got = recv(fd_, datagram_.data(), datagram_.size(), MSG_DONTWAIT | MSG_TRUNC);
+        if (got >= 0)
+            return got;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return kNoDatagram;
+        if (errno == EINTR)
+            continue;
+        // A peer without a server refuses a datagram (the system hears of it
+        // afterwards): the socket stays usable, and the exchange runs to its
+        // time-out.
+        if (errno == ECONNREFUSED) {
+            if (traffic_)
+                traffic_->event(std::string("UDP error: ") + std::strerror(errno));
+            continue;
+        }
+        out.why = std::strerror(errno);
+        return -1;
+    }
+}
+
+Link_answer Udp_poll_link::exchange(const uint8_t *frame, int32_t n, bool)
+{
+    Link_answer out;
+    const auto shown = [this](size_t n) {
+        return std::string_view(reinterpret_cast<const char *>(datagram_.data()), std::min(n, datagram_.size()));
+    };
+    // Datagrams that came while no request waited answer nothing.
+    for (int i = 0; i < kMaxStaleDatagrams; ++i) {
+        const ssize_t got = receive(out);
+        if (got < 0)
+            break;
+        if (traffic_)
+            traffic_->event(kLateLine, traffic_->link(), shown(size_t(got)));
+    }
+    transaction_ = uint16_t(transaction_ == 0xFFFF ? 1 : transaction_ + 1);
+    sendBuf_.assign(frame, frame + n);
+    if (n >= 2) {
+        sendBuf_[0] = uint8_t(transaction_ >> 8);
+        sendBuf_[1] = uint8_t(transaction_);
+    }
+    ssize_t w = -1;
+    for (int attempt = 0; attempt < 2 && w < 0; ++attempt) {
+        // A refusal the system heard of since the last look is reported on
+        // the send, which then did not go out: once more.
+        w = send(fd_, sendBuf_.data(), sendBuf_.size(), MSG_NOSIGNAL);
+        if (w < 0 && errno != ECONNREFUSED && errno != EINTR)
+            break;
+    }
+    if (w != ssize_t(sendBuf_.size())) {
+        out.status = Link_answer::NotConnected;
+        out.why = w < 0 ? std::strerror(errno) : "the datagram was cut short";
+        if (traffic_)
+            traffic_->event("UDP error: " + out.why);
+        return out;
+    }
+    out.sent = true;
+    if (traffic_)
+        traffic_->tx(sendBuf_.data(), sendBuf_.size());
+    const int64_t sentAt = monotonic_ms();
+    const int64_t deadline = sentAt + timeoutMs_;
+
+    for (;;) {
+        const ssize_t got = receive(out);
+        if (got == -1) {
             out.status = Link_answer::NotConnected;
-            out.why = got == 0 ? "the device closed the connection" : std::strerror(errno);
-            drop(out.why);
+            return out;
+        }
+        if (got >= 0) {
+            const size_t size = size_t(got);
+            if (const Udp_message m = udp_message_check(datagram_.data(), std::min(size, datagram_.size()));
+                size > datagram_.size() || m != Udp_message::Whole) {
+                if (traffic_)
+                    traffic_->event(udp_refusal_text(size > datagram_.size() ? Udp_message::Long : m, size),
+                                    traffic_->link(), shown(size));
+            } else if ((datagram_[0] << 8 | datagram_[1]) != transaction_) {
+                if (traffic_)
+                    traffic_->event(kLateLine, traffic_->link(), shown(size));
+            } else {
+                out.status = Link_answer::Frame;
+                out.responseMs = monotonic_ms() - sentAt;
+                out.frame.assign(datagram_.begin(), datagram_.begin() + std::ptrdiff_t(size));
+                if (traffic_)
+                    traffic_->rx(out.frame.data(), size);
+                return out;
+            }
+        }
+        // Every datagram dropped brings the time-out no later.
+        const int64_t left = deadline - monotonic_ms();
+        if (left <= 0) {
+            out.status = Link_answer::TimeOut;
+            if (traffic_)
+                traffic_->event("time-out, no answer");
+            return out;
+        }
+        if (got >= 0)
+            continue;
+        if (wait_for(fd_, POLLIN, int(left)) == Wait_result::Stopped) {
+            out.status = Link_answer::Stopped;
             return out;
         }
     }

@@ -1,14 +1,16 @@
 // The line or connection quillan-poll talks over, one exchange at a time:
 // a request framed as its transport frames it goes out, and the answer's
 // frame comes back, taken by the same receivers as the master stations'
-// (serial lines: the stations' fast receive; TCP: their framer, late
-// answers to an earlier transaction dropped), or the reason there is none.
+// (serial lines: the stations' fast receive; TCP and UDP: their framer, late
+// answers to an earlier transaction dropped; RTU over TCP: the RTU layouts,
+// as the Master TCP station ends such an answer), or the reason there is none.
 // Every frame and event goes to the traffic record when there is one.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "Frame_note.h"
@@ -52,7 +54,17 @@ struct Link_answer {
 class Poll_link {
 public:
     virtual ~Poll_link() = default;
+    // How requests and answers are framed.
     virtual Traffic_framing framing() const = 0;
+    // What carries the frames, and so how the traffic history records them
+    // (RTU over TCP: RTU frames in TCP segments; UDP: datagrams).
+    virtual Traffic_carrier carrier() const { return Traffic_carrier::Native; }
+    // The framing the traffic history is made with: a carried frame's
+    // history is a network station's.
+    Traffic_framing historyFraming() const
+    {
+        return carrier() == Traffic_carrier::Native ? framing() : Traffic_framing::Tcp;
+    }
     // Opens the port or makes the connection: "" or the reason.
     virtual std::string open() = 0;
     // Sends a framed request and, unless it is a broadcast, waits for its
@@ -65,27 +77,73 @@ protected:
     Station_traffic *traffic_ = nullptr;
 };
 
-// Modbus/TCP over a POSIX socket: connecting within the time-out; a
-// connection that is lost is made again at the next exchange.
+// Modbus/TCP, or RTU frames with their CRC (RTU over TCP), over a POSIX
+// socket: connecting within the time-out; a connection that is lost is made
+// again at the next exchange. An RTU answer ends at the length its layout
+// gives with a right CRC; a stream has no silences, so anything else is
+// checked as it stands at the time-out (or when the device closes the
+// connection).
 class Tcp_poll_link : public Poll_link {
 public:
-    Tcp_poll_link(std::string host, uint16_t port, int timeoutMs);
+    enum class Frames : uint8_t { Mbap, Rtu };
+    Tcp_poll_link(std::string host, uint16_t port, int timeoutMs, Frames frames = Frames::Mbap);
     ~Tcp_poll_link() override;
-    Traffic_framing framing() const override { return Traffic_framing::Tcp; }
+    Traffic_framing framing() const override
+    {
+        return frames_ == Frames::Rtu ? Traffic_framing::Rtu : Traffic_framing::Tcp;
+    }
+    Traffic_carrier carrier() const override
+    {
+        return frames_ == Frames::Rtu ? Traffic_carrier::Rtu_over_tcp : Traffic_carrier::Native;
+    }
     std::string open() override;
     Link_answer exchange(const uint8_t *frame, int32_t n, bool broadcast) override;
 
 private:
     std::string connectTo();
     void drop(const std::string &why);
+    // The answer among the bytes held, when they make one: true and out set.
+    bool takeMbap(Link_answer &out, int64_t sentAt);
+    bool takeRtu(Link_answer &out, int64_t sentAt);
+    // The RTU answer ended (the time-out, the connection closed): what came,
+    // checked as it stands.
+    void takeRtuAsItStands(Link_answer &out, int64_t sentAt);
+
+    std::string host_;
+    uint16_t port_;
+    int timeoutMs_;
+    Frames frames_;
+    int fd_ = -1;
+    uint16_t transaction_ = 0;
+    TcpFramer framer_;
+    std::vector<uint8_t> rtuHeld_;  // the RTU answer so far
+    std::vector<uint8_t> frameBuf_, sendBuf_;
+};
+
+// Modbus/UDP: a socket bound and given its peer at open, one request per
+// datagram, the answer matched by its transaction id. Datagrams that are no
+// whole message, or carry another id (a late answer), are dropped with a
+// line; they never make the wait longer than the time-out.
+class Udp_poll_link : public Poll_link {
+public:
+    Udp_poll_link(std::string host, uint16_t port, int timeoutMs);
+    ~Udp_poll_link() override;
+    Traffic_framing framing() const override { return Traffic_framing::Tcp; }
+    Traffic_carrier carrier() const override { return Traffic_carrier::Udp; }
+    std::string open() override;
+    Link_answer exchange(const uint8_t *frame, int32_t n, bool broadcast) override;
+
+private:
+    // One datagram waiting: its length (beyond the buffer when cut), -2 when
+    // none, -1 on an error other than a refusal (out.why says).
+    ssize_t receive(Link_answer &out);
 
     std::string host_;
     uint16_t port_;
     int timeoutMs_;
     int fd_ = -1;
     uint16_t transaction_ = 0;
-    TcpFramer framer_;
-    std::vector<uint8_t> frameBuf_, sendBuf_;
+    std::vector<uint8_t> datagram_, sendBuf_;
 };
 
 // RTU or ASCII on a serial line of the link library, read in the stations'

@@ -146,12 +146,16 @@ const Option_rule kRules[] = {
          return read_tcp_target(one(a), o);
      }},
     {.name = "--udp", .values = 1, .repeatable = false,
-     .read = [](const Command_arg &, Poll_options &) -> std::string {
-         return "Modbus/UDP is not available yet in this version; use --tcp";
+     .read = [](const Command_arg &a, Poll_options &o) -> std::string {
+         o.transport = Poll_transport::Udp;
+         o.target = one(a);
+         return read_tcp_target(one(a), o);
      }},
     {.name = "--rtu-over-tcp", .values = 1, .repeatable = false,
-     .read = [](const Command_arg &, Poll_options &) -> std::string {
-         return "RTU over TCP is not available yet in this version; use --tcp or --rtu";
+     .read = [](const Command_arg &a, Poll_options &o) -> std::string {
+         o.transport = Poll_transport::RtuOverTcp;
+         o.target = one(a);
+         return read_tcp_target(one(a), o);
      }},
     {.name = "--rtu", .values = 1, .repeatable = false,
      .read = [](const Command_arg &a, Poll_options &o) { return set_serial(a, o, Poll_transport::Rtu); }},
@@ -442,7 +446,7 @@ Poll_command parse_poll_command(const std::vector<std::string> &args)
                 rule = &r;
         const bool isTransport = a.option == "--tcp" || a.option == "--rtu" || a.option == "--ascii" ||
                                  a.option == "--udp" || a.option == "--rtu-over-tcp";
-        if (isTransport && transport && a.option != "--udp" && a.option != "--rtu-over-tcp")
+        if (isTransport && transport)
             return refuse(a.option + ": only one transport at a time (" + transport + " is given)");
         if (isTransport)
             transport = rule->name;
@@ -453,7 +457,7 @@ Poll_command parse_poll_command(const std::vector<std::string> &args)
     }
 
     // The line settings, over the transport's defaults.
-    const bool serial = transport && o.transport != Poll_transport::Tcp;
+    const bool serial = transport && (o.transport == Poll_transport::Rtu || o.transport == Poll_transport::Ascii);
     for (const char *name : {"--baud", "--parity", "--data-bits", "--stop-bits"}) {
         const Command_arg *a = parsed.find(name);
         if (!a)
@@ -474,11 +478,13 @@ Poll_command parse_poll_command(const std::vector<std::string> &args)
             return refuse(a->text() + ": " + err);
     }
     if (!transport)
-        return refuse("no transport: give --tcp HOST[:PORT], --rtu DEVICE or --ascii DEVICE (see --help)");
+        return refuse("no transport: give --tcp HOST[:PORT], --rtu-over-tcp HOST[:PORT], --udp HOST[:PORT], "
+                      "--rtu DEVICE or --ascii DEVICE (see --help)");
 
     // Sizes the transport takes in one request, as the stations take them.
     const CountLimits limits = o.transport == Poll_transport::Ascii ? kAsciiLimits
-                               : o.transport == Poll_transport::Rtu ? kRtuLimits
+                               : o.transport == Poll_transport::Rtu || o.transport == Poll_transport::RtuOverTcp
+                                   ? kRtuLimits
                                                                     : kTcpLimits;
     const uint16_t wordLimit = o.transport == Poll_transport::Ascii ? limits.words : kMaxWriteRegisters;
     const int width = value_format_width(o.format);
@@ -533,12 +539,19 @@ Poll_command parse_poll_command(const std::vector<std::string> &args)
         for (const Poll_step &s : o.steps)
             if (s.kind == Poll_step::Identify || s.kind == Poll_step::ReportId)
                 return refuse("--output csv: logs values read; " + s.given + " prints text or json");
-    if (o.unit == 0 && o.transport != Poll_transport::Tcp) {
+    // RTU frames carry a broadcast whatever carries them: a gateway passes
+    // it on to its line, and no device answers it.
+    const bool broadcasts = o.transport == Poll_transport::Rtu || o.transport == Poll_transport::Ascii ||
+                            o.transport == Poll_transport::RtuOverTcp;
+    if (o.unit == 0 && broadcasts) {
+        const std::string why = o.transport == Poll_transport::RtuOverTcp
+                                    ? "--unit 0: a broadcast in RTU frames gets no answer; it takes writes only"
+                                    : "--unit 0: a broadcast on a serial line gets no answer; it takes writes only";
         for (const Poll_step &s : o.steps)
             if (s.kind != Poll_step::Write && s.kind != Poll_step::MaskWrite)
-                return refuse("--unit 0: a broadcast on a serial line gets no answer; it takes writes only");
+                return refuse(why);
         if (!o.mapFile.empty())
-            return refuse("--unit 0: a broadcast on a serial line gets no answer; it takes writes only");
+            return refuse(why);
     }
     return cmd;
 }
@@ -561,7 +574,12 @@ std::string poll_help_text()
            "  --baud N --parity N|E|O --data-bits 7|8 --stop-bits 1|2\n"
            "                        line settings (defaults as quillan-slave's: 9600 N 8 1\n"
            "                        for RTU, 9600 O 7 1 for ASCII)\n"
-           "  --udp, --rtu-over-tcp not available yet\n"
+           "  --rtu-over-tcp HOST[:PORT]\n"
+           "                        RTU frames (with their CRC) on a TCP connection, as\n"
+           "                        serial-to-Ethernet converters carry them (port 502 by\n"
+           "                        default); an answer ends at its length with a right CRC\n"
+           "  --udp HOST[:PORT]     Modbus/UDP: one Modbus/TCP message per datagram (port\n"
+           "                        502 by default); answers are matched by transaction id\n"
            "\n"
            "Requests (each is one request; they go out in the order given):\n"
            "  --read ADDRESS[:COUNT]\n"
@@ -597,7 +615,7 @@ std::string poll_help_text()
            "\n"
            "Device and timing:\n"
            "  --unit N              device address, 0 to 247 (default 1; 0 is a broadcast,\n"
-           "                        writes only on a serial line)\n"
+           "                        writes only on a serial line and in RTU over TCP)\n"
            "  --timeout MS          wait for an answer (and for a TCP connection), 10 to\n"
            "                        60000 (default 1000); a serial answer ends at its\n"
            "                        length with a right CRC, at an ASCII line's LF, or\n"
@@ -618,7 +636,7 @@ std::string poll_help_text()
            "                        per value with time, unit, address, name, raw, value\n"
            "                        and status (ok, time-out, exception 02, CRC error ...)\n"
            "                        Output is flushed after every poll.\n"
-           "  --pcap FILE           save the traffic as a capture (TCP and RTU; the last\n"
+           "  --pcap FILE           save the traffic as a capture (all but ASCII; the last\n"
            "                        100000 frames), written on exit\n"
            "  --log                 the traffic history's lines on stderr as they happen\n"
            "  --help                print this text and exit\n"

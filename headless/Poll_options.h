@@ -11,7 +11,7 @@
 
 #include "Value_format.h"
 
-enum class Poll_transport : uint8_t { Tcp, Rtu, Ascii };
+enum class Poll_transport : uint8_t { Tcp, Rtu, Ascii, RtuOverTcp, Udp };
 enum class Poll_output : uint8_t { Text, Csv, Json };
 
 // An address as the grids show it: five digits (00001 coils, 10001 input
@@ -48,7 +48,7 @@ struct Poll_step {
 struct Poll_options {
     Poll_transport transport = Poll_transport::Tcp;
     std::string target;  // as given: "127.0.0.1:1502", "/dev/ttyUSB0"
-    std::string host;    // TCP: a name or a numeric address
+    std::string host;    // TCP, RTU over TCP, UDP: a name or a numeric address
     uint16_t port = 502;
     int comPort = 0;     // serial: n for COMn, 0 for a path in target
     int baud = 9600;

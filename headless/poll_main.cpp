@@ -25,6 +25,18 @@ int fail(int status, const std::string &text)
     return status;
 }
 
+const char *transport_option(Poll_transport t)
+{
+    switch (t) {
+    case Poll_transport::Tcp: return "--tcp";
+    case Poll_transport::Rtu: return "--rtu";
+    case Poll_transport::Ascii: return "--ascii";
+    case Poll_transport::RtuOverTcp: return "--rtu-over-tcp";
+    case Poll_transport::Udp: return "--udp";
+    }
+    return "--tcp";
+}
+
 // --log without --pcap keeps only the lines not yet written.
 constexpr size_t kLogOnlyCapacity = 64;
 
@@ -54,8 +66,12 @@ int main(int argc, char **argv)
     install_stop_signals();
 
     std::unique_ptr<Poll_link> link;
-    if (o.transport == Poll_transport::Tcp) {
-        link = std::make_unique<Tcp_poll_link>(o.host, o.port, o.timeoutMs);
+    if (o.transport == Poll_transport::Tcp || o.transport == Poll_transport::RtuOverTcp) {
+        link = std::make_unique<Tcp_poll_link>(o.host, o.port, o.timeoutMs,
+                                               o.transport == Poll_transport::Tcp ? Tcp_poll_link::Frames::Mbap
+                                                                                  : Tcp_poll_link::Frames::Rtu);
+    } else if (o.transport == Poll_transport::Udp) {
+        link = std::make_unique<Udp_poll_link>(o.host, o.port, o.timeoutMs);
     } else {
         // A device given as a path is opened through a port number of the
         // link library pointed at it.
@@ -72,7 +88,7 @@ int main(int argc, char **argv)
     std::unique_ptr<Station_traffic> traffic;
     uint64_t logged = 0;
     if (o.log || !o.pcapFile.empty()) {
-        traffic = std::make_unique<Station_traffic>(link->framing(), Traffic_side::Master, Traffic_history::Clock{},
+        traffic = std::make_unique<Station_traffic>(link->historyFraming(), Traffic_side::Master, Traffic_history::Clock{},
                                                     Station_traffic::Steady_clock{},
                                                     o.pcapFile.empty() ? kLogOnlyCapacity : Traffic_history::kCapacity);
         if (o.log) {
@@ -91,9 +107,7 @@ int main(int argc, char **argv)
     int status = 0;
     if (const std::string why = link->open(); !why.empty()) {
         if (!stop_requested()) {
-            const char *option = o.transport == Poll_transport::Tcp   ? "--tcp"
-                                 : o.transport == Poll_transport::Rtu ? "--rtu"
-                                                                      : "--ascii";
+            const char *option = transport_option(o.transport);
             std::fprintf(stderr, "quillan-poll: %s %s: %s\n", option, o.target.c_str(), why.c_str());
             status = 1;
         }

@@ -114,10 +114,13 @@ private slots:
         QTest::newRow("no transport") << read << "no transport: give --tcp";
         QTest::newRow("two transports") << (tcp + QStringList{"--rtu", "/dev/null"} + read)
                                         << "--rtu: only one transport at a time (--tcp is given)";
-        QTest::newRow("udp") << QStringList{"--udp", "127.0.0.1", "--read", "40001"}
-                             << "--udp 127.0.0.1: Modbus/UDP is not available yet";
-        QTest::newRow("rtu over tcp") << QStringList{"--rtu-over-tcp", "127.0.0.1", "--read", "40001"}
-                                      << "--rtu-over-tcp 127.0.0.1: RTU over TCP is not available yet";
+        QTest::newRow("udp and tcp") << (QStringList{"--udp", "127.0.0.1"} + tcp + read)
+                                     << "--tcp: only one transport at a time (--udp is given)";
+        QTest::newRow("rtu over tcp port") << QStringList{"--rtu-over-tcp", "127.0.0.1:70000", "--read", "40001"}
+                                           << "--rtu-over-tcp 127.0.0.1:70000: the port must be a whole number";
+        QTest::newRow("rtu over tcp broadcast read")
+            << QStringList{"--rtu-over-tcp", "127.0.0.1", "--unit", "0", "--read", "40001"}
+            << "--unit 0: a broadcast in RTU frames gets no answer";
         QTest::newRow("port") << QStringList{"--tcp", "127.0.0.1:0", "--read", "40001"}
                               << "--tcp 127.0.0.1:0: the port must be a whole number from 1 to 65535";
         QTest::newRow("COM14") << QStringList{"--rtu", "COM14", "--read", "40001"} << "--rtu COM14: serial ports are COM1 to COM13";
@@ -270,23 +273,35 @@ private slots:
 
     // 0 when every request is answered without an exception, 1 for an
     // exception, a time-out or a connection refused; the failure in the
-    // value's place.
+    // value's place. Each transport of quillan-slave's network side.
     void exitStatus_data()
     {
+        QTest::addColumn<QString>("transport");
         QTest::addColumn<QStringList>("slave");  // empty: no server
         QTest::addColumn<QStringList>("extra");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
-        QTest::newRow("answered") << QStringList{} << QStringList{} << 0 << "40001  0\n";
-        QTest::newRow("exception") << QStringList{"--exception", "02"} << QStringList{} << 1 << "40001  exception 02\n";
-        QTest::newRow("time-out") << QStringList{"--drop-every", "1"} << QStringList{"--timeout", "100"} << 1
+        QTest::newRow("answered") << "--tcp" << QStringList{} << QStringList{} << 0 << "40001  0\n";
+        QTest::newRow("exception") << "--tcp" << QStringList{"--exception", "02"} << QStringList{} << 1
+                                   << "40001  exception 02\n";
+        QTest::newRow("time-out") << "--tcp" << QStringList{"--drop-every", "1"} << QStringList{"--timeout", "100"} << 1
                                   << "40001  time-out\n";
-        QTest::newRow("one of two fails") << QStringList{"--drop-every", "2"} << QStringList{"--timeout", "100", "--polls", "2"}
-                                          << 1 << "40001  0\n40001  time-out\n";
-        QTest::newRow("nobody listening") << QStringList{"none"} << QStringList{} << 1 << "";
+        QTest::newRow("one of two fails") << "--tcp" << QStringList{"--drop-every", "2"}
+                                          << QStringList{"--timeout", "100", "--polls", "2"} << 1
+                                          << "40001  0\n40001  time-out\n";
+        QTest::newRow("nobody listening") << "--tcp" << QStringList{"none"} << QStringList{} << 1 << "";
+        QTest::newRow("udp answered") << "--udp" << QStringList{} << QStringList{"--polls", "2"} << 0
+                                      << "40001  0\n40001  0\n";
+        QTest::newRow("udp time-out") << "--udp" << QStringList{"--drop-every", "1"} << QStringList{"--timeout", "100"}
+                                      << 1 << "40001  time-out\n";
+        QTest::newRow("rtu over tcp answered") << "--rtu-over-tcp" << QStringList{} << QStringList{"--polls", "2"} << 0
+                                               << "40001  0\n40001  0\n";
+        QTest::newRow("rtu over tcp exception") << "--rtu-over-tcp" << QStringList{"--exception", "02"} << QStringList{}
+                                                << 1 << "40001  exception 02\n";
     }
     void exitStatus()
     {
+        QFETCH(QString, transport);
         QFETCH(QStringList, slave);
         QFETCH(QStringList, extra);
         QFETCH(int, status);
@@ -294,8 +309,8 @@ private slots:
         const quint16 port = freeLoopbackPort();
         Slave server;
         if (slave != QStringList{"none"})
-            QVERIFY(server.start(QStringList{"--tcp", QString::number(port)} + slave));
-        const Finished f = runPoll(QStringList{"--tcp", "127.0.0.1:" + QString::number(port), "--read", "40001"} + extra);
+            QVERIFY(server.start(QStringList{transport, QString::number(port)} + slave));
+        const Finished f = runPoll(QStringList{transport, "127.0.0.1:" + QString::number(port), "--read", "40001"} + extra);
         QCOMPARE(f.status, status);
         QCOMPARE(f.out, out);
         QVERIFY2(kCounters.match(f.err).hasMatch(), qPrintable(f.err));
