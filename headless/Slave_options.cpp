@@ -10,7 +10,8 @@
 #define QUILLAN_VERSION "0"
 #endif
 
-namespace {
+namespace
+{
 
 bool numeric_address(const std::string &host)
 {
@@ -142,7 +143,8 @@ std::string parse_identity(const std::string &v, SlaveOptions &o)
     for (size_t comma; (comma = v.find(',', from)) != std::string::npos && parts.size() < 3; from = comma + 1)
         parts.push_back(v.substr(from, comma - from));
     parts.push_back(v.substr(from));
-    const std::string usage = "write VENDOR,PRODUCT,REVISION, each 1 to " + std::to_string(kSlaveIdentityMax) +
+    const std::string usage = "write VENDOR,PRODUCT,REVISION, each 1 to " +
+                              std::to_string(kSlaveIdentityMax) +
                               " printable ASCII characters without a comma";
     if (parts.size() != 3)
         return usage;
@@ -159,7 +161,8 @@ std::string parse_identity(const std::string &v, SlaveOptions &o)
 
 // A line setting stored only when its reader takes it.
 template <typename T>
-std::string line_setting(std::string (*read)(const std::string &, T &), const std::string &v, std::optional<T> &into)
+std::string line_setting(std::string (*read)(const std::string &, T &), const std::string &v,
+                         std::optional<T> &into)
 {
     T value{};
     std::string err = read(v, value);
@@ -175,46 +178,61 @@ using Reader = std::string (*)(const std::string &value, SlaveOptions &o);
 struct OptionRule {
     const char *name;
     bool takesValue;
-    bool repeatable;  // each use adds one; the others are given once
     Reader read;
 };
 
 const OptionRule kRules[] = {
-    {.name = "--tcp", .takesValue = true, .repeatable = true,
+    {.name = "--tcp",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.tcp); }},
-    {.name = "--rtu-over-tcp", .takesValue = true, .repeatable = true,
+    {.name = "--rtu-over-tcp",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.rtuOverTcp); }},
-    {.name = "--udp", .takesValue = true, .repeatable = true,
+    {.name = "--udp",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.udp); }},
-    {.name = "--rtu", .takesValue = true, .repeatable = true,
+    {.name = "--rtu",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Rtu, o); }},
-    {.name = "--ascii", .takesValue = true, .repeatable = true,
+    {.name = "--ascii",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Ascii, o); }},
-    {.name = "--baud", .takesValue = true, .repeatable = false,
+    {.name = "--baud",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return line_setting(read_baud, v, o.baud); }},
-    {.name = "--parity", .takesValue = true, .repeatable = false,
+    {.name = "--parity",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return line_setting(read_parity, v, o.parity); }},
-    {.name = "--data-bits", .takesValue = true, .repeatable = false,
-     .read = [](const std::string &v, SlaveOptions &o) { return line_setting(read_data_bits, v, o.dataBits); }},
-    {.name = "--stop-bits", .takesValue = true, .repeatable = false,
-     .read = [](const std::string &v, SlaveOptions &o) { return line_setting(read_stop_bits, v, o.stopBits); }},
-    {.name = "--unit", .takesValue = true, .repeatable = false, .read = parse_units},
-    {.name = "--load", .takesValue = true, .repeatable = false,
+    {.name = "--data-bits",
+     .takesValue = true,
+     .read = [](const std::string &v,
+                SlaveOptions &o) { return line_setting(read_data_bits, v, o.dataBits); }},
+    {.name = "--stop-bits",
+     .takesValue = true,
+     .read = [](const std::string &v,
+                SlaveOptions &o) { return line_setting(read_stop_bits, v, o.stopBits); }},
+    {.name = "--unit", .takesValue = true, .read = parse_units},
+    {.name = "--load",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.loadFile); }},
-    {.name = "--save", .takesValue = true, .repeatable = false,
+    {.name = "--save",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.saveFile); }},
-    {.name = "--map", .takesValue = true, .repeatable = false,
+    {.name = "--map",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.mapFile); }},
-    {.name = "--device", .takesValue = true, .repeatable = true, .read = parse_device},
-    {.name = "--codes", .takesValue = true, .repeatable = false,
+    {.name = "--device", .takesValue = true, .read = parse_device},
+    {.name = "--codes",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          if (v != "classic" && v != "all")
              return "use classic or all";
          o.codes = v == "all" ? SlaveCodes::All : SlaveCodes::Classic;
          return {};
      }},
-    {.name = "--identity", .takesValue = true, .repeatable = false, .read = parse_identity},
-    {.name = "--size", .takesValue = true, .repeatable = false,
+    {.name = "--identity", .takesValue = true, .read = parse_identity},
+    {.name = "--size",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
          if (!whole_number(v, 1024, 65536, n))
@@ -222,7 +240,8 @@ const OptionRule kRules[] = {
          o.size = uint32_t(n);
          return {};
      }},
-    {.name = "--delay", .takesValue = true, .repeatable = false,
+    {.name = "--delay",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
          if (!whole_number(v, 0, 10000, n))
@@ -230,7 +249,8 @@ const OptionRule kRules[] = {
          o.delayMs = int(n);
          return {};
      }},
-    {.name = "--drop-every", .takesValue = true, .repeatable = false,
+    {.name = "--drop-every",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
          if (!whole_number(v, 0, kFaultDropEveryMax, n))
@@ -238,20 +258,24 @@ const OptionRule kRules[] = {
          o.dropEvery = int(n);
          return {};
      }},
-    {.name = "--exception", .takesValue = true, .repeatable = false, .read = parse_exception},
-    {.name = "--corrupt", .takesValue = false, .repeatable = true,
+    {.name = "--exception", .takesValue = true, .read = parse_exception},
+    {.name = "--corrupt",
+     .takesValue = false,
      .read = [](const std::string &, SlaveOptions &o) -> std::string {
          o.corrupt = true;
          return {};
      }},
-    {.name = "--log", .takesValue = false, .repeatable = true,
+    {.name = "--log",
+     .takesValue = false,
      .read = [](const std::string &, SlaveOptions &o) -> std::string {
          o.log = true;
          return {};
      }},
-    {.name = "--duration", .takesValue = true, .repeatable = false,
+    {.name = "--duration",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return read_seconds(v, o.durationS); }},
-    {.name = "--idle-timeout", .takesValue = true, .repeatable = false,
+    {.name = "--idle-timeout",
+     .takesValue = true,
      .read = [](const std::string &v, SlaveOptions &o) { return read_seconds(v, o.idleTimeoutS); }},
 };
 
@@ -263,7 +287,7 @@ const OptionRule *rule_of(const std::string &name)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 LineSettings SlaveOptions::line(SerialMode mode) const
 {
@@ -289,29 +313,38 @@ SlaveCommand parse_slave_command(const std::vector<std::string> &args)
     };
     Command_line line;
     for (const OptionRule &r : kRules) {
+        // A transport or a device adds one each time it is given; any other
+        // option given twice takes its last value, as scripts expect when
+        // they put their defaults before an override.
         if (r.takesValue)
-            line.option(r.name, 1, r.repeatable);
+            line.option(r.name, 1, /*repeatable=*/true);
         else
             line.flag(r.name);
     }
     const Command_parse parsed = line.parse(args);
     switch (parsed.action) {
-    case Command_parse::ShowHelp: cmd.action = SlaveCommand::ShowHelp; return cmd;
-    case Command_parse::ShowVersion: cmd.action = SlaveCommand::ShowVersion; return cmd;
-    case Command_parse::Refused: return refuse(parsed.error);
-    case Command_parse::Run: break;
+    case Command_parse::ShowHelp:
+        cmd.action = SlaveCommand::ShowHelp;
+        return cmd;
+    case Command_parse::ShowVersion:
+        cmd.action = SlaveCommand::ShowVersion;
+        return cmd;
+    case Command_parse::Refused:
+        return refuse(parsed.error);
+    case Command_parse::Run:
+        break;
     }
     // In command-line order: the first bad value is the one named.
-    std::string lineOption;  // the first line setting given
+    std::string lineOption; // the first line setting given
     for (const Command_arg &a : parsed.args) {
         const OptionRule *rule = rule_of(a.option);
         if (!rule)
-            continue;  // Command_line hands back only the options declared above
+            continue; // Command_line hands back only the options declared above
         const std::string value = a.values.empty() ? std::string() : a.values.front();
         if (const std::string err = rule->read(value, cmd.options); !err.empty())
             return refuse(a.text() + ": " + err);
-        const bool lineSetting =
-            a.option == "--baud" || a.option == "--parity" || a.option == "--data-bits" || a.option == "--stop-bits";
+        const bool lineSetting = a.option == "--baud" || a.option == "--parity" ||
+                                 a.option == "--data-bits" || a.option == "--stop-bits";
         if (lineSetting && lineOption.empty())
             lineOption = a.option;
     }

@@ -293,7 +293,6 @@ void TestHeadlessSlave::badOptions_data()
     QTest::newRow("corrupt without a line") << (tcp + QStringList{"--corrupt"}) << "--corrupt";
     QTest::newRow("flag with a value") << (tcp + QStringList{"--log=yes"}) << "--log";
     QTest::newRow("flag with an empty value") << (tcp + QStringList{"--log="}) << "--log";
-    QTest::newRow("once-only option twice") << (tcp + QStringList{"--delay", "5", "--delay", "6"}) << "--delay";
     QTest::newRow("duration 0") << (tcp + QStringList{"--duration", "0"}) << "--duration 0";
     QTest::newRow("idle timeout without tcp") << QStringList{"--rtu", "COM1", "--idle-timeout", "5"} << "--idle-timeout";
     QTest::newRow("idle timeout on udp") << QStringList{"--udp", "1502", "--idle-timeout", "5"} << "--idle-timeout";
