@@ -76,6 +76,16 @@ Command_parse Command_line::parse(const std::vector<std::string> &args)
             return p;
         }
     }
+    // "--log=" is a flag with a value too, though CLI11 takes it as the flag.
+    for (const std::string &a : args) {
+        const size_t eq = a.find('=');
+        if (a.compare(0, 2, "--") != 0 || eq == std::string::npos)
+            continue;
+        const std::string name = a.substr(0, eq);
+        for (const Declared &d : declared_)
+            if (d.name == name && d.values == 0)
+                return refused(name + " takes no value");
+    }
     // CLI11 takes the arguments last first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -83,8 +93,6 @@ Command_parse Command_line::parse(const std::vector<std::string> &args)
     } catch (const CLI::ArgumentMismatch &e) {
         const std::string message = e.what();
         const std::string name = named_option(message);
-        if (const size_t at = message.find(" was given a disallowed flag override"); at != std::string::npos)
-            return refused("--" + message.substr(0, at) + " takes no value");
         if (!name.empty())
             return refused(name + " needs a value");
         return refused(message);

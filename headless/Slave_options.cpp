@@ -1,33 +1,17 @@
 #include "Slave_options.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 
+#include "Command_line.h"
 #include "Fault_injection.h"
+#include "Option_values.h"
 
 #ifndef QUILLAN_VERSION
 #define QUILLAN_VERSION "0"
 #endif
 
-namespace {
-
-// A whole decimal number from lo to hi, nothing else around it.
-bool whole_number(const std::string &s, long lo, long hi, long &out)
+namespace
 {
-    if (s.empty() || s.size() > 12)
-        return false;
-    for (char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    const long v = std::strtol(s.c_str(), nullptr, 10);
-    if (v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
 
 bool numeric_address(const std::string &host)
 {
@@ -64,29 +48,22 @@ std::string parse_endpoint(const std::string &v, TcpEndpoint &e)
     return {};
 }
 
-// "COMn" as the stations name their ports; 0 when the text is not that form.
-int com_port_number(const std::string &d)
+std::string add_endpoint(const std::string &v, std::vector<TcpEndpoint> &to)
 {
-    if (d.size() < 4 || d.size() > 8 || d.compare(0, 3, "COM") != 0)
-        return 0;
-    long n = 0;
-    if (!whole_number(d.substr(3), 0, 99999, n))
-        return 0;
-    return n == 0 || n > kSlaveComPortMax ? -1 : int(n);
+    TcpEndpoint e;
+    std::string err = parse_endpoint(v, e);
+    if (err.empty())
+        to.push_back(e);
+    return err;
 }
 
 std::string parse_serial(const std::string &v, SerialMode mode, SlaveOptions &o)
 {
-    if (v.empty())
-        return "the device must not be empty";
-    if (v.size() > kSlaveOptionTextMax)
-        return "the device name is too long";
     SerialEndpoint s;
+    if (std::string err = read_serial_device(v, s.comPort); !err.empty())
+        return err;
     s.mode = mode;
     s.device = v;
-    s.comPort = com_port_number(v);
-    if (s.comPort < 0)
-        return "serial ports are COM1 to COM" + std::to_string(kSlaveComPortMax);
     for (const SerialEndpoint &other : o.serial)
         if (other.device == v)
             return "the device is already served";
@@ -139,20 +116,6 @@ std::string parse_exception(const std::string &v, SlaveOptions &o)
     return "use 01, 02, 03, 04, 06 or 0B";
 }
 
-std::string parse_seconds(const std::string &v, double &into)
-{
-    // Seconds, fractions allowed: "0.5", "30".
-    if (v.empty() || v.size() > 16 || v.find_first_not_of("0123456789.") != std::string::npos)
-        return "a number of seconds greater than 0, at most 1000000";
-    errno = 0;
-    char *end = nullptr;
-    const double s = std::strtod(v.c_str(), &end);
-    if (errno != 0 || end != v.c_str() + v.size() || !(s > 0) || s > 1e6)
-        return "a number of seconds greater than 0, at most 1000000";
-    into = s;
-    return {};
-}
-
 std::string parse_device(const std::string &v, SlaveOptions &o)
 {
     const size_t eq = v.find('=');
@@ -180,7 +143,8 @@ std::string parse_identity(const std::string &v, SlaveOptions &o)
     for (size_t comma; (comma = v.find(',', from)) != std::string::npos && parts.size() < 3; from = comma + 1)
         parts.push_back(v.substr(from, comma - from));
     parts.push_back(v.substr(from));
-    const std::string usage = "write VENDOR,PRODUCT,REVISION, each 1 to " + std::to_string(kSlaveIdentityMax) +
+    const std::string usage = "write VENDOR,PRODUCT,REVISION, each 1 to " +
+                              std::to_string(kSlaveIdentityMax) +
                               " printable ASCII characters without a comma";
     if (parts.size() != 3)
         return usage;
@@ -195,135 +159,135 @@ std::string parse_identity(const std::string &v, SlaveOptions &o)
     return {};
 }
 
-using Setter = std::string (*)(const std::string &value, SlaveOptions &o);
+// A line setting stored only when its reader takes it.
+template <typename T>
+std::string line_setting(std::string (*read)(const std::string &, T &), const std::string &v,
+                         std::optional<T> &into)
+{
+    T value{};
+    std::string err = read(v, value);
+    if (err.empty())
+        into = value;
+    return err;
+}
+
+// An option's value, checked and stored; "" or the problem, without the
+// option's name. A flag's reader gets "".
+using Reader = std::string (*)(const std::string &value, SlaveOptions &o);
 
 struct OptionRule {
     const char *name;
     bool takesValue;
-    Setter set;
+    Reader read;
 };
 
-bool one_of(long v, std::initializer_list<long> allowed)
-{
-    for (long a : allowed)
-        if (v == a)
-            return true;
-    return false;
-}
-
-std::string add_endpoint(const std::string &v, std::vector<TcpEndpoint> &to)
-{
-    TcpEndpoint e;
-    std::string err = parse_endpoint(v, e);
-    if (err.empty())
-        to.push_back(e);
-    return err;
-}
-
 const OptionRule kRules[] = {
-    {.name = "--tcp", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.tcp); }},
-    {.name = "--rtu-over-tcp", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.rtuOverTcp); }},
-    {.name = "--udp", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.udp); }},
-    {.name = "--rtu", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Rtu, o); }},
-    {.name = "--ascii", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Ascii, o); }},
-    {.name = "--baud", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
-         long b = 0;
-         if (!whole_number(v, 50, 4000000, b) ||
-             !one_of(b, {50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600,
-                         115200, 230400, 460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000,
-                         2500000, 3000000, 3500000, 4000000}))
-             return "not a baud rate the serial line can take (such as 9600, 19200, 115200)";
-         o.baud = int(b);
-         return {};
-     }},
-    {.name = "--parity", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
-         if (v == "N" || v == "E" || v == "O" || v == "n" || v == "e" || v == "o") {
-             o.parity = char(v[0] & ~0x20);
-             return {};
-         }
-         return "use N, E or O";
-     }},
-    {.name = "--data-bits", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
-         long n = 0;
-         if (!whole_number(v, 7, 8, n))
-             return "use 7 or 8";
-         o.dataBits = int(n);
-         return {};
-     }},
-    {.name = "--stop-bits", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
-         long n = 0;
-         if (!whole_number(v, 1, 2, n))
-             return "use 1 or 2";
-         o.stopBits = int(n);
-         return {};
-     }},
-    {.name = "--unit", .takesValue = true, .set = parse_units},
-    {.name = "--load", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.loadFile); }},
-    {.name = "--save", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.saveFile); }},
-    {.name = "--map", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.mapFile); }},
-    {.name = "--device", .takesValue = true, .set = parse_device},
-    {.name = "--codes", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+    {.name = "--tcp",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.tcp); }},
+    {.name = "--rtu-over-tcp",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.rtuOverTcp); }},
+    {.name = "--udp",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return add_endpoint(v, o.udp); }},
+    {.name = "--rtu",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Rtu, o); }},
+    {.name = "--ascii",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return parse_serial(v, SerialMode::Ascii, o); }},
+    {.name = "--baud",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return line_setting(read_baud, v, o.baud); }},
+    {.name = "--parity",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return line_setting(read_parity, v, o.parity); }},
+    {.name = "--data-bits",
+     .takesValue = true,
+     .read = [](const std::string &v,
+                SlaveOptions &o) { return line_setting(read_data_bits, v, o.dataBits); }},
+    {.name = "--stop-bits",
+     .takesValue = true,
+     .read = [](const std::string &v,
+                SlaveOptions &o) { return line_setting(read_stop_bits, v, o.stopBits); }},
+    {.name = "--unit", .takesValue = true, .read = parse_units},
+    {.name = "--load",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.loadFile); }},
+    {.name = "--save",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.saveFile); }},
+    {.name = "--map",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return parse_file(v, o.mapFile); }},
+    {.name = "--device", .takesValue = true, .read = parse_device},
+    {.name = "--codes",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          if (v != "classic" && v != "all")
              return "use classic or all";
          o.codes = v == "all" ? SlaveCodes::All : SlaveCodes::Classic;
          return {};
      }},
-    {.name = "--identity", .takesValue = true, .set = parse_identity},
-    {.name = "--size", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+    {.name = "--identity", .takesValue = true, .read = parse_identity},
+    {.name = "--size",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
          if (!whole_number(v, 1024, 65536, n))
              return "entries per table, a whole number from 1024 to 65536";
          o.size = uint32_t(n);
          return {};
      }},
-    {.name = "--delay", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+    {.name = "--delay",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
          if (!whole_number(v, 0, 10000, n))
              return "milliseconds from 0 to 10000";
          o.delayMs = int(n);
          return {};
      }},
-    {.name = "--drop-every", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) -> std::string {
+    {.name = "--drop-every",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) -> std::string {
          long n = 0;
          if (!whole_number(v, 0, kFaultDropEveryMax, n))
              return "a whole number from 0 (never) to " + std::to_string(kFaultDropEveryMax);
          o.dropEvery = int(n);
          return {};
      }},
-    {.name = "--exception", .takesValue = true, .set = parse_exception},
-    {.name = "--corrupt", .takesValue = false,
-     .set = [](const std::string &, SlaveOptions &o) -> std::string {
+    {.name = "--exception", .takesValue = true, .read = parse_exception},
+    {.name = "--corrupt",
+     .takesValue = false,
+     .read = [](const std::string &, SlaveOptions &o) -> std::string {
          o.corrupt = true;
          return {};
      }},
-    {.name = "--log", .takesValue = false,
-     .set = [](const std::string &, SlaveOptions &o) -> std::string {
+    {.name = "--log",
+     .takesValue = false,
+     .read = [](const std::string &, SlaveOptions &o) -> std::string {
          o.log = true;
          return {};
      }},
-    {.name = "--duration", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_seconds(v, o.durationS); }},
-    {.name = "--idle-timeout", .takesValue = true,
-     .set = [](const std::string &v, SlaveOptions &o) { return parse_seconds(v, o.idleTimeoutS); }},
+    {.name = "--duration",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return read_seconds(v, o.durationS); }},
+    {.name = "--idle-timeout",
+     .takesValue = true,
+     .read = [](const std::string &v, SlaveOptions &o) { return read_seconds(v, o.idleTimeoutS); }},
 };
 
-}  // namespace
+const OptionRule *rule_of(const std::string &name)
+{
+    for (const OptionRule &r : kRules)
+        if (name == r.name)
+            return &r;
+    return nullptr;
+}
+
+} // namespace
 
 LineSettings SlaveOptions::line(SerialMode mode) const
 {
@@ -347,43 +311,46 @@ SlaveCommand parse_slave_command(const std::vector<std::string> &args)
         cmd.error = text;
         return cmd;
     };
-    std::vector<std::string> lineOptions;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        // "--delay=250" as well as "--delay 250".
-        if (const size_t eq = name.find('='); name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (name == "--help" || name == "--version") {
-            cmd.action = name == "--help" ? SlaveCommand::ShowHelp : SlaveCommand::ShowVersion;
-            return cmd;
-        }
-        const OptionRule *rule = nullptr;
-        for (const OptionRule &r : kRules)
-            if (name == r.name)
-                rule = &r;
-        if (!rule) {
-            if (name.compare(0, 1, "-") == 0)
-                return refuse("unknown option " + name + " (see --help)");
-            return refuse("unexpected argument '" + name + "' (see --help)");
-        }
-        if (rule->takesValue && !value) {
-            if (i + 1 >= args.size())
-                return refuse(name + " needs a value");
-            value = args[++i];
-        } else if (!rule->takesValue && value) {
-            return refuse(name + " takes no value");
-        }
-        if (const std::string err = rule->set(value.value_or(""), cmd.options); !err.empty())
-            return refuse(name + " " + value.value_or("") + ": " + err);
-        if (name == "--baud" || name == "--parity" || name == "--data-bits" || name == "--stop-bits")
-            lineOptions.push_back(name);
+    Command_line line;
+    for (const OptionRule &r : kRules) {
+        // A transport or a device adds one each time it is given; any other
+        // option given twice takes its last value, as scripts expect when
+        // they put their defaults before an override.
+        if (r.takesValue)
+            line.option(r.name, 1, /*repeatable=*/true);
+        else
+            line.flag(r.name);
+    }
+    const Command_parse parsed = line.parse(args);
+    switch (parsed.action) {
+    case Command_parse::ShowHelp:
+        cmd.action = SlaveCommand::ShowHelp;
+        return cmd;
+    case Command_parse::ShowVersion:
+        cmd.action = SlaveCommand::ShowVersion;
+        return cmd;
+    case Command_parse::Refused:
+        return refuse(parsed.error);
+    case Command_parse::Run:
+        break;
+    }
+    // In command-line order: the first bad value is the one named.
+    std::string lineOption; // the first line setting given
+    for (const Command_arg &a : parsed.args) {
+        const OptionRule *rule = rule_of(a.option);
+        if (!rule)
+            continue; // Command_line hands back only the options declared above
+        const std::string value = a.values.empty() ? std::string() : a.values.front();
+        if (const std::string err = rule->read(value, cmd.options); !err.empty())
+            return refuse(a.text() + ": " + err);
+        const bool lineSetting = a.option == "--baud" || a.option == "--parity" ||
+                                 a.option == "--data-bits" || a.option == "--stop-bits";
+        if (lineSetting && lineOption.empty())
+            lineOption = a.option;
     }
     const SlaveOptions &o = cmd.options;
-    if (o.serial.empty() && !lineOptions.empty())
-        return refuse(lineOptions.front() + ": applies only to --rtu or --ascii");
+    if (o.serial.empty() && !lineOption.empty())
+        return refuse(lineOption + ": applies only to --rtu or --ascii");
     // Answers with a checksum: RTU and ASCII lines, RTU over TCP.
     if (o.corrupt && o.serial.empty() && o.rtuOverTcp.empty())
         return refuse("--corrupt: applies only to --rtu, --ascii or --rtu-over-tcp");

@@ -1,5 +1,6 @@
 // The command line of quillan-slave: what to serve, where, and how to
-// misbehave. Parsing only checks and records; nothing is opened here.
+// misbehave, read with the parser quillan-poll shares (Command_line).
+// Parsing only checks and records; nothing is opened here.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Option_values.h"
 #include "Slave_engine.h"
 #include "Unit_filter.h"
 
@@ -95,4 +97,4 @@ std::string slave_version_text();
 // Largest unit filter text and file name taken from the command line.
 constexpr size_t kSlaveOptionTextMax = 4096;
 // The serial ports the link library numbers: COM1 to COM13.
-constexpr int kSlaveComPortMax = 13;
+constexpr int kSlaveComPortMax = kComPortMax;

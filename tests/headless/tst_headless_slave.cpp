@@ -167,14 +167,14 @@ private:
     bool ok_ = false;
 };
 
-// One read of holding register 0 as unit: "OK", "EXC n", "TIMEOUT", "BADCRC",
-// or libmodbus's text for anything else.
+// One read of holding register 0 as unit: "OK" (then the value, when not 0),
+// "EXC n", "TIMEOUT", "BADCRC", or libmodbus's text for anything else.
 QString readOnce(modbus_t *ctx, int unit)
 {
     modbus_set_slave(ctx, unit);
     uint16_t value = 0;
     if (modbus_read_registers(ctx, 0, 1, &value) == 1)
-        return "OK";
+        return value ? QString("OK %1").arg(value) : QString("OK");
     const int e = errno;
     if (e > MODBUS_ENOBASE && e <= EMBXGTAR)
         return QString("EXC %1").arg(e - MODBUS_ENOBASE);
@@ -183,6 +183,44 @@ QString readOnce(modbus_t *ctx, int unit)
     if (e == EMBBADCRC)
         return "BADCRC";
     return modbus_strerror(e);
+}
+
+QByteArray withCrc(const char *hex)
+{
+    QByteArray b = QByteArray::fromHex(hex);
+    uint8_t crc[2];
+    CRC_check(reinterpret_cast<const uint8_t *>(b.constData()), int32_t(b.size()), crc);
+    return b + QByteArray(reinterpret_cast<const char *>(crc), 2);
+}
+
+// What arrives on a socket within ms.
+QByteArray answerWithin(QAbstractSocket &s, int ms)
+{
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms && s.waitForReadyRead(int(ms - t.elapsed())))
+        got += s.readAll();
+    return got;
+}
+
+// readOnce in frames made by hand, for the framings libmodbus does not
+// speak: Modbus/UDP ("udp") and RTU over TCP ("rtutcp").
+QString readByHand(QAbstractSocket &s, bool udp, int unit)
+{
+    const QByteArray request = QByteArray(1, char(unit)) + QByteArray::fromHex("0300000001");
+    s.write(udp ? QByteArray::fromHex("000100000006") + request : withCrc(request.toHex().constData()));
+    const QByteArray a = answerWithin(s, 1000);
+    const QByteArray pdu = udp ? a.mid(7) : a.mid(1, a.size() - 3);  // less the header or address and CRC
+    if (a.isEmpty())
+        return "TIMEOUT";
+    if (pdu.size() == 2 && uchar(pdu[0]) == 0x83)
+        return QString("EXC %1").arg(uchar(pdu[1]));
+    if (pdu.size() == 4 && pdu[0] == 3 && pdu[1] == 2) {
+        const int value = uchar(pdu[2]) << 8 | uchar(pdu[3]);
+        return value ? QString("OK %1").arg(value) : QString("OK");
+    }
+    return "BAD " + a.toHex();
 }
 
 QString readFile(const QString &path)
@@ -254,6 +292,7 @@ void TestHeadlessSlave::badOptions_data()
     QTest::newRow("exception 05") << (tcp + QStringList{"--exception", "05"}) << "--exception 05";
     QTest::newRow("corrupt without a line") << (tcp + QStringList{"--corrupt"}) << "--corrupt";
     QTest::newRow("flag with a value") << (tcp + QStringList{"--log=yes"}) << "--log";
+    QTest::newRow("flag with an empty value") << (tcp + QStringList{"--log="}) << "--log";
     QTest::newRow("duration 0") << (tcp + QStringList{"--duration", "0"}) << "--duration 0";
     QTest::newRow("idle timeout without tcp") << QStringList{"--rtu", "COM1", "--idle-timeout", "5"} << "--idle-timeout";
     QTest::newRow("idle timeout on udp") << QStringList{"--udp", "1502", "--idle-timeout", "5"} << "--idle-timeout";
@@ -517,8 +556,9 @@ void TestHeadlessSlave::twoThousandConnections()
 
 void TestHeadlessSlave::faultsAndUnitFilter_data()
 {
-    QTest::addColumn<QString>("transport");  // tcp or rtu (libmodbus over a pty pair)
-    QTest::addColumn<QStringList>("args");
+    // tcp or rtu (libmodbus over a pty pair), udp or rtutcp (frames by hand)
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<QStringList>("args");  // DIR holds a.csv and b.csv, maps of 40001 = 11 and 22
     QTest::addColumn<QStringList>("steps");  // "UNIT RESULT": one read of holding register 0 each
     QTest::addColumn<QString>("logged");     // a line --log must hold
     QTest::addColumn<QString>("summary");
@@ -540,6 +580,13 @@ void TestHeadlessSlave::faultsAndUnitFilter_data()
     QTest::newRow("rtu exception 02 delayed") << "rtu" << QStringList{"--exception", "2", "--delay", "300"}
                                               << QStringList{"1 EXC 2"} << "Delayed 300 ms"
                                               << "Req 1  Ans 1  Exc 1  Err 0  Ign 0  Drop 0";
+    // Devices of their own: a unit no --device names is filtered, refused
+    // with 0B where the framing has MBAP and unanswered where it is RTU.
+    const QStringList devices{"--device", "1=DIR/a.csv", "--device", "2=DIR/b.csv"};
+    QTest::newRow("udp devices") << "udp" << devices << QStringList{"1 OK 11", "2 OK 22", "3 EXC 11"}
+                                 << "Ignored: unit 3" << "Req 3  Ans 3  Exc 1  Err 0  Ign 1  Drop 0";
+    QTest::newRow("rtu over tcp devices") << "rtutcp" << devices << QStringList{"2 OK 22", "3 TIMEOUT", "1 OK 11"}
+                                          << "Ignored: unit 3" << "Req 3  Ans 2  Exc 0  Err 0  Ign 1  Drop 0";
 }
 
 void TestHeadlessSlave::faultsAndUnitFilter()
@@ -553,20 +600,40 @@ void TestHeadlessSlave::faultsAndUnitFilter()
     const quint16 port = freeLoopbackPort();
     if (transport == "rtu")
         QVERIFY(pty.ok());
-    const QStringList where = transport == "tcp" ? QStringList{"--tcp", QString::number(port)}
-                                                 : QStringList{"--rtu", pty.a()};
+    QTemporaryDir dir;
+    for (const char *map : {"a", "b"}) {
+        QFile f(dir.filePath(QString(map) + ".csv"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("name,address,initial\nsp,40001,") + (map[0] == 'a' ? "11\n" : "22\n"));
+    }
+    const QString option = transport == "rtutcp" ? "--rtu-over-tcp" : "--" + transport;
+    const QStringList where = {option, transport == "rtu" ? pty.a() : QString::number(port)};
     SlaveRun slave;
-    QVERIFY2(slave.start(where + args + QStringList{"--log"}, 1), qPrintable(slave.err()));
+    QVERIFY2(slave.start(where + args.replaceInStrings("DIR", dir.path()) + QStringList{"--log"}, 1),
+             qPrintable(slave.err()));
     {
-        Libmodbus mb(transport == "tcp" ? modbus_new_tcp("127.0.0.1", port)
-                                        : modbus_new_rtu(pty.b().toLocal8Bit().constData(), 9600, 'N', 8, 1));
-        QVERIFY(mb.ok());
-        modbus_set_response_timeout(mb.ctx(), 1, 0);
+        const bool byHand = transport == "udp" || transport == "rtutcp";
+        Libmodbus mb(byHand ? nullptr
+                     : transport == "tcp" ? modbus_new_tcp("127.0.0.1", port)
+                                          : modbus_new_rtu(pty.b().toLocal8Bit().constData(), 9600, 'N', 8, 1));
+        QUdpSocket udp;
+        QTcpSocket tcp;
+        QAbstractSocket &socket = transport == "udp" ? static_cast<QAbstractSocket &>(udp) : tcp;
+        if (byHand) {
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(socket.waitForConnected(3000));
+        } else {
+            QVERIFY(mb.ok());
+            modbus_set_response_timeout(mb.ctx(), 1, 0);
+        }
         QElapsedTimer clock;
         clock.start();
         QStringList got;
-        for (const QString &step : steps)
-            got << step.section(' ', 0, 0) + " " + readOnce(mb.ctx(), step.section(' ', 0, 0).toInt());
+        for (const QString &step : steps) {
+            const int unit = step.section(' ', 0, 0).toInt();
+            got << QString::number(unit) + " " +
+                       (byHand ? readByHand(socket, transport == "udp", unit) : readOnce(mb.ctx(), unit));
+        }
         QCOMPARE(got, steps);
         if (args.contains("--delay"))
             QVERIFY2(clock.elapsed() >= 290, qPrintable(QString::number(clock.elapsed())));
@@ -808,29 +875,6 @@ void TestHeadlessSlave::descriptorLimitRaised()
     QCOMPARE(m.captured(1).toULongLong(), quint64(old.rlim_max));
     QCOMPARE(slave.terminate(), 0);
 }
-
-namespace {
-
-QByteArray withCrc(const char *hex)
-{
-    QByteArray b = QByteArray::fromHex(hex);
-    uint8_t crc[2];
-    CRC_check(reinterpret_cast<const uint8_t *>(b.constData()), int32_t(b.size()), crc);
-    return b + QByteArray(reinterpret_cast<const char *>(crc), 2);
-}
-
-// What arrives on a socket within ms.
-QByteArray answerWithin(QAbstractSocket &s, int ms)
-{
-    QByteArray got;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms && s.waitForReadyRead(int(ms - t.elapsed())))
-        got += s.readAll();
-    return got;
-}
-
-}  // namespace
 
 // RTU over TCP and Modbus/UDP side by side, one set of tables: pymodbus in
 // each framing, then what only hand-made frames show. The unit filter
