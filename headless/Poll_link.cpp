@@ -356,9 +356,22 @@ bool Tcp_poll_link::takeMbap(Link_answer &out, int64_t sentAt)
 
 bool Tcp_poll_link::takeRtu(Link_answer &out, int64_t sentAt)
 {
-    const Rtu_length whole = rtu_length_as_answer(rtuHeld_.data(), rtuHeld_.size());
-    const size_t n = size_t(whole.bytes);
-    if (whole.kind == Rtu_length::Known && rtuHeld_.size() >= n && rtu_crc_holds(rtuHeld_.data(), n)) {
+    Rtu_length whole = rtu_length_as_answer(rtuHeld_.data(), rtuHeld_.size());
+    size_t n = size_t(whole.bytes);
+    auto complete = [&] {
+        return whole.kind == Rtu_length::Known && rtuHeld_.size() >= n && rtu_crc_holds(rtuHeld_.data(), n);
+    };
+    // A whole answer from another unit came too late for its own request
+    // (a scan's last probe): it goes, and this request's answer may follow.
+    while (complete() && !sendBuf_.empty() && rtuHeld_[0] != sendBuf_[0]) {
+        if (traffic_)
+            traffic_->event(kLateLine, traffic_->link(),
+                            std::string_view(reinterpret_cast<const char *>(rtuHeld_.data()), n));
+        rtuHeld_.erase(rtuHeld_.begin(), rtuHeld_.begin() + std::ptrdiff_t(n));
+        whole = rtu_length_as_answer(rtuHeld_.data(), rtuHeld_.size());
+        n = size_t(whole.bytes);
+    }
+    if (complete()) {
         out.status = Link_answer::Frame;
         out.responseMs = monotonic_ms() - sentAt;
         out.frame.assign(rtuHeld_.begin(), rtuHeld_.begin() + std::ptrdiff_t(n));
