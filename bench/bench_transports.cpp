@@ -15,13 +15,13 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
 
+#include "Bench_process.h"
 #include "Bench_util.h"
 #include "Gui_services.h"
 #include "Modbus_main.h"
@@ -33,12 +33,6 @@ namespace
 
 const QString kBin = QStringLiteral(BENCH_BIN_DIR);
 const QString kSlave = QStringLiteral(BENCH_SLAVE_PROGRAM);
-
-quint16 freeLoopbackPort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
 
 // Requests per second of one bench_raw_load run (0 when it failed), this
 // thread's event loop running meanwhile (the station serves in it).
@@ -151,7 +145,7 @@ int main(int argc, char **argv)
     if (only != "station") {
         // quillan-slave, all three framings in one process.
         const std::map<QString, quint16> ports = {
-            {"tcp", freeLoopbackPort()}, {"rtutcp", freeLoopbackPort()}, {"udp", freeLoopbackPort()}};
+            {"tcp", bench::freePort()}, {"rtutcp", bench::freePort()}, {"udp", bench::freePort()}};
         QProcess slave;
         slave.setReadChannel(QProcess::StandardError);
         slave.start(kSlave, {"--tcp", QString::number(ports.at("tcp")), "--rtu-over-tcp",
@@ -189,7 +183,7 @@ int main(int argc, char **argv)
     auto *form = qobject_cast<TSLTCP_Form *>(Form1->station(SlaveTcp));
     if (!form)
         return 1;
-    const quint16 port = freeLoopbackPort();
+    const quint16 port = bench::freePort();
     form->setListenPort(port);
     std::printf("Slave TCP station: the same load, %g s per run, %d runs each, medians (requests/s)\n",
                 seconds, repeats);

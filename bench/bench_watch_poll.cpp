@@ -14,22 +14,15 @@
 //   bench_watch_poll [--seconds S] [--repeats R]
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProcess>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <cerrno>
 #include <cstdio>
 #include <modbus.h>
 #include <vector>
 
+#include "Bench_libmodbus.h"
+#include "Bench_station.h"
 #include "Bench_util.h"
 #include "Gui_services.h"
 #include "Master_window.h"
@@ -58,12 +51,6 @@ struct Run {
     }
 };
 
-quint16 freeLoopbackPort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
-
 QByteArray mapText()
 {
     QByteArray text = "name,address,format\n";
@@ -78,11 +65,8 @@ QByteArray mapText()
 Run libmodbusLoop(quint16 port, double seconds)
 {
     Run r;
-    modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
-    if (!ctx || modbus_connect(ctx) != 0) {
-        std::fprintf(stderr, "libmodbus connect: %s\n", modbus_strerror(errno));
-        if (ctx)
-            modbus_free(ctx);
+    modbus_t *ctx = bench::libmodbusClient(port);
+    if (!ctx) {
         r.errors = 1;
         return r;
     }
@@ -112,25 +96,14 @@ Run stationWatches(MasterWindow *form, double seconds, double &busyMs)
     Run r;
     long cycles = 0;
     const auto c1 = QObject::connect(form->watchPage(), &WatchPage::cycleCompleted, [&] { ++cycles; });
-    auto *watch = form->findChild<QCheckBox *>("WatchBox");
-    QEventLoop loop;
-    const double start = bench::now_ms();
-    const double cpu0 = bench::thread_cpu_ms();
-    watch->setChecked(true);
-    QTimer::singleShot(int(seconds * 1e3), &loop, &QEventLoop::quit);
-    loop.exec();
-    watch->setChecked(false);
-    const double elapsed = bench::now_ms() - start;
-    QEventLoop settle;  // the exchange in flight ends
-    QTimer::singleShot(20, &settle, &QEventLoop::quit);
-    settle.exec();
+    const bench::Ticked run = bench::runTicked(form->findChild<QCheckBox *>("WatchBox"), seconds, 20);
     QObject::disconnect(c1);
     for (const Entry_reading &e : form->watchPage()->watch().readings())
         if (e.status != Read_status::Ok)
             ++r.errors;
     r.cycles = cycles;
-    r.ms = elapsed;
-    busyMs += bench::thread_cpu_ms() - cpu0;
+    r.ms = run.ms;
+    busyMs += run.cpuMs;
     return r;
 }
 
@@ -138,16 +111,7 @@ Run stationWatches(MasterWindow *form, double seconds, double &busyMs)
 
 int main(int argc, char **argv)
 {
-    double seconds = 3;
-    int repeats = 3;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--seconds")
-            seconds = std::atof(argv[++i]);
-        else if (std::string(argv[i]) == "--repeats")
-            repeats = std::atoi(argv[++i]);
-    }
-    seconds = std::clamp(seconds, 0.5, 30.0);
-    repeats = std::clamp(repeats, 1, 9);
+    const auto [seconds, repeats] = bench::timedRuns(argc, argv);
 
     TApplication app(argc, argv);
     Startup program;
@@ -163,32 +127,20 @@ int main(int argc, char **argv)
         }
     }
 
-    QProcess ref;
-    const quint16 port = freeLoopbackPort();
-    ref.start(kBin + "/bench_ref_server", {QString::number(port), "600"});
-    if (!ref.waitForStarted(5000) || !ref.waitForReadyRead(5000) || !ref.readAllStandardOutput().contains("ready")) {
-        std::fprintf(stderr, "the reference server did not start\n");
+    bench::ReferenceServer ref;
+    if (!ref.start(kBin))
         return 1;
-    }
+    const quint16 port = ref.port();
 
-    Form1->openStation(MasterTcp);
-    auto *form = qobject_cast<MasterWindow *>(Form1->station(MasterTcp));
-    form->findChild<QLineEdit *>("MaskEdit4")->setText(QString::number(port));
+    auto *form = qobject_cast<MasterWindow *>(bench::openMasterTcp(port));
     form->findChild<QSpinBox *>("PollInterval")->setValue(0);
     form->pages()->setCurrentWidget(form->watchPage());
     if (!form->watchPage()->loadMap(mapPath) || form->watchPage()->watch().blocks().size() != size_t(kBlocks)) {
         std::fprintf(stderr, "the map did not load as %d blocks\n", kBlocks);
         return 1;
     }
-    form->findChild<QPushButton *>("BitBtn3")->click();
-    QElapsedTimer wait;
-    wait.start();
-    while (!form->findChild<QPushButton *>("BitBtn4")->isEnabled() && wait.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    if (!form->findChild<QPushButton *>("BitBtn4")->isEnabled()) {
-        std::fprintf(stderr, "Master TCP did not connect\n");
+    if (!bench::connectMasterTcp(form))
         return 1;
-    }
 
     std::printf("Master TCP watching %d entries in %d blocks, interval 0: %g s per run, %d runs each, medians\n",
                 kBlocks * kPerBlock, kBlocks, seconds, repeats);
@@ -209,8 +161,7 @@ int main(int argc, char **argv)
         theirs.push_back(b.cyclesPerSecond());
         errors += a.errors + b.errors;
     }
-    const QString stats = form->findChild<QLabel *>("StatsLabel")->text();
-    std::printf("station counters after the runs: %s\n", qPrintable(stats));
+    const bool countersClean = bench::reportCounters(form);
 
     const double rate = bench::median(ours), rrate = bench::median(theirs);
     const double ratio = rrate > 0 ? rate / rrate : 0;
@@ -218,11 +169,8 @@ int main(int argc, char **argv)
     bench::row("21 Watch polling", "interval 0, 200 entries in 10 blocks: cycles/s ours / libmodbus loop",
                bench::fmt("%.0f", rate) + " / " + bench::fmt("%.0f", rrate) + " = " + bench::fmt("%.2f", ratio),
                ">= 0.9", ratio >= 0.9 ? "met" : "NOT met");
-    const bool clean = stats.contains("Exc 0  Err 0  T/O 0") && errors == 0;
+    const bool clean = countersClean && errors == 0;
     bench::row("21 Watch polling", "no exception, error or time-out in the runs", clean ? "yes" : "no", "yes",
                clean ? "met" : "NOT met");
-
-    ref.terminate();
-    ref.waitForFinished(3000);
     return clean ? 0 : 1;
 }
