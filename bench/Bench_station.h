@@ -108,6 +108,14 @@ inline bool reportCounters(QWidget *form)
     return stats.contains("Exc 0  Err 0  T/O 0");
 }
 
+// Runs the event loop for ms.
+inline void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 struct Ticked {
     double ms = 0;     // how long the box was ticked
     double cpuMs = 0;  // the GUI thread's CPU time, the settling included
@@ -117,17 +125,13 @@ struct Ticked {
 // exchange in flight end within settleMs.
 inline Ticked runTicked(QCheckBox *box, double seconds, int settleMs)
 {
-    QEventLoop loop;
     const double start = now_ms();
     const double cpu0 = thread_cpu_ms();
     box->setChecked(true);
-    QTimer::singleShot(int(seconds * 1e3), &loop, &QEventLoop::quit);
-    loop.exec();
+    spin(int(seconds * 1e3));
     box->setChecked(false);
     const double elapsed = now_ms() - start;
-    QEventLoop settle;
-    QTimer::singleShot(settleMs, &settle, &QEventLoop::quit);
-    settle.exec();
+    spin(settleMs);
     return {.ms = elapsed, .cpuMs = thread_cpu_ms() - cpu0};
 }
 

@@ -39,14 +39,6 @@ struct Run {
     long errors = 0;
 };
 
-double p99_of(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))];
-}
-
 // The libmodbus master: one connection, reads back to back for `seconds`.
 Run libmodbusLoop(quint16 port, double seconds)
 {
@@ -71,7 +63,7 @@ Run libmodbusLoop(quint16 port, double seconds)
     modbus_close(ctx);
     modbus_free(ctx);
     r.pollsPerSecond = double(times.size()) / ((t - start) / 1e3);
-    r.p99 = p99_of(times);
+    r.p99 = bench::p99(times);
     return r;
 }
 
@@ -93,7 +85,7 @@ Run stationPolls(QWidget *form, double seconds)
     const bench::Ticked run = bench::runTicked(form->findChild<QCheckBox *>("PollBox"), seconds, 100);
     QObject::disconnect(c1);
     r.pollsPerSecond = double(answers) / (run.ms / 1e3);
-    r.p99 = p99_of(times);
+    r.p99 = bench::p99(times);
     std::printf("  (Quillan: median cycle %.3f ms, GUI thread busy %.0f %% of the run)\n",
                 bench::median(times), 100 * run.cpuMs / run.ms);
     return r;
