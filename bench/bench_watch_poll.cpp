@@ -120,6 +120,8 @@ struct Stalls {
     double longestMs = 0;
     double cpuInLongestMs = 0;  // the GUI thread's CPU time within that gap
     double longestCpuMs = 0;    // the most CPU time the GUI thread spent within one gap
+    // When those two gaps ended, on now_ms()'s clock (CLOCK_MONOTONIC).
+    double longestEndMs = 0, longestCpuEndMs = 0;
     long ticks = 0, overGoal = 0;
     std::vector<double> gaps;
 };
@@ -143,8 +145,12 @@ void probe(const std::function<void()> &run, Stalls &into)
         if (gap > into.longestMs) {
             into.longestMs = gap;
             into.cpuInLongestMs = work;
+            into.longestEndMs = t;
         }
-        into.longestCpuMs = std::max(into.longestCpuMs, work);
+        if (work > into.longestCpuMs) {
+            into.longestCpuMs = work;
+            into.longestCpuEndMs = t;
+        }
         last = t;
         lastCpu = cpu;
     });
@@ -243,6 +249,10 @@ bool stallRun(MasterWindow *form, const QTemporaryDir &dir, double seconds)
     };
     print("watching", watching);
     print("idle", idle);
+    // For matching with a profiler's samples taken on the same clock.
+    std::fprintf(stderr,
+                 "watching, the longest gap ended at %.3f ms of CLOCK_MONOTONIC, the one of most work at %.3f ms\n",
+                 watching.longestEndMs, watching.longestCpuEndMs);
     std::printf("%.0f cycles/s while watching, %d series on the chart\n", cyclesPerSecond,
                 form->trendChart()->seriesCount());
     const char *section = "21 Watch polling";
