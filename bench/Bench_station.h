@@ -1,8 +1,8 @@
-// Master TCP from the main frame against a server on loopback, for the
-// benchmarks that drive the station's window: the options of a timed run,
-// the libmodbus reference server as a child of the program, the station
-// opened on a port, its connection made, a timed run of one of its boxes
-// (PollBox, WatchBox), and its counters.
+// Station windows under load on loopback, for the benchmarks that drive
+// them: the options of a timed run, the libmodbus reference server as a
+// child of the program, a load generator run while a station serves in the
+// event loop, Master TCP opened on a port and connected, a timed run of one
+// of its boxes (PollBox, WatchBox), and its counters.
 #pragma once
 
 #include <QCheckBox>
@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QString>
 #include <QTimer>
@@ -72,6 +73,40 @@ private:
     PeerProcess peer_;
     quint16 port_ = 0;
 };
+
+// What a load generator printed, once it ended.
+struct LoadOutput {
+    bool started = false, finished = false;
+    QString out, err;
+};
+
+// Runs the load generator binDir/program (bench_load, bench_raw_load)
+// against port while this thread's event loop keeps running, for stations
+// that serve in it; it is killed after seconds + 20 s.
+inline LoadOutput runLoadGenerator(const QString &binDir, const char *program, quint16 port, int clients,
+                                   double seconds, const QString &mode)
+{
+    LoadOutput r;
+    QProcess p;
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
+    p.start(binDir + "/" + program,
+            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
+    r.started = p.waitForStarted(5000);
+    if (!r.started)
+        return r;
+    loop.exec();
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    r.finished = true;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
 
 // Master TCP opened from the main frame, its port field set to port.
 inline QWidget *openMasterTcp(quint16 port)

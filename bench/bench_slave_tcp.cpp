@@ -52,28 +52,14 @@ struct LoadResult {
 LoadResult runLoad(quint16 port, int clients, double seconds, const QString &mode)
 {
     LoadResult r;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    QEventLoop loop;
-    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
-    p.start(kBin + "/bench_load",
-            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
-    if (!p.waitForStarted(5000)) {
-        r.output = "bench_load did not start";
+    const bench::LoadOutput o = bench::runLoadGenerator(kBin, "bench_load", port, clients, seconds, mode);
+    if (!o.finished) {
+        r.output = o.started ? "bench_load did not finish" : "bench_load did not start";
         return r;
     }
-    loop.exec();
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-        r.output = "bench_load did not finish";
-        return r;
-    }
-    r.output = QString::fromLocal8Bit(p.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-    if (!err.isEmpty())
-        std::fprintf(stderr, "%s", qPrintable(err));
+    r.output = o.out;
+    if (!o.err.isEmpty())
+        std::fprintf(stderr, "%s", qPrintable(o.err));
     static const QRegularExpression result(
         "RESULT .*rps=(\\d+) p50_us=(\\d+) p99_us=(\\d+) errors=(\\d+) mismatches=(\\d+)");
     static const QRegularExpression last("LAST client=\\d+ start=(\\d+) values=([\\d,]+)");

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Bench_process.h"
+#include "Bench_station.h"
 #include "Bench_util.h"
 #include "Gui_services.h"
 #include "Modbus_main.h"
@@ -38,27 +39,17 @@ const QString kSlave = QStringLiteral(BENCH_SLAVE_PROGRAM);
 // thread's event loop running meanwhile (the station serves in it).
 double runLoad(quint16 port, int clients, double seconds, const QString &mode)
 {
-    QProcess p;
-    QEventLoop loop;
-    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
-    p.start(kBin + "/bench_raw_load",
-            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
-    if (!p.waitForStarted(5000))
-        return 0;
-    loop.exec();
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-        std::fprintf(stderr, "bench_raw_load did not finish\n");
+    const bench::LoadOutput o = bench::runLoadGenerator(kBin, "bench_raw_load", port, clients, seconds, mode);
+    if (!o.finished) {
+        if (o.started)
+            std::fprintf(stderr, "bench_raw_load did not finish\n");
         return 0;
     }
-    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QString &out = o.out;
     static const QRegularExpression result("RESULT .*rps=(\\d+) .*errors=(\\d+)");
     const auto m = result.match(out);
     if (!m.hasMatch() || m.captured(2) != "0") {
-        std::fprintf(stderr, "bench_raw_load said: %s%s", qPrintable(out),
-                     qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
+        std::fprintf(stderr, "bench_raw_load said: %s%s", qPrintable(out), qPrintable(o.err));
         return 0;
     }
     return m.captured(1).toDouble();
