@@ -1,8 +1,9 @@
-// Servers and the load generator as child processes, for the benchmarks
-// that run bench_load against several servers in turn: start one (its output
-// on a pipe when asked for), end it by its PID, find a free loopback port,
-// wait until a port accepts, and run bench_load once against a server,
-// reading its result line and the server's CPU time per request.
+// Servers, peers and the load generator as child processes, for the
+// benchmarks that run other programs: start one (one of its outputs on a pipe
+// when asked for), read that output for a bounded time, end it by its PID,
+// find a free loopback port, wait until a port accepts, and run bench_load
+// once against a server, reading its result line and the server's CPU time
+// per request.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -25,36 +27,45 @@
 
 namespace bench {
 
-// A child process, its standard output on a pipe when asked for.
+// A child process, one of its outputs on a pipe when asked for.
 struct Child {
     pid_t pid = -1;
     int out = -1;
 };
 
-inline Child spawn(const std::vector<std::string> &args, bool captureOut)
+// Which of a child's outputs comes back on Child::out. Standard output goes
+// to /dev/null when it does not.
+enum class Pipe { none, out, err };
+// What becomes of a child's standard error when it is not on the pipe.
+enum class Errors { inherit, discard };
+
+// Starts args: a path, or a program found on $PATH.
+inline Child spawn(const std::vector<std::string> &args, Pipe onPipe, Errors errors = Errors::inherit)
 {
     int fds[2] = {-1, -1};
-    if (captureOut && pipe(fds) != 0)
+    if (onPipe != Pipe::none && pipe(fds) != 0)
         return {};
     Child c;
     c.pid = fork();
     if (c.pid == 0) {
-        if (captureOut) {
-            dup2(fds[1], 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(onPipe == Pipe::out ? fds[1] : null, 1);
+        if (onPipe == Pipe::err)
+            dup2(fds[1], 2);
+        else if (errors == Errors::discard)
+            dup2(null, 2);
+        if (onPipe != Pipe::none) {
             close(fds[0]);
             close(fds[1]);
-        } else {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
         }
         std::vector<char *> argv;
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
-    if (captureOut) {
+    if (onPipe != Pipe::none) {
         close(fds[1]);
         c.out = fds[0];
     }
@@ -83,6 +94,30 @@ inline void end(Child &c)
     c.out = -1;
 }
 
+// Appends what c writes on its pipe to out until it closes the pipe, the
+// clock passes untilMs (of now_ms()), or done(out) holds; true when done
+// held.
+inline bool readOutput(const Child &c, std::string &out, double untilMs,
+                       const std::function<bool(const std::string &)> &done = {})
+{
+    for (;;) {
+        const int left = int(untilMs - now_ms());
+        if (left <= 0)
+            return false;
+        pollfd p{c.out, POLLIN, 0};
+        if (poll(&p, 1, std::min(left, 50)) <= 0)
+            continue;
+        char buf[65536];
+        const ssize_t n = read(c.out, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        out.append(buf, size_t(n));
+        if (done && done(out))
+            return true;
+    }
+}
+
+// A loopback port nobody listens on now; 0 when none could be had.
 inline uint16_t freePort()
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -90,10 +125,12 @@ inline uint16_t freePort()
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    uint16_t port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
     close(fd);
-    return ntohs(a.sin_port);
+    return port;
 }
 
 inline bool accepting(uint16_t port, int ms)
@@ -126,23 +163,13 @@ inline Load runLoad(const std::string &binDir, pid_t server, uint16_t port, int 
 {
     Load r;
     const double cpu0 = process_cpu_ms(server);
-    Child c = spawn({binDir + "/bench_load", std::to_string(port), std::to_string(clients), std::to_string(seconds), mode},
-                    true);
+    Child c = spawn({binDir + "/bench_load", std::to_string(port), std::to_string(clients),
+                     std::to_string(seconds), mode},
+                    Pipe::out);
     if (c.pid <= 0)
         return r;
     std::string out;
-    const double deadline = now_ms() + (seconds + 20) * 1000;
-    for (;;) {
-        pollfd p{c.out, POLLIN, 0};
-        const int left = int(deadline - now_ms());
-        if (left <= 0 || poll(&p, 1, left) <= 0)
-            break;
-        char buf[4096];
-        const ssize_t n = read(c.out, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, size_t(n));
-    }
+    readOutput(c, out, now_ms() + (seconds + 20) * 1000);
     int status = 0;
     bool exited = false;
     for (int i = 0; i < 500 && !exited; ++i) {  // it closed its output; its end follows

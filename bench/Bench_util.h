@@ -1,5 +1,6 @@
-// Small helpers shared by the benchmark programs: medians, the process's
-// resident memory, a monotonic clock and the ROW lines scripts/bench.sh reads.
+// Small helpers shared by the benchmark programs: medians and 99th
+// percentiles, the process's resident memory, a monotonic clock and the ROW
+// lines scripts/bench.sh reads.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +21,15 @@ inline double median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The value 99 % of v lie at or under.
+inline double p99(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))];
 }
 
 inline double now_ms()

@@ -109,13 +109,13 @@ int main(int argc, char **argv)
         s.port = bench::freePort();
         const std::string port = std::to_string(s.port);
         if (&s == &servers[Reference]) {
-            s.child = bench::spawn({kBin + "/bench_ref_server", port, "600"}, false);
+            s.child = bench::spawn({kBin + "/bench_ref_server", port, "600"}, bench::Pipe::none);
         } else if (&s == &servers[Pymodbus]) {
-            s.child = bench::spawn({"/usr/bin/python3", kPymodbusServer, port, "600"}, false);
+            s.child = bench::spawn({"/usr/bin/python3", kPymodbusServer, port, "600"}, bench::Pipe::none);
         } else {
             std::vector<std::string> args = {kSlave, "--tcp", "127.0.0.1:" + port};
             args.insert(args.end(), s.args.begin(), s.args.end());
-            s.child = bench::spawn(args, false);
+            s.child = bench::spawn(args, bench::Pipe::none);
         }
     }
     bool ok = true;

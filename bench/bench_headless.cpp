@@ -14,20 +14,19 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "Bench_process.h"
 #include "Bench_util.h"
 
 namespace {
@@ -35,152 +34,6 @@ namespace {
 const std::string kBin = BENCH_BIN_DIR;
 const std::string kSlave = BENCH_SLAVE_PROGRAM;
 const std::string kPymodbusServer = BENCH_SOURCE_DIR "/pymodbus_server.py";
-
-// A child process, its standard output on a pipe when asked for.
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-};
-
-Child spawn(const std::vector<std::string> &args, bool captureOut)
-{
-    int fds[2] = {-1, -1};
-    if (captureOut && pipe(fds) != 0)
-        return {};
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        if (captureOut) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-        } else {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-        }
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    if (captureOut) {
-        close(fds[1]);
-        c.out = fds[0];
-    }
-    return c;
-}
-
-void end(Child &c)
-{
-    if (c.pid <= 0)
-        return;
-    kill(c.pid, SIGTERM);
-    for (int i = 0; i < 300; ++i) {
-        if (waitpid(c.pid, nullptr, WNOHANG) == c.pid) {
-            c.pid = -1;
-            break;
-        }
-        usleep(10000);
-    }
-    if (c.pid > 0) {
-        kill(c.pid, SIGKILL);
-        waitpid(c.pid, nullptr, 0);
-        c.pid = -1;
-    }
-    if (c.out >= 0)
-        close(c.out);
-    c.out = -1;
-}
-
-uint16_t freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool accepting(uint16_t port, int ms)
-{
-    const double end = bench::now_ms() + ms;
-    while (bench::now_ms() < end) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(fd);
-        if (ok)
-            return true;
-        usleep(20000);
-    }
-    return false;
-}
-
-struct Load {
-    bool ok = false;
-    double rps = 0, p99us = 0;
-    double cpuUsPerRequest = 0;  // the server's
-};
-
-Load runLoad(pid_t server, uint16_t port, int clients, double seconds, const char *mode)
-{
-    Load r;
-    const double cpu0 = bench::process_cpu_ms(server);
-    Child c = spawn({kBin + "/bench_load", std::to_string(port), std::to_string(clients), std::to_string(seconds), mode},
-                    true);
-    if (c.pid <= 0)
-        return r;
-    std::string out;
-    const double deadline = bench::now_ms() + (seconds + 20) * 1000;
-    for (;;) {
-        pollfd p{c.out, POLLIN, 0};
-        const int left = int(deadline - bench::now_ms());
-        if (left <= 0 || poll(&p, 1, left) <= 0)
-            break;
-        char buf[4096];
-        const ssize_t n = read(c.out, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, size_t(n));
-    }
-    int status = 0;
-    bool exited = false;
-    for (int i = 0; i < 500 && !exited; ++i) {  // it closed its output; its end follows
-        exited = waitpid(c.pid, &status, WNOHANG) == c.pid;
-        if (!exited)
-            usleep(10000);
-    }
-    if (!exited) {
-        end(c);
-        std::fprintf(stderr, "bench_load did not finish\n");
-        return r;
-    }
-    close(c.out);
-    long requests = 0, errors = 0, mismatches = 0;
-    unsigned p99 = 0;
-    const char *res = std::strstr(out.c_str(), "RESULT ");
-    if (!res || std::sscanf(res, "RESULT clients=%*d mode=%*s requests=%ld seconds=%*f rps=%lf p50_us=%*u p99_us=%u "
-                                 "errors=%ld mismatches=%ld",
-                            &requests, &r.rps, &p99, &errors, &mismatches) != 5) {
-        std::fprintf(stderr, "bench_load said: %s\n", out.c_str());
-        return r;
-    }
-    r.p99us = p99;
-    r.cpuUsPerRequest = requests > 0 ? (bench::process_cpu_ms(server) - cpu0) * 1000.0 / double(requests) : 0;
-    r.ok = errors == 0 && mismatches == 0;
-    if (!r.ok)
-        std::fprintf(stderr, "port %u, %s K=%d: %ld errors, %ld mismatches\n", port, mode, clients, errors, mismatches);
-    return r;
-}
 
 struct Many {
     int served = 0, wrong = 0;
@@ -276,7 +129,7 @@ Many manyConnections(pid_t server, uint16_t port, int clients, int rounds)
 
 struct Series {
     std::vector<double> rps, p99, cpu;
-    void add(const Load &l)
+    void add(const bench::Load &l)
     {
         rps.push_back(l.rps);
         p99.push_back(l.p99us);
@@ -315,22 +168,26 @@ int main(int argc, char **argv)
 
     struct Server {
         const char *name;
-        Child child;
+        bench::Child child;
         uint16_t port;
     };
-    std::vector<Server> servers = {{"quillan-slave", {}, freePort()}, {"reference", {}, freePort()}};
+    std::vector<Server> servers = {{"quillan-slave", {}, bench::freePort()},
+                                   {"reference", {}, bench::freePort()}};
     if (pymodbus)
-        servers.push_back({"pymodbus", {}, freePort()});
-    servers[0].child = spawn({kSlave, "--tcp", "127.0.0.1:" + std::to_string(servers[0].port)}, false);
-    servers[1].child = spawn({kBin + "/bench_ref_server", std::to_string(servers[1].port), "600"}, false);
+        servers.push_back({"pymodbus", {}, bench::freePort()});
+    servers[0].child =
+        bench::spawn({kSlave, "--tcp", "127.0.0.1:" + std::to_string(servers[0].port)}, bench::Pipe::none);
+    servers[1].child =
+        bench::spawn({kBin + "/bench_ref_server", std::to_string(servers[1].port), "600"}, bench::Pipe::none);
     if (pymodbus)
-        servers[2].child = spawn({"/usr/bin/python3", kPymodbusServer, std::to_string(servers[2].port), "600"}, false);
+        servers[2].child = bench::spawn(
+            {"/usr/bin/python3", kPymodbusServer, std::to_string(servers[2].port), "600"}, bench::Pipe::none);
     bool allOk = true;
     for (Server &s : servers)
-        if (!accepting(s.port, 10000)) {
+        if (!bench::accepting(s.port, 10000)) {
             std::fprintf(stderr, "%s does not accept connections\n", s.name);
             for (Server &t : servers)
-                end(t.child);
+                bench::end(t.child);
             return 1;
         }
 
@@ -342,7 +199,8 @@ int main(int argc, char **argv)
             std::vector<Series> series(servers.size());
             for (int rep = 0; rep < repeats; ++rep)
                 for (size_t s = 0; s < servers.size(); ++s) {
-                    const Load l = runLoad(servers[s].child.pid, servers[s].port, k, seconds, mode);
+                    const bench::Load l =
+                        bench::runLoad(kBin, servers[s].child.pid, servers[s].port, k, seconds, mode);
                     if (!l.ok && s == 0)
                         allOk = false;
                     series[s].add(l);
@@ -403,6 +261,6 @@ int main(int argc, char **argv)
                "printed", "-");
 
     for (Server &s : servers)
-        end(s.child);
+        bench::end(s.child);
     return allOk ? 0 : 1;
 }

@@ -12,23 +12,17 @@
 //
 //   bench_master_poll [--seconds S] [--repeats R]
 #include <QApplication>
-#include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
-#include <QProcess>
-#include <QPushButton>
 #include <QSpinBox>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
-#include <cerrno>
 #include <cstdio>
 #include <modbus.h>
 #include <vector>
 
+#include "Bench_libmodbus.h"
+#include "Bench_station.h"
 #include "Bench_util.h"
 #include "Gui_services.h"
 #include "Modbus_main.h"
@@ -45,29 +39,12 @@ struct Run {
     long errors = 0;
 };
 
-double p99_of(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))];
-}
-
-quint16 freeLoopbackPort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
-
 // The libmodbus master: one connection, reads back to back for `seconds`.
 Run libmodbusLoop(quint16 port, double seconds)
 {
     Run r;
-    modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
-    if (!ctx || modbus_connect(ctx) != 0) {
-        std::fprintf(stderr, "libmodbus connect: %s\n", modbus_strerror(errno));
-        if (ctx)
-            modbus_free(ctx);
+    modbus_t *ctx = bench::libmodbusClient(port);
+    if (!ctx) {
         r.errors = 1;
         return r;
     }
@@ -86,7 +63,7 @@ Run libmodbusLoop(quint16 port, double seconds)
     modbus_close(ctx);
     modbus_free(ctx);
     r.pollsPerSecond = double(times.size()) / ((t - start) / 1e3);
-    r.p99 = p99_of(times);
+    r.p99 = bench::p99(times);
     return r;
 }
 
@@ -105,23 +82,12 @@ Run stationPolls(QWidget *form, double seconds)
         lastAnswer = t;
         ++answers;
     });
-    auto *poll = form->findChild<QCheckBox *>("PollBox");
-    QEventLoop loop;
-    const double start = bench::now_ms();
-    const double cpu0 = bench::thread_cpu_ms();
-    poll->setChecked(true);
-    QTimer::singleShot(int(seconds * 1e3), &loop, &QEventLoop::quit);
-    loop.exec();
-    poll->setChecked(false);
-    const double elapsed = bench::now_ms() - start;
-    QEventLoop settle;  // the exchange in flight ends
-    QTimer::singleShot(100, &settle, &QEventLoop::quit);
-    settle.exec();
+    const bench::Ticked run = bench::runTicked(form->findChild<QCheckBox *>("PollBox"), seconds, 100);
     QObject::disconnect(c1);
-    r.pollsPerSecond = double(answers) / (elapsed / 1e3);
-    r.p99 = p99_of(times);
-    std::printf("  (Quillan: median cycle %.3f ms, GUI thread busy %.0f %% of the run)\n", bench::median(times),
-                100 * (bench::thread_cpu_ms() - cpu0) / elapsed);
+    r.pollsPerSecond = double(answers) / (run.ms / 1e3);
+    r.p99 = bench::p99(times);
+    std::printf("  (Quillan: median cycle %.3f ms, GUI thread busy %.0f %% of the run)\n",
+                bench::median(times), 100 * run.cpuMs / run.ms);
     return r;
 }
 
@@ -129,44 +95,23 @@ Run stationPolls(QWidget *form, double seconds)
 
 int main(int argc, char **argv)
 {
-    double seconds = 3;
-    int repeats = 3;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--seconds")
-            seconds = std::atof(argv[++i]);
-        else if (std::string(argv[i]) == "--repeats")
-            repeats = std::atoi(argv[++i]);
-    }
-    seconds = std::clamp(seconds, 0.5, 30.0);
-    repeats = std::clamp(repeats, 1, 9);
+    const auto [seconds, repeats] = bench::timedRuns(argc, argv);
 
     TApplication app(argc, argv);
     Startup program;
     Form1->resize(1280, 1000);
 
-    QProcess ref;
-    const quint16 port = freeLoopbackPort();
-    ref.start(kBin + "/bench_ref_server", {QString::number(port), "600"});
-    if (!ref.waitForStarted(5000) || !ref.waitForReadyRead(5000) || !ref.readAllStandardOutput().contains("ready")) {
-        std::fprintf(stderr, "the reference server did not start\n");
+    bench::ReferenceServer ref;
+    if (!ref.start(kBin))
         return 1;
-    }
+    const quint16 port = ref.port();
 
-    Form1->openStation(MasterTcp);
-    QWidget *form = Form1->station(MasterTcp);
-    form->findChild<QLineEdit *>("MaskEdit4")->setText(QString::number(port));
+    QWidget *form = bench::openMasterTcp(port);
     form->findChild<QComboBox *>("ComboBox1")->setCurrentIndex(2);
     form->findChild<QLineEdit *>("MaskEdit3")->setText(QString::number(kRegisters));
     form->findChild<QSpinBox *>("PollInterval")->setValue(0);
-    form->findChild<QPushButton *>("BitBtn3")->click();
-    QElapsedTimer wait;
-    wait.start();
-    while (!form->findChild<QPushButton *>("BitBtn4")->isEnabled() && wait.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    if (!form->findChild<QPushButton *>("BitBtn4")->isEnabled()) {
-        std::fprintf(stderr, "Master TCP did not connect\n");
+    if (!bench::connectMasterTcp(form))
         return 1;
-    }
 
     std::printf("Master TCP polling, interval 0, %d registers: %g s per run, %d runs each, medians\n", kRegisters,
                 seconds, repeats);
@@ -184,8 +129,7 @@ int main(int argc, char **argv)
         refP99.push_back(b.p99);
         errors += a.errors + b.errors;
     }
-    const QString stats = form->findChild<QLabel *>("StatsLabel")->text();
-    std::printf("station counters after the runs: %s\n", qPrintable(stats));
+    const bool countersClean = bench::reportCounters(form);
 
     const double rate = bench::median(ourRate), rrate = bench::median(refRate);
     const double p99 = bench::median(ourP99), rp99 = bench::median(refP99);
@@ -196,11 +140,8 @@ int main(int argc, char **argv)
                ">= 0.8", ratio >= 0.8 ? "met" : "NOT met");
     bench::row("5 Master TCP poll", "interval 0, 10 regs: p99 ours (libmodbus loop)",
                bench::fmt("%.3f", p99) + " ms (" + bench::fmt("%.3f", rp99) + " ms)", "-", "-");
-    const bool clean = stats.contains("Exc 0  Err 0  T/O 0") && errors == 0;
+    const bool clean = countersClean && errors == 0;
     bench::row("5 Master TCP poll", "no exception, error or time-out in the runs", clean ? "yes" : "no", "yes",
                clean ? "met" : "NOT met");
-
-    ref.terminate();
-    ref.waitForFinished(3000);
     return clean ? 0 : 1;
 }

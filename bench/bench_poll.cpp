@@ -13,24 +13,21 @@
 //   bench_poll [--runs N] [--repeats R]
 //
 // Every run is bounded in count and time; every process is ended by its PID.
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <modbus.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "Bench_libmodbus.h"
+#include "Bench_process.h"
 #include "Bench_util.h"
 
 namespace {
@@ -41,100 +38,23 @@ const std::string kSlave = BENCH_SLAVE_PROGRAM;
 constexpr int kRegisters = 10;
 constexpr int kPolls = 20000;
 
-struct Child {
-    pid_t pid = -1;
-    int out = -1;  // its stdout, when captured
-};
-
-// Starts args (a path, or a program found on $PATH); stdout (or stderr,
-// with errOut) on a pipe when asked, the rest to /dev/null.
-Child spawn(const std::vector<std::string> &args, bool captureOut, bool errOut = false)
+// Starts args (a path, or a program found on $PATH), its standard error
+// kept out of the figures unless it is what is read.
+bench::Child start(const std::vector<std::string> &args, bench::Pipe onPipe = bench::Pipe::none)
 {
-    int fds[2] = {-1, -1};
-    if (captureOut && pipe(fds) != 0)
-        return {};
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(captureOut && !errOut ? fds[1] : null, 1);
-        dup2(captureOut && errOut ? fds[1] : null, 2);
-        if (captureOut) {
-            close(fds[0]);
-            close(fds[1]);
-        }
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    if (captureOut) {
-        close(fds[1]);
-        c.out = fds[0];
-    }
-    return c;
-}
-
-void end(Child &c)
-{
-    if (c.pid <= 0)
-        return;
-    kill(c.pid, SIGTERM);
-    for (int i = 0; i < 300; ++i) {
-        if (waitpid(c.pid, nullptr, WNOHANG) == c.pid) {
-            c.pid = -1;
-            break;
-        }
-        usleep(10000);
-    }
-    if (c.pid > 0) {
-        kill(c.pid, SIGKILL);
-        waitpid(c.pid, nullptr, 0);
-        c.pid = -1;
-    }
-    if (c.out >= 0)
-        close(c.out);
-    c.out = -1;
+    return bench::spawn(args, onPipe, bench::Errors::discard);
 }
 
 // Reads c's output until it holds text or ms pass.
-bool wait_for_text(const Child &c, const char *text, int ms, std::string *all = nullptr)
+bool wait_for_text(const bench::Child &c, const char *text, int ms, std::string *all = nullptr)
 {
     std::string got;
-    const double until = bench::now_ms() + ms;
-    while (bench::now_ms() < until) {
-        pollfd p = {c.out, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
-        char buf[4096];
-        const ssize_t n = read(c.out, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        got.append(buf, size_t(n));
-        if (got.find(text) != std::string::npos) {
-            if (all)
-                *all = got;
-            return true;
-        }
-    }
-    return false;
-}
-
-uint16_t free_port()
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    uint16_t port = 0;
-    if (bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr *>(&a), &n) == 0)
-        port = ntohs(a.sin_port);
-    close(s);
-    return port;
+    const bool found = bench::readOutput(c, got, bench::now_ms() + ms, [text](const std::string &out) {
+        return out.find(text) != std::string::npos;
+    });
+    if (found && all)
+        *all = got;
+    return found;
 }
 
 // Process start to exit, in ms; -1 when it failed or ran past 60 s. cpuMs,
@@ -142,7 +62,7 @@ uint16_t free_port()
 double run_ms(const std::vector<std::string> &args, double *cpuMs = nullptr)
 {
     const double t0 = bench::now_ms();
-    Child c = spawn(args, false);
+    bench::Child c = start(args);
     int status = 0;
     for (;;) {
         rusage ru{};
@@ -154,7 +74,7 @@ double run_ms(const std::vector<std::string> &args, double *cpuMs = nullptr)
             break;
         }
         if (bench::now_ms() - t0 > 60000) {
-            end(c);
+            bench::end(c);
             return -1;
         }
         usleep(100);
@@ -167,23 +87,14 @@ double run_ms(const std::vector<std::string> &args, double *cpuMs = nullptr)
 // seconds: polls per second, from the values it printed.
 double mbpoll_rate(uint16_t port, double seconds)
 {
-    Child c = spawn({"mbpoll", "-m", "tcp", "-a", "1", "-r", "1", "-c", std::to_string(kRegisters), "-t", "4", "-l",
-                     "10", "-p", std::to_string(port), "127.0.0.1"},
-                    true);
+    bench::Child c = start({"mbpoll", "-m", "tcp", "-a", "1", "-r", "1", "-c", std::to_string(kRegisters),
+                            "-t", "4", "-l", "10", "-p", std::to_string(port), "127.0.0.1"},
+                           bench::Pipe::out);
     std::string out;
     const double t0 = bench::now_ms();
-    while (bench::now_ms() - t0 < seconds * 1e3) {
-        pollfd p = {c.out, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
-        char buf[65536];
-        const ssize_t n = read(c.out, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, size_t(n));
-    }
+    bench::readOutput(c, out, t0 + seconds * 1e3);
     const double elapsed = bench::now_ms() - t0;
-    end(c);
+    bench::end(c);
     size_t polls = 0;
     for (size_t at = out.find("\n[1]:"); at != std::string::npos; at = out.find("\n[1]:", at + 1))
         ++polls;
@@ -194,12 +105,9 @@ double mbpoll_rate(uint16_t port, double seconds)
 // the CPU time the loop used.
 double libmodbus_rate(uint16_t port, double &cpuMs)
 {
-    modbus_t *ctx = modbus_new_tcp("127.0.0.1", port);
-    if (!ctx || modbus_connect(ctx) != 0) {
-        if (ctx)
-            modbus_free(ctx);
+    modbus_t *ctx = bench::libmodbusClient(port);
+    if (!ctx)
         return 0;
-    }
     uint16_t regs[kRegisters];
     int ok = 0;
     const double t0 = bench::now_ms(), cpu0 = bench::thread_cpu_ms();
@@ -233,11 +141,11 @@ int main(int argc, char **argv)
     signal(SIGPIPE, SIG_IGN);
     int failures = 0;
 
-    const uint16_t port = free_port();
-    Child server = spawn({kBin + "/bench_ref_server", std::to_string(port), "300"}, true);
+    const uint16_t port = bench::freePort();
+    bench::Child server = start({kBin + "/bench_ref_server", std::to_string(port), "300"}, bench::Pipe::out);
     if (!wait_for_text(server, "ready", 5000)) {
         std::fprintf(stderr, "the reference server did not start\n");
-        end(server);
+        bench::end(server);
         return 1;
     }
     const std::string target = "127.0.0.1:" + std::to_string(port);
@@ -297,9 +205,8 @@ int main(int argc, char **argv)
     // A night's polls at 10 Hz, at interval 0: resident size early and late.
     {
         const double t0 = bench::now_ms();
-        Child c = spawn({kPoll, "--tcp", target, "--read", "40001:10", "--interval", "0", "--polls", "288000",
-                         "--duration", "120"},
-                        false);
+        bench::Child c = start({kPoll, "--tcp", target, "--read", "40001:10", "--interval", "0", "--polls",
+                                "288000", "--duration", "120"});
         double early = 0, late = 0;
         int status = 0;
         while (waitpid(c.pid, &status, WNOHANG) != c.pid && bench::now_ms() - t0 < 125000) {
@@ -317,18 +224,18 @@ int main(int argc, char **argv)
                    fmt(early, 2) + " MiB after 1 s, " + fmt(late, 2) + " MiB at the end", "does not grow",
                    late <= early + 0.1 ? "met" : "missed");
     }
-    end(server);
+    bench::end(server);
 
     // RTU over a pty pair at 115200 against quillan-slave.
     {
         char dir[] = "/tmp/bench_poll_XXXXXX";
         if (mkdtemp(dir)) {
             const std::string a = std::string(dir) + "/ttyA", b = std::string(dir) + "/ttyB";
-            Child socat = spawn({"socat", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b}, false);
+            bench::Child socat = start({"socat", "pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b});
             struct stat st {};
             for (int i = 0; i < 250 && (stat(a.c_str(), &st) != 0 || stat(b.c_str(), &st) != 0); ++i)
                 usleep(20000);
-            Child slave = spawn({kSlave, "--rtu", b, "--baud", "115200"}, false);
+            bench::Child slave = start({kSlave, "--rtu", b, "--baud", "115200"});
             usleep(500000);
             constexpr int kSerialPolls = 500;
             std::vector<double> per, device;
@@ -336,13 +243,13 @@ int main(int argc, char **argv)
                 // The counters on stderr give the device's part: from the end
                 // of the request to the answer's last byte, on average.
                 const double t0 = bench::now_ms();
-                Child c = spawn({kPoll, "--rtu", a, "--baud", "115200", "--read", "40001:10", "--interval", "0",
-                                 "--polls", std::to_string(kSerialPolls)},
-                                true, true);
+                bench::Child c = start({kPoll, "--rtu", a, "--baud", "115200", "--read", "40001:10",
+                                        "--interval", "0", "--polls", std::to_string(kSerialPolls)},
+                                       bench::Pipe::err);
                 std::string counters;
                 const bool done = wait_for_text(c, " max ", 60000, &counters);
                 const double ms = bench::now_ms() - t0;
-                end(c);
+                bench::end(c);
                 const size_t avg = counters.find("avg ");
                 if (!done || avg == std::string::npos) {
                     ++failures;
@@ -351,8 +258,8 @@ int main(int argc, char **argv)
                 per.push_back(ms / kSerialPolls);
                 device.push_back(std::atof(counters.c_str() + avg + 4));
             }
-            end(slave);
-            end(socat);
+            bench::end(slave);
+            bench::end(socat);
             unlink(a.c_str());
             unlink(b.c_str());
             rmdir(dir);

@@ -13,8 +13,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -31,6 +29,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Bench_station.h"
 #include "Bench_util.h"
 #include "Modal.h"
 #include "Modbus_main.h"
@@ -172,18 +171,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the server did not start\n");
         return 1;
     }
-    Form1->openStation(MasterTcp);
-    QWidget *form = Form1->station(MasterTcp);
-    form->findChild<QLineEdit *>("MaskEdit4")->setText(QString::number(server.port()));
-    form->findChild<QPushButton *>("BitBtn3")->click();
-    QElapsedTimer wait;
-    wait.start();
-    while (!form->findChild<QPushButton *>("BitBtn4")->isEnabled() && wait.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    if (!form->findChild<QPushButton *>("BitBtn4")->isEnabled()) {
-        std::fprintf(stderr, "Master TCP did not connect\n");
+    QWidget *form = bench::openMasterTcp(server.port());
+    if (!bench::connectMasterTcp(form))
         return 1;
-    }
 
     const double floor = double(kUnits - int(kAnswering.size())) * kTimeoutMs;
     std::printf("Scan of units 1-%d over TCP, %d ms time-out, %zu units answering: %d run(s)\n", kUnits, kTimeoutMs,

@@ -20,13 +20,14 @@
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTcpServer>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
 
+#include "Bench_process.h"
+#include "Bench_station.h"
 #include "Bench_strip.h"
 #include "Bench_util.h"
 #include "Gui_services.h"
@@ -47,38 +48,18 @@ struct LoadResult {
     QString output;
 };
 
-quint16 freeLoopbackPort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
-
 // Runs bench_load against port while this thread's event loop keeps running.
 LoadResult runLoad(quint16 port, int clients, double seconds, const QString &mode)
 {
     LoadResult r;
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    QEventLoop loop;
-    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
-    p.start(kBin + "/bench_load",
-            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
-    if (!p.waitForStarted(5000)) {
-        r.output = "bench_load did not start";
+    const bench::LoadOutput o = bench::runLoadGenerator(kBin, "bench_load", port, clients, seconds, mode);
+    if (!o.finished) {
+        r.output = o.started ? "bench_load did not finish" : "bench_load did not start";
         return r;
     }
-    loop.exec();
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-        r.output = "bench_load did not finish";
-        return r;
-    }
-    r.output = QString::fromLocal8Bit(p.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-    if (!err.isEmpty())
-        std::fprintf(stderr, "%s", qPrintable(err));
+    r.output = o.out;
+    if (!o.err.isEmpty())
+        std::fprintf(stderr, "%s", qPrintable(o.err));
     static const QRegularExpression result(
         "RESULT .*rps=(\\d+) p50_us=(\\d+) p99_us=(\\d+) errors=(\\d+) mismatches=(\\d+)");
     static const QRegularExpression last("LAST client=\\d+ start=(\\d+) values=([\\d,]+)");
@@ -184,22 +165,16 @@ int main(int argc, char **argv)
         return 1;
     }
     form->PageControl1->setCurrentIndex(2);  // the holding registers, as an operator watches writes
-    const quint16 port = freeLoopbackPort();
+    const quint16 port = bench::freePort();
     form->setListenPort(port);
     form->BitBtn1Click();
     if (!form->serverOpen())
         return 1;
     QCoreApplication::processEvents();
 
-    QProcess ref;
-    const quint16 refPort = freeLoopbackPort();
-    if (!onlyOurs) {
-        ref.start(kBin + "/bench_ref_server", {QString::number(refPort), "600"});
-        if (!ref.waitForStarted(5000) || !ref.waitForReadyRead(5000) || !ref.readAllStandardOutput().contains("ready")) {
-            std::fprintf(stderr, "the reference server did not start\n");
-            return 1;
-        }
-    }
+    bench::ReferenceServer ref;
+    if (!onlyOurs && !ref.start(kBin))
+        return 1;
 
     std::printf("Slave TCP: %g s per run, %d runs each, medians; window %dx%d, page \"%s\"\n", seconds, repeats,
                 form->width(), form->height(), qPrintable(form->PageControl1->tabText(2)));
@@ -219,7 +194,7 @@ int main(int argc, char **argv)
                 if (mode == "mix")
                     tableWrong += checkTable(form, a);
                 if (!onlyOurs) {
-                    const LoadResult b = measure(theirs, pid_t(ref.processId()), refPort, k, seconds, mode);
+                    const LoadResult b = measure(theirs, ref.pid(), ref.port(), k, seconds, mode);
                     if (!b.ok)
                         std::fprintf(stderr, "reference, %s K=%d: %s\n", qPrintable(mode), k, qPrintable(b.output));
                 }
@@ -330,13 +305,6 @@ int main(int argc, char **argv)
                    bench::fmt("%.2f ms CPU", med) + bench::fmt(" (max %.2f)", worst), "-", "-");
     }
 
-    if (!onlyOurs) {
-        ref.terminate();
-        if (!ref.waitForFinished(3000)) {
-            ref.kill();
-            ref.waitForFinished(2000);
-        }
-    }
     form->BitBtn2Click();
     return allOk ? 0 : 1;
 }

@@ -15,13 +15,14 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
 
+#include "Bench_process.h"
+#include "Bench_station.h"
 #include "Bench_util.h"
 #include "Gui_services.h"
 #include "Modbus_main.h"
@@ -34,37 +35,21 @@ namespace
 const QString kBin = QStringLiteral(BENCH_BIN_DIR);
 const QString kSlave = QStringLiteral(BENCH_SLAVE_PROGRAM);
 
-quint16 freeLoopbackPort()
-{
-    QTcpServer s;
-    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
-}
-
 // Requests per second of one bench_raw_load run (0 when it failed), this
 // thread's event loop running meanwhile (the station serves in it).
 double runLoad(quint16 port, int clients, double seconds, const QString &mode)
 {
-    QProcess p;
-    QEventLoop loop;
-    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(int((seconds + 20) * 1000), &loop, &QEventLoop::quit);
-    p.start(kBin + "/bench_raw_load",
-            {QString::number(port), QString::number(clients), QString::number(seconds), mode});
-    if (!p.waitForStarted(5000))
-        return 0;
-    loop.exec();
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(2000);
-        std::fprintf(stderr, "bench_raw_load did not finish\n");
+    const bench::LoadOutput o = bench::runLoadGenerator(kBin, "bench_raw_load", port, clients, seconds, mode);
+    if (!o.finished) {
+        if (o.started)
+            std::fprintf(stderr, "bench_raw_load did not finish\n");
         return 0;
     }
-    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QString &out = o.out;
     static const QRegularExpression result("RESULT .*rps=(\\d+) .*errors=(\\d+)");
     const auto m = result.match(out);
     if (!m.hasMatch() || m.captured(2) != "0") {
-        std::fprintf(stderr, "bench_raw_load said: %s%s", qPrintable(out),
-                     qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
+        std::fprintf(stderr, "bench_raw_load said: %s%s", qPrintable(out), qPrintable(o.err));
         return 0;
     }
     return m.captured(1).toDouble();
@@ -151,7 +136,7 @@ int main(int argc, char **argv)
     if (only != "station") {
         // quillan-slave, all three framings in one process.
         const std::map<QString, quint16> ports = {
-            {"tcp", freeLoopbackPort()}, {"rtutcp", freeLoopbackPort()}, {"udp", freeLoopbackPort()}};
+            {"tcp", bench::freePort()}, {"rtutcp", bench::freePort()}, {"udp", bench::freePort()}};
         QProcess slave;
         slave.setReadChannel(QProcess::StandardError);
         slave.start(kSlave, {"--tcp", QString::number(ports.at("tcp")), "--rtu-over-tcp",
@@ -189,7 +174,7 @@ int main(int argc, char **argv)
     auto *form = qobject_cast<TSLTCP_Form *>(Form1->station(SlaveTcp));
     if (!form)
         return 1;
-    const quint16 port = freeLoopbackPort();
+    const quint16 port = bench::freePort();
     form->setListenPort(port);
     std::printf("Slave TCP station: the same load, %g s per run, %d runs each, medians (requests/s)\n",
                 seconds, repeats);

@@ -27,10 +27,12 @@ if [ "$quick" = 1 ]; then
   tcp_args=(--seconds 1.5 --repeats 1); win_args=(--runs 3); ser_args=(--runs 1); fast_args=(--runs 3); prof_n=500
   map_args=(--runs 5); chart_args=(--runs 5)
   poll_args=(--seconds 1 --repeats 1); line_args=(--seconds 4); cli_args=(--runs 10 --repeats 1)
+  stall_args=(--stall-seconds 3)
 else
   tcp_args=(--seconds 3 --repeats 3); win_args=(--runs 7); ser_args=(--runs 5); fast_args=(--runs 9); prof_n=2000
   map_args=(--runs 21); chart_args=(--runs 21)
   poll_args=(--seconds 3 --repeats 3); line_args=(--seconds 10); cli_args=(--runs 50 --repeats 7)
+  stall_args=(--stall-seconds 10)
 fi
 
 status=0
@@ -60,8 +62,9 @@ run headless "$bin/bench_headless" "${tcp_args[@]}"
 # and 43/14, against the same load generator.
 run device_sim "$bin/bench_device_sim" "${tcp_args[@]}"
 run master_poll "$bin/bench_master_poll" "${poll_args[@]}"
-# The Watch page reading a map of 10 blocks, beside libmodbus reading them.
-run watch_poll "$bin/bench_watch_poll" "${poll_args[@]}"
+# The Watch page reading a map of 10 blocks, beside libmodbus reading them;
+# then the longest event-loop stall watching 1 000 entries with 8 plotted.
+run watch_poll "$bin/bench_watch_poll" "${poll_args[@]}" "${stall_args[@]}"
 # quillan-sniff on a busy pty line, and the splitter without silences.
 run line_monitor "$bin/bench_line_monitor" "${line_args[@]}"
 # Modbus/UDP and RTU over TCP against Modbus/TCP, in quillan-slave and the
