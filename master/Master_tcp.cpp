@@ -131,6 +131,12 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     setupFields().add_text("host", Edit1);
     setupFields().add_digits("port", MaskEdit4, [this] { return read_decimal_field(MaskEdit4); });
     setupFields().add_spin("timeout_ms", TimeoutMs);
+    // Applied at "open": a connection keeps the framing it was opened with.
+    setupFields().add_choice("framing", Framing, [this](const Setup_value &v) {
+        return !Framing->isEnabled() && std::get<std::string>(v) != Framing->currentText().toStdString()
+                   ? std::string("the connection is open: close it before changing its framing")
+                   : std::string();
+    });
 
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");
@@ -201,6 +207,7 @@ void TMSTCP_Form::ClientSocket1Connect()
     traffic_.connected(link);
     BitBtn3->setEnabled(false);
     BitBtn4->setEnabled(true);
+    linkOpened();
 }
 
 void TMSTCP_Form::BitBtn4Click()
@@ -431,6 +438,7 @@ void TMSTCP_Form::UdpSocket1Connect()
     traffic_.event("UDP socket bound to " + link.local.text() + ", peer " + link.peer.text());
     BitBtn3->setEnabled(false);
     BitBtn4->setEnabled(true);
+    linkOpened();
 }
 
 void TMSTCP_Form::UdpSocket1Error(QAbstractSocket::SocketError error)
