@@ -114,6 +114,15 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     portRow()->addWidget(BitBtn3);
     portRow()->addWidget(BitBtn4);
     portRow()->addStretch();
+    // At the window's starting size the row is full: "open" and "close" give
+    // up the room beyond their words, so that the address and the port
+    // stay readable whole.
+    for (QPushButton *b : {BitBtn3, BitBtn4}) {
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 14);
+        b->setSizePolicy(QSizePolicy::Preferred, b->sizePolicy().verticalPolicy());
+    }
+    Edit1->setMinimumWidth(Edit1->fontMetrics().horizontalAdvance(QStringLiteral("127.0.0.1")) + 10);
+    MaskEdit4->setMinimumWidth(MaskEdit4->fontMetrics().horizontalAdvance(QStringLiteral("65535")) + 12);
 
     // Without it a polled exchange whose answer never comes would stop
     // polling for good.
