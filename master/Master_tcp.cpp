@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -84,6 +85,18 @@ Traffic_carrier carrier_of(TMSTCP_Form::FramingItem framing)
     }
 }
 
+// A button that may shrink to the width of its words (the style's least is
+// wider): what a full row gives up before its fields are squeezed.
+class Word_button : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize minimumSizeHint() const override
+    {
+        const QSize least = QPushButton::minimumSizeHint();
+        return {std::min(least.width(), fontMetrics().horizontalAdvance(text()) + 14), least.height()};
+    }
+};
+
 // Datagrams taken per turn of the event loop, so that a flood cannot hold
 // the window; the rest wake it again.
 constexpr int kDatagramsPerTurn = 64;
@@ -100,9 +113,9 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     Edit1->setMaximumWidth(160);
     // Five places rather than four, so that every TCP port can be typed.
     MaskEdit4 = make_number_field(this, "MaskEdit4", 5, "502");
-    BitBtn3 = new QPushButton("open", this);
+    BitBtn3 = new Word_button("open", this);
     BitBtn3->setObjectName("BitBtn3");
-    BitBtn4 = new QPushButton("close", this);
+    BitBtn4 = new Word_button("close", this);
     BitBtn4->setObjectName("BitBtn4");
     Framing = new QComboBox(this);
     Framing->setObjectName("Framing");
@@ -117,10 +130,8 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     // At the window's starting size the row is full: "open" and "close" give
     // up the room beyond their words, so that the address and the port
     // stay readable whole.
-    for (QPushButton *b : {BitBtn3, BitBtn4}) {
-        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 14);
+    for (QPushButton *b : {BitBtn3, BitBtn4})
         b->setSizePolicy(QSizePolicy::Preferred, b->sizePolicy().verticalPolicy());
-    }
     Edit1->setMinimumWidth(Edit1->fontMetrics().horizontalAdvance(QStringLiteral("127.0.0.1")) + 10);
     MaskEdit4->setMinimumWidth(MaskEdit4->fontMetrics().horizontalAdvance(QStringLiteral("65535")) + 12);
 
