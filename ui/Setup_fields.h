@@ -48,8 +48,9 @@ public:
     // is a programming error: it throws); its default is field.read() now.
     void add(Setup_field field);
     // The usual controls: a spin box (its range), a check box, a drop-down
-    // (its item texts), a line of text (its length) and a masked field of
-    // digits (as many as its mask, read with reader).
+    // (its item texts; check, when given, as Setup_field's), a line of text
+    // (its length) and a masked field of digits (as many as its mask, read
+    // with reader).
     void add_spin(const char *name, QSpinBox *box);
     void add_check(const char *name, QCheckBox *box);
     void add_choice(const char *name, QComboBox *box,
