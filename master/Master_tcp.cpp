@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QUdpSocket>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -84,6 +85,18 @@ Traffic_carrier carrier_of(TMSTCP_Form::FramingItem framing)
     }
 }
 
+// A button that may shrink to the width of its words (the style's least is
+// wider): what a full row gives up before its fields are squeezed.
+class Word_button : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize minimumSizeHint() const override
+    {
+        const QSize least = QPushButton::minimumSizeHint();
+        return {std::min(least.width(), fontMetrics().horizontalAdvance(text()) + 14), least.height()};
+    }
+};
+
 // Datagrams taken per turn of the event loop, so that a flood cannot hold
 // the window; the rest wake it again.
 constexpr int kDatagramsPerTurn = 64;
@@ -100,9 +113,9 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     Edit1->setMaximumWidth(160);
     // Five places rather than four, so that every TCP port can be typed.
     MaskEdit4 = make_number_field(this, "MaskEdit4", 5, "502");
-    BitBtn3 = new QPushButton("open", this);
+    BitBtn3 = new Word_button("open", this);
     BitBtn3->setObjectName("BitBtn3");
-    BitBtn4 = new QPushButton("close", this);
+    BitBtn4 = new Word_button("close", this);
     BitBtn4->setObjectName("BitBtn4");
     Framing = new QComboBox(this);
     Framing->setObjectName("Framing");
@@ -114,6 +127,13 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     portRow()->addWidget(BitBtn3);
     portRow()->addWidget(BitBtn4);
     portRow()->addStretch();
+    // At the window's starting size the row is full: "open" and "close" give
+    // up the room beyond their words, so that the address and the port
+    // stay readable whole.
+    for (QPushButton *b : {BitBtn3, BitBtn4})
+        b->setSizePolicy(QSizePolicy::Preferred, b->sizePolicy().verticalPolicy());
+    Edit1->setMinimumWidth(Edit1->fontMetrics().horizontalAdvance(QStringLiteral("127.0.0.1")) + 10);
+    MaskEdit4->setMinimumWidth(MaskEdit4->fontMetrics().horizontalAdvance(QStringLiteral("65535")) + 12);
 
     // Without it a polled exchange whose answer never comes would stop
     // polling for good.
@@ -131,6 +151,12 @@ TMSTCP_Form::TMSTCP_Form(QWidget *parent)
     setupFields().add_text("host", Edit1);
     setupFields().add_digits("port", MaskEdit4, [this] { return read_decimal_field(MaskEdit4); });
     setupFields().add_spin("timeout_ms", TimeoutMs);
+    // Applied at "open": a connection keeps the framing it was opened with.
+    setupFields().add_choice("framing", Framing, [this](const Setup_value &v) {
+        return !Framing->isEnabled() && std::get<std::string>(v) != Framing->currentText().toStdString()
+                   ? std::string("the connection is open: close it before changing its framing")
+                   : std::string();
+    });
 
     ClientSocket1 = new QTcpSocket(this);
     ClientSocket1->setObjectName("ClientSocket1");
@@ -201,6 +227,7 @@ void TMSTCP_Form::ClientSocket1Connect()
     traffic_.connected(link);
     BitBtn3->setEnabled(false);
     BitBtn4->setEnabled(true);
+    linkOpened();
 }
 
 void TMSTCP_Form::BitBtn4Click()
@@ -431,6 +458,7 @@ void TMSTCP_Form::UdpSocket1Connect()
     traffic_.event("UDP socket bound to " + link.local.text() + ", peer " + link.peer.text());
     BitBtn3->setEnabled(false);
     BitBtn4->setEnabled(true);
+    linkOpened();
 }
 
 void TMSTCP_Form::UdpSocket1Error(QAbstractSocket::SocketError error)

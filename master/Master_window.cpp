@@ -273,7 +273,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
         show_status_message("Map " + watchPage_->mapSummary().toStdString());
         // The answer to a block of the old map fits no block of the new one.
         sentBlock_ = -1;
-        if (watchPage_->watching())
+        if (watchingMap())
             session_.scheduler().setWatch(int(watchPage_->watch().blocks().size()));
     });
     watchPage_->setWriter([this](const Map_entry &entry, const EncodedValue &value) { watchWrite(entry, value); });
@@ -301,6 +301,7 @@ MasterWindow::MasterWindow(const QString &caption, const QString &header, CountL
     setup_.add_digits("count", MaskEdit3, [this] { return readRequestField(MaskEdit3); });
     setup_.add_spin("interval_ms", PollInterval);
     setup_.add_choice("value_format", FormatBox);
+    addWatchSetup();
 }
 
 void MasterWindow::setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
@@ -542,6 +543,12 @@ void MasterWindow::blockFailed(Read_status status)
 
 void MasterWindow::watchChanged(bool on)
 {
+    if (watchWaiting_) {
+        // The operator unticked what a setup ticked: nothing was polled.
+        watchWaiting_ = false;
+        if (!on)
+            return;
+    }
     const int blocks = on ? int(watchPage_->watch().blocks().size()) : 0;
     session_.scheduler().setWatch(blocks);
     traffic_.event(on ? strformat("watching %d entries in %d requests, interval %d ms",

@@ -129,8 +129,13 @@ protected:
     // queued writes go with one Memo2 line, the exchange in flight ends;
     // showBox: a station that was polling says the link is not open.
     void linkLost(bool showBox);
-    // Polling the request fields, the map, or both.
-    bool pollOn() const { return PollBox->isChecked() || watchPage_->watching(); }
+    // Polling the request fields, the map, or both. A map whose WatchBox a
+    // setup ticked waits for the link and is not polled yet.
+    bool pollOn() const { return PollBox->isChecked() || watchingMap(); }
+    bool watchingMap() const { return watchPage_->watching() && !watchWaiting_; }
+    // The link opened (the operator's doing): a setup's WatchBox tick, held
+    // until then, starts polling the map.
+    void linkOpened();
     int64_t now() const;
     ValueFormat valueFormat() const;
 
@@ -210,6 +215,10 @@ private:
     // Sends the read of the map's block.
     void watchStep(int block);
     void watchChanged(bool on);
+    // The Watch and Chart pages' keys of the setup (Master_setup.cpp).
+    void addWatchSetup();
+    // A setup's WatchBox: ticked, it waits for the link to open.
+    void restoreWatch(bool on);
     void watchWrite(const Map_entry &entry, const EncodedValue &value);
     // The block in flight failed: its entries show why.
     void blockFailed(Read_status status);
@@ -229,6 +238,7 @@ private:
     // What the exchange in flight is, for routing its answer.
     enum class Sent { None, Fields, GridWrite, WatchWrite, Block };
     Sent sent_ = Sent::None;
+    bool watchWaiting_ = false;  // WatchBox ticked by a setup, the link not opened since
     int sentBlock_ = -1;  // the block read; -1 when its map was replaced meanwhile
     Setup_fields setup_;
     QHBoxLayout *portRow_;

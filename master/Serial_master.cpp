@@ -87,6 +87,7 @@ void SerialMasterWindow::BitBtn4Click()
         traffic_.event(strformat("COM%d opened", ports_.usedPort));
         BitBtn4->setEnabled(false);
         BitBtn5->setEnabled(true);
+        linkOpened();
     } else {
         show_status_message(strformat("Open COM%d port error !!!!!", ports_.usedPort));
     }

@@ -260,6 +260,14 @@ bool WatchPage::watching() const { return WatchBox->isChecked(); }
 
 void WatchPage::stopWatching() { WatchBox->setChecked(false); }
 
+void WatchPage::tickQuietly()
+{
+    if (!watch_.loaded())
+        return;
+    const QSignalBlocker quiet(WatchBox);
+    WatchBox->setChecked(true);
+}
+
 void WatchPage::updateButtons()
 {
     SaveMap->setEnabled(watch_.loaded());
@@ -313,16 +321,23 @@ bool WatchPage::loadMap(const QString &path)
         show_message_box(why);
         return false;
     }
+    setMap(std::move(map), path);
+    return true;
+}
+
+void WatchPage::setMap(Device_map map, const QString &path)
+{
+    if (map.empty())
+        stopWatching();
     // The log's columns were those of the old map.
     stopLog();
     watch_.set_map(std::move(map), limits_);
-    mapPath_ = path;
+    mapPath_ = watch_.loaded() ? path : QString();
     model_->reset();
     fitColumns();
     updateButtons();
     emit mapLoaded();
     emit plotChanged();
-    return true;
 }
 
 bool WatchPage::saveMap(const QString &path)

@@ -56,10 +56,16 @@ public:
     // WatchBox ticked (a map is loaded then).
     bool watching() const;
     void stopWatching();
+    // Ticks WatchBox without saying so (watchChanged): a setup's tick, which
+    // the station holds until its link opens. Needs a map.
+    void tickQuietly();
 
     // Loads the map at path, replacing the one watched, or shows a box
     // naming the line at fault and changes nothing. true when loaded.
     bool loadMap(const QString &path);
+    // Replaces the map watched by one read already (from path); an empty
+    // map takes the page back to no map, and stops watching first.
+    void setMap(Device_map map, const QString &path);
     bool saveMap(const QString &path);
     const QString &mapPath() const { return mapPath_; }
 

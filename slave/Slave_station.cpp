@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <memory>
 
 #include "Bench_strip.h"
 #include "Gui_services.h"
@@ -94,6 +96,12 @@ QString ask_table_file(QWidget *parent, bool save)
         return name;
     }
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Load tables"), QString(), filter);
+}
+
+// A device map for the station's tables, named by its file in messages.
+std::string read_station_map(const QString &path, SlaveMap &out)
+{
+    return load_slave_map(path.toStdString(), QFileInfo(path).fileName().toStdString(), out, kSlaveEntries);
 }
 
 }  // namespace
@@ -261,6 +269,26 @@ SlaveStationForm::SlaveStationForm(const QString &caption, const SlaveProfile &p
     SimTimer->setObjectName("SimTimer");
     SimTimer->setInterval(int(kSimTickMs));
     connect(SimTimer, &QTimer::timeout, this, &SlaveStationForm::SimTimerTimer);
+
+    setup_.add_check("more_codes", o->MoreCodes);
+    // The map is read while the setup is checked and taken once every key
+    // has passed: one that does not load changes nothing.
+    auto next = std::make_shared<SlaveMap>();
+    setup_.add({.key = {.name = "map"},
+                .read = [this] { return Setup_value(QFile::encodeName(mapPath_).toStdString()); },
+                .write =
+                    [this, next](const Setup_value &v) {
+                        setMap(std::move(*next), QFile::decodeName(std::get<std::string>(v).c_str()));
+                        *next = SlaveMap{};
+                    },
+                .check =
+                    [next](const Setup_value &v) {
+                        const std::string &path = std::get<std::string>(v);
+                        *next = SlaveMap{};
+                        return path.empty() ? std::string()
+                                            : read_station_map(QFile::decodeName(path.c_str()), *next);
+                    },
+                .file_path = true});
 }
 
 SlaveStationForm::~SlaveStationForm() = default;
@@ -595,13 +623,30 @@ void SlaveStationForm::MoreCodesClick()
 bool SlaveStationForm::loadMap(const QString &path)
 {
     SlaveMap taken;
-    const std::string problem =
-        load_slave_map(path.toStdString(), QFileInfo(path).fileName().toStdString(), taken, kSlaveEntries);
-    if (!problem.empty()) {
+    if (const std::string problem = read_station_map(path, taken); !problem.empty()) {
         show_message_box("Map not loaded: " + problem, "Quillan");
         return false;
     }
-    map_ = std::move(taken);
+    setMap(std::move(taken), path);
+    return true;
+}
+
+void SlaveStationForm::setMap(SlaveMap map, const QString &path)
+{
+    map_ = std::move(map);
+    if (map_.empty()) {
+        // No map: its simulations stop, its page goes, the tables keep
+        // the values it gave them.
+        SimTimer->stop();
+        mapPath_.clear();
+        delete TabSheet6;
+        TabSheet6 = nullptr;
+        ValuesGrid = nullptr;
+        MapLabel = nullptr;
+        RestartSim = nullptr;
+        return;
+    }
+    mapPath_ = path;
     apply_simulation(tables, map_.initialUpdates());
     // The first tick comes at once: simulated entries show their start
     // values with the initial ones.
@@ -619,7 +664,6 @@ bool SlaveStationForm::loadMap(const QString &path)
         SimTimer->start();
     else
         SimTimer->stop();
-    return true;
 }
 
 void SlaveStationForm::makeValuesPage()

@@ -132,6 +132,8 @@ public:
     // engineering units; a bad value is told in a box. Its simulation stops.
     bool setMapValue(size_t i, const QString &text);
     const SlaveMap &slaveMap() const { return map_; }
+    // The file the map was loaded from; empty without a map.
+    const QString &mapPath() const { return mapPath_; }
     // The page "Values" and what is on it; nullptr until a map is loaded.
     QWidget *TabSheet6 = nullptr;
     StringGrid *ValuesGrid = nullptr;
@@ -192,7 +194,10 @@ private:
     // A write by the operator to table entry (kind, n): a simulated map
     // entry there stops, as after a master's write.
     void entryWritten(int kind, uint16_t n);
+    // Takes a map read already (from path); an empty one: no map.
+    void setMap(SlaveMap map, const QString &path);
     SlaveMap map_;
+    QString mapPath_;
     QHBoxLayout *panel1Layout_;
     // Goes before the history it shows (declared after it).
     std::unique_ptr<TrafficPanel> trafficPanel_;

@@ -70,6 +70,12 @@ TSLTCP_Form::TSLTCP_Form(QWidget *parent)
 
     BitBtn1->setEnabled(true);
     BitBtn2->setEnabled(false);
+    // Applied at "Open Server": an open server keeps the framing it was opened with.
+    setupFields().add_choice("framing", Framing, [this](const Setup_value &v) {
+        return serverOpen() && std::get<std::string>(v) != Framing->currentText().toStdString()
+                   ? std::string("the server is open: close it before changing its framing")
+                   : std::string();
+    });
 }
 
 TSLTCP_Form::~TSLTCP_Form()

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -59,7 +60,7 @@ void Setup_fields::add_check(const char *name, QCheckBox *box)
          .write = [box](const Setup_value &v) { box->setChecked(std::get<bool>(v)); }});
 }
 
-void Setup_fields::add_choice(const char *name, QComboBox *box)
+void Setup_fields::add_choice(const char *name, QComboBox *box, std::function<std::string(const Setup_value &)> check)
 {
     Setup_key key{.name = name};
     for (int i = 0; i < box->count(); ++i)
@@ -69,7 +70,8 @@ void Setup_fields::add_choice(const char *name, QComboBox *box)
          .write = [box](const Setup_value &v) {
              const QString text = QString::fromStdString(std::get<std::string>(v));
              box->setCurrentIndex(box->findText(text, Qt::MatchExactly));
-         }});
+         },
+         .check = std::move(check)});
 }
 
 void Setup_fields::add_text(const char *name, QLineEdit *edit)
@@ -101,15 +103,19 @@ Setup_schema Setup_fields::schema() const
     return s;
 }
 
-std::string Setup_fields::collect(Station_setup &out) const
+std::string Setup_fields::collect(Station_setup &out, const std::string &setupPath) const
 {
-    for (const Setup_field &f : fields_)
-        if (std::string why = out.set(f.key.name, f.read()); !why.empty())
+    for (const Setup_field &f : fields_) {
+        Setup_value v = f.read();
+        if (f.file_path)
+            v = setup_relative_path(std::get<std::string>(v), setupPath);
+        if (std::string why = out.set(f.key.name, std::move(v)); !why.empty())
             return why;
+    }
     return {};
 }
 
-std::string Setup_fields::apply(const Station_setup &setup) const
+std::string Setup_fields::apply(const Station_setup &setup, const std::string &setupPath) const
 {
     std::vector<Setup_value> values;
     values.reserve(fields_.size());
@@ -123,6 +129,10 @@ std::string Setup_fields::apply(const Station_setup &setup) const
         case 3: v = setup.text(f.key.name); break;
         default: v = setup.texts(f.key.name); break;
         }
+        if (f.file_path)
+            v = setup_resolved_path(std::get<std::string>(v), setupPath);
+        // A check may depend on the checks before it (a map's entries,
+        // which later keys name): the fields are checked in their order.
         if (f.check)
             if (std::string why = f.check(v); !why.empty())
                 return f.key.name + ": " + why;
@@ -156,7 +166,7 @@ QString ask_setup_file(QWidget *parent, bool save)
 bool save_setup_file(const Setup_fields &fields, const QString &path)
 {
     Station_setup setup(fields.schema());
-    std::string problem = fields.collect(setup);
+    std::string problem = fields.collect(setup, QFile::encodeName(path).toStdString());
     if (problem.empty())
         problem = setup.save(path.toStdString());
     else
@@ -173,7 +183,7 @@ bool open_setup_file(const Setup_fields &fields, const QString &path)
     Station_setup setup(fields.schema());
     std::string problem = setup.open(path.toStdString());
     if (problem.empty())
-        if (std::string why = fields.apply(setup); !why.empty())
+        if (std::string why = fields.apply(setup, QFile::encodeName(path).toStdString()); !why.empty())
             problem = label_of(path) + ": " + why;
     if (!problem.empty()) {
         show_message_box("Setup not opened: " + problem, "Quillan");

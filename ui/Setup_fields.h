@@ -27,11 +27,16 @@ class QWidget;
 // One control's key: what the control holds now, how a value is shown in
 // it, and, where the key's type and range cannot say it all, whether a value
 // suits the window as it stands ("" or the reason).
+//
+// A key that holds a file's path (a map's) is kept relative to the setup
+// file where it can be (setup_relative_path): read and write see it
+// absolute, and check sees it so too, before anything is shown.
 struct Setup_field {
     Setup_key key;
     std::function<Setup_value()> read;
     std::function<void(const Setup_value &)> write;
     std::function<std::string(const Setup_value &)> check{};
+    bool file_path = false;
 };
 
 class Setup_fields {
@@ -43,21 +48,25 @@ public:
     // is a programming error: it throws); its default is field.read() now.
     void add(Setup_field field);
     // The usual controls: a spin box (its range), a check box, a drop-down
-    // (its item texts), a line of text (its length) and a masked field of
-    // digits (as many as its mask, read with reader).
+    // (its item texts; check, when given, as Setup_field's), a line of text
+    // (its length) and a masked field of digits (as many as its mask, read
+    // with reader).
     void add_spin(const char *name, QSpinBox *box);
     void add_check(const char *name, QCheckBox *box);
-    void add_choice(const char *name, QComboBox *box);
+    void add_choice(const char *name, QComboBox *box,
+                    std::function<std::string(const Setup_value &)> check = {});
     void add_text(const char *name, QLineEdit *edit);
     void add_digits(const char *name, QLineEdit *edit, std::function<long()> reader);
 
     Setup_schema schema() const;
     // The controls' values, or why not (a control holding what its key
-    // refuses, which a binding should never allow).
-    std::string collect(Station_setup &out) const;
+    // refuses, which a binding should never allow). setupPath: the file
+    // the setup goes to, which file paths are kept relative to.
+    std::string collect(Station_setup &out, const std::string &setupPath = {}) const;
     // Shows the setup's values in the controls, or changes nothing and
-    // returns why not as "KEY: REASON".
-    std::string apply(const Station_setup &setup) const;
+    // returns why not as "KEY: REASON". setupPath: the file the setup came
+    // from, which relative file paths are taken from.
+    std::string apply(const Station_setup &setup, const std::string &setupPath = {}) const;
 
 private:
     std::string kind_;
