@@ -335,10 +335,6 @@ void TrendChart::markTimes(qint64 begin, qint64 end, qreal width)
             break;
         }
     }
-    for (const QString &label : timeAxis_->categoriesLabels())
-        timeAxis_->remove(label);
-    timeAxis_->setStartValue(double(begin));
-    timeAxis_->setRange(double(begin), double(end));
     // Round in local time (a zone may be half an hour off UTC).
     const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(end).offsetFromUtc()) * 1000;
     const QString format = QString::fromLatin1(step->format);
@@ -346,9 +342,21 @@ void TrendChart::markTimes(qint64 begin, qint64 end, qreal width)
     // A label centred on a mark near an edge would be cut there.
     const qint64 room = qint64(QFontMetricsF(timeAxis_->labelsFont()).horizontalAdvance(format) / 2 * double(end - begin) /
                                std::max(width, 1.0));
+    std::vector<std::pair<QString, qint64>> marks;
     for (; t <= end - room; t += step->ms) {
         if (t > begin + room)
-            timeAxis_->append(QDateTime::fromMSecsSinceEpoch(t).toString(format), double(t));
+            marks.emplace_back(QDateTime::fromMSecsSinceEpoch(t).toString(format), t);
+    }
+    if (marks != timeMarks_) {
+        for (const QString &label : timeAxis_->categoriesLabels())
+            timeAxis_->remove(label);
+    }
+    timeAxis_->setStartValue(double(begin));
+    timeAxis_->setRange(double(begin), double(end));
+    if (marks != timeMarks_) {
+        for (const auto &[label, at] : marks)
+            timeAxis_->append(label, double(at));
+        timeMarks_ = std::move(marks);
     }
 }
 

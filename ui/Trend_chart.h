@@ -102,6 +102,9 @@ private:
     QChartView *view_;
     QChart *chart_;
     QCategoryAxis *timeAxis_;
+    // The time marks shown (label, time): most redraws move the window by
+    // less than a mark's step, and relabelling the axis lays it out again.
+    std::vector<std::pair<QString, qint64>> timeMarks_;
     QValueAxis *valueAxis_;
     QGraphicsRectItem *plotClip_;  // the paths' parent: nothing drawn outside the plot area
     RefreshThrottle *throttle_;
