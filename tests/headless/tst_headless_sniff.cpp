@@ -63,6 +63,8 @@ void TestHeadlessSniff::commandLine_data()
                                       << "quillan-sniff: unknown option --tcp (see --help)";
     QTest::newRow("two lines") << QStringList{"--rtu", "/dev/null", "--ascii", "/dev/zero"} << 2
                                << "quillan-sniff: listens to one line";
+    QTest::newRow("an option where a file belongs") << QStringList{"--rtu", "/dev/null", "--pcap", "--log"} << 2
+                                                    << "quillan-sniff: --pcap needs a value";
     QTest::newRow("bad baud") << QStringList{"--rtu", "/dev/null", "--baud", "123"} << 2 << "quillan-sniff: --baud 123: ";
     QTest::newRow("ASCII capture") << QStringList{"--ascii", "/dev/null", "--pcap", "x.pcap"} << 2
                                    << "quillan-sniff: --pcap x.pcap: Modbus ASCII traffic cannot be written";
