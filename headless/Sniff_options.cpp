@@ -1,6 +1,6 @@
 #include "Sniff_options.h"
 
-#include <algorithm>
+#include "Command_line.h"
 
 #ifndef QUILLAN_VERSION
 #define QUILLAN_VERSION "0"
@@ -10,13 +10,8 @@ namespace {
 
 // The options quillan-slave reads the same way; the rest of its options
 // (serving, faults) mean nothing to a monitor.
-const char *const kSharedOptions[] = {"--rtu",  "--ascii", "--baud", "--parity",   "--data-bits",
-                                      "--stop-bits", "--unit", "--save", "--duration", "--log"};
-
-bool shared(const std::string &name)
-{
-    return std::any_of(std::begin(kSharedOptions), std::end(kSharedOptions), [&](const char *o) { return name == o; });
-}
+const char *const kSharedOptions[] = {"--rtu",       "--ascii", "--baud", "--parity",   "--data-bits",
+                                      "--stop-bits", "--unit",  "--save", "--duration"};
 
 }  // namespace
 
@@ -28,38 +23,34 @@ SniffCommand parse_sniff_command(const std::vector<std::string> &args)
         cmd.error = text;
         return cmd;
     };
+    // Every option given twice takes its last value, as in quillan-slave;
+    // two devices are refused below, naming the problem.
+    Command_line parser;
+    for (const char *o : kSharedOptions)
+        parser.option(o, 1, /*repeatable=*/true);
+    parser.flag("--log");
+    parser.option("--pcap", 1, /*repeatable=*/true);
+    parser.option("--csv", 1, /*repeatable=*/true);
+    const Command_parse parsed = parser.parse(args);
+    switch (parsed.action) {
+    case Command_parse::ShowHelp: cmd.action = SniffCommand::ShowHelp; return cmd;
+    case Command_parse::ShowVersion: cmd.action = SniffCommand::ShowVersion; return cmd;
+    case Command_parse::Refused: return refuse(parsed.error);
+    case Command_parse::Run: break;
+    }
+    // The line and the shared options are read by quillan-slave's own rules.
     std::vector<std::string> forwarded;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> value;
-        if (const size_t eq = name.find('='); name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (name == "--help" || name == "--version") {
-            cmd.action = name == "--help" ? SniffCommand::ShowHelp : SniffCommand::ShowVersion;
-            return cmd;
-        }
-        const bool own = name == "--pcap" || name == "--csv";
-        if (!own && !shared(name)) {
-            if (name.compare(0, 1, "-") == 0)
-                return refuse("unknown option " + name + " (see --help)");
-            return refuse("unexpected argument '" + name + "' (see --help)");
-        }
-        if (name != "--log" && !value) {
-            if (i + 1 >= args.size())
-                return refuse(name + " needs a value");
-            value = args[++i];
-        }
-        if (!own) {
-            forwarded.push_back(value ? name + "=" + *value : name);
+    for (const Command_arg &a : parsed.args) {
+        if (a.option != "--pcap" && a.option != "--csv") {
+            forwarded.push_back(a.values.empty() ? a.option : a.option + "=" + a.values.front());
             continue;
         }
-        if (value->empty())
-            return refuse(name + " " + *value + ": the file name must not be empty");
-        if (value->size() > kSlaveOptionTextMax)
-            return refuse(name + ": the file name is too long");
-        (name == "--pcap" ? cmd.options.pcapFile : cmd.options.csvFile) = *value;
+        const std::string &value = a.values.front();
+        if (value.empty())
+            return refuse(a.text() + ": the file name must not be empty");
+        if (value.size() > kSlaveOptionTextMax)
+            return refuse(a.option + ": the file name is too long");
+        (a.option == "--pcap" ? cmd.options.pcapFile : cmd.options.csvFile) = value;
     }
     const SlaveCommand line = parse_slave_command(forwarded);
     if (line.action == SlaveCommand::Refused)

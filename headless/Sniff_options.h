@@ -1,6 +1,7 @@
-// The command line of quillan-sniff: one serial line to listen to, with
-// quillan-slave's line options and defaults (its parser reads them), and
-// where the traffic goes. Parsing only checks and records.
+// The command line of quillan-sniff, read with the parser quillan-slave and
+// quillan-poll share (Command_line): one serial line to listen to, with
+// quillan-slave's line options and defaults (its rules read them), and where
+// the traffic goes. Parsing only checks and records.
 #pragma once
 
 #include <string>

@@ -7,56 +7,9 @@
 #include <cstring>
 #include <modbus.h>
 
-#include "Peers.h"
+#include "Headless_child.h"
 
 namespace {
-
-QString slaveProgram()
-{
-    const QByteArray given = qgetenv("QUILLAN_SLAVE");
-    return given.isEmpty() ? QStringLiteral(QUILLAN_SLAVE_PROGRAM) : QString::fromLocal8Bit(given);
-}
-
-// The program serving until the object goes (then SIGTERM by its PID).
-struct Slave {
-    PeerProcess p;
-    bool start(const QStringList &args, int transports = 1)
-    {
-        if (!p.start(slaveProgram(), args))
-            return false;
-        return waitUntil([&] { return p.output().count("quillan-slave: serving ") >= transports ||
-                                      p.process().state() != QProcess::Running; }, 10000) &&
-               p.process().state() == QProcess::Running;
-    }
-};
-
-// pymodbus (tests/peers/slave_client.py): the results of its commands.
-QStringList pymodbus(const QString &mode, const QString &where, const QStringList &commands)
-{
-    PeerProcess p;
-    if (!p.start(systemPython(), QStringList{testSourcePath("peers/slave_client.py"), mode, where, "1"} + commands))
-        return {"ERR no python"};
-    p.waitForFinished(30000);
-    QStringList results;
-    for (const QString &line : p.output().split('\n'))
-        if (line.contains(" -> "))
-            results << line.section(" -> ", 1).trimmed();
-    return results;
-}
-
-// mbpoll, one poll: the values it printed.
-QStringList mbpoll(const QStringList &args)
-{
-    PeerProcess p;
-    if (!p.start("mbpoll", QStringList{"-1", "-0"} + args))
-        return {"no mbpoll"};
-    p.waitForFinished(20000);
-    QStringList values;
-    static const QRegularExpression re("^\\[(\\d+)\\]:\\s+(-?\\d+)", QRegularExpression::MultilineOption);
-    for (auto it = re.globalMatch(p.output()); it.hasNext();)
-        values << it.next().captured(2);
-    return values;
-}
 
 struct Tcp {
     modbus_t *ctx;
@@ -82,30 +35,6 @@ struct Tcp {
     }
 };
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
-{
-    QFile f(dir.filePath(name));
-    f.open(QIODevice::WriteOnly);
-    f.write(text);
-    return f.fileName();
-}
-
-struct Finished {
-    int status = -1;
-    QString err;
-};
-
-Finished runToEnd(const QStringList &args)
-{
-    PeerProcess p;
-    Finished f;
-    if (!p.start(slaveProgram(), args) || !p.waitForFinished(10000))
-        return f;
-    f.status = p.process().exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    f.err = p.output();
-    return f;
-}
-
 }  // namespace
 
 class TestHeadlessMaps : public QObject {
@@ -117,7 +46,7 @@ private slots:
     void moreCodesAsPymodbusAsks()
     {
         const quint16 port = freeLoopbackPort();
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--tcp", QString::number(port), "--identity", "ACME,Pump 7,2.1"}));
         const QString where = "127.0.0.1:" + QString::number(port);
         QCOMPARE(pymodbus("tcp", where,
@@ -125,7 +54,7 @@ private slots:
                            "x23:5:2:6:7,8", "x17", "x43:1:0", "x43:4:1", "x43:4:3", "x8:1:0000"}),
                  (QStringList{"OK", "OK 141", "OK 0 1234 ABCD", "OK 0000 3", "OK", "OK", "OK 23", "OK 23 7",
                               "OK 01FF41434D45", "OK 0=ACME 1=Pump 7 2=2.1", "OK 1=Pump 7", "EXC 2", "EXC 1"}));
-        Slave classic;
+        SlaveRun classic;
         const quint16 port2 = freeLoopbackPort();
         QVERIFY(classic.start({"--tcp", QString::number(port2), "--codes", "classic"}));
         QCOMPARE(pymodbus("tcp", "127.0.0.1:" + QString::number(port2), {"x7", "x23:0:1:0:1", "x43:1:0"}),
@@ -141,7 +70,7 @@ private slots:
                                       "name,address,format,simulate\n"
                                       "level,40001,Float CDAB,\"ramp(0, 1, 1)\"\n");
         const quint16 port = freeLoopbackPort();
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--tcp", QString::number(port), "--map", map}));
         Tcp c(port);
         QSet<float> seen;
@@ -169,7 +98,7 @@ private slots:
         PtyPair pty;
         QVERIFY(pty.ok());
         const quint16 port = freeLoopbackPort();
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--tcp", QString::number(port), "--rtu", pty.a(), "--device", "1=" + a, "--device",
                              "2=" + b}, 2));
         Tcp c(port);
@@ -208,7 +137,7 @@ private slots:
         QStringList args{"--tcp", QString::number(freeLoopbackPort()), "--size", "65536", "--load", loadFile};
         for (int unit = 1; unit <= 247; ++unit)
             args << "--device" << QString("%1=%2").arg(unit).arg(map);
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start(args));
         Tcp c(quint16(args[1].toUInt()));
         modbus_set_slave(c.ctx, 247);
@@ -220,7 +149,7 @@ private slots:
         QCOMPARE(c.read(1, 65535), QString("65534"));
         QCOMPARE(modbus_read_registers(c.ctx, 65535, 2, w), -1);
         QCOMPARE(errno, int(EMBXILADD));
-        QFile status(QString("/proc/%1/status").arg(slave.p.process().processId()));
+        QFile status(QString("/proc/%1/status").arg(slave.pid()));
         QVERIFY(status.open(QIODevice::ReadOnly));
         const auto m = QRegularExpression("VmRSS:\\s+(\\d+) kB").match(QString::fromLatin1(status.readAll()));
         QVERIFY(m.hasMatch());
@@ -267,10 +196,10 @@ private slots:
         writeFile(dir, "a.csv", "name,address,simulate\nok,40001,\nb,40002,\"sine(0, 100)\"\n");
         writeFile(dir, "g.csv", "name,address,initial\nok,40001,5\n");
         writeFile(dir, "t.csv", "402049,5\n");
-        const Finished f = runToEnd(QStringList{"--tcp", QString::number(freeLoopbackPort())} +
-                                    args.replaceInStrings("DIR", dir.path()));
+        const Finished f = runToEnd(slaveProgram(), QStringList{"--tcp", QString::number(freeLoopbackPort())} +
+                                                        args.replaceInStrings("DIR", dir.path()));
         QCOMPARE(f.status, 2);
-        QCOMPARE(f.err, "quillan-slave: " + message.replace("DIR", dir.path()) + "\n");
+        QCOMPARE(f.out + f.err, "quillan-slave: " + message.replace("DIR", dir.path()) + "\n");
     }
 };
 

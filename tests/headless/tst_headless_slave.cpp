@@ -17,129 +17,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Peers.h"
+#include "Headless_child.h"
 #include "corvane.h"
 
 namespace {
-
-QString slaveProgram()
-{
-    const QByteArray given = qgetenv("QUILLAN_SLAVE");
-    return given.isEmpty() ? QStringLiteral(QUILLAN_SLAVE_PROGRAM) : QString::fromLocal8Bit(given);
-}
-
-// One run of the program, ended by SIGTERM (then SIGKILL) by its PID.
-class SlaveRun {
-public:
-    ~SlaveRun()
-    {
-        if (p_.state() != QProcess::NotRunning) {
-            p_.kill();
-            p_.waitForFinished(2000);
-        }
-    }
-    // Starts it and waits for one "serving" line per transport.
-    bool start(const QStringList &args, int transports)
-    {
-        p_.start(slaveProgram(), args);
-        if (!p_.waitForStarted(5000))
-            return false;
-        return waitUntil([&] { return err().count("quillan-slave: serving ") >= transports || !running(); }, 10000) &&
-               running();
-    }
-    bool running() const { return p_.state() == QProcess::Running; }
-    qint64 pid() const { return p_.processId(); }
-    // VmRSS of the running program, as /proc writes it ("3456 kB").
-    QString residentMemory() const
-    {
-        QFile f(QString("/proc/%1/status").arg(p_.processId()));
-        if (!f.open(QIODevice::ReadOnly))
-            return "?";
-        for (const QByteArray &l : f.readAll().split('\n'))
-            if (l.startsWith("VmRSS:"))
-                return QString::fromLatin1(l.mid(6).trimmed());
-        return "?";
-    }
-    // SIGTERM, then the exit status (-1: it did not end by itself).
-    int terminate()
-    {
-        p_.terminate();
-        if (!p_.waitForFinished(5000))
-            return -1;
-        return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
-    }
-    // SIGTERM only; finished() waits for the end.
-    void signalTerm() { p_.terminate(); }
-    int finished()
-    {
-        if (!p_.waitForFinished(5000))
-            return -1;
-        return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
-    }
-    QString out()
-    {
-        out_ += QString::fromLocal8Bit(p_.readAllStandardOutput());
-        return out_;
-    }
-    QString err()
-    {
-        err_ += QString::fromLocal8Bit(p_.readAllStandardError());
-        return err_;
-    }
-
-private:
-    QProcess p_;
-    QString out_, err_;
-};
-
-struct Finished {
-    int status = -1;
-    QString out, err;
-};
-
-Finished runToEnd(const QStringList &args, int ms = 10000)
-{
-    QProcess p;
-    p.start(slaveProgram(), args);
-    Finished f;
-    if (!p.waitForFinished(ms)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return f;
-    }
-    f.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    f.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    f.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return f;
-}
-
-// pymodbus (tests/peers/slave_client.py): the "COMMAND -> RESULT" lines.
-QStringList pymodbus(const QString &mode, const QString &where, const QStringList &commands)
-{
-    PeerProcess p;
-    if (!p.start(systemPython(), QStringList{testSourcePath("peers/slave_client.py"), mode, where, "1"} + commands))
-        return {"ERR no python"};
-    p.waitForFinished(30000);
-    QStringList results;
-    for (const QString &line : p.output().split('\n'))
-        if (line.contains(" -> "))
-            results << line.section(" -> ", 1).trimmed();
-    return results;
-}
-
-// mbpoll, one poll: the values it printed.
-QStringList mbpoll(const QStringList &args)
-{
-    PeerProcess p;
-    if (!p.start("mbpoll", QStringList{"-1", "-0"} + args))
-        return {"no mbpoll"};
-    p.waitForFinished(20000);
-    QStringList values;
-    static const QRegularExpression re("^\\[(\\d+)\\]:\\s+(-?\\d+)", QRegularExpression::MultilineOption);
-    for (auto it = re.globalMatch(p.output()); it.hasNext();)
-        values << it.next().captured(2);
-    return values;
-}
 
 // libmodbus over TCP or a serial device; each call one request.
 class Libmodbus {
@@ -304,7 +185,7 @@ void TestHeadlessSlave::badOptions()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, named);
-    const Finished f = runToEnd(args);
+    const Finished f = runToEnd(slaveProgram(), args);
     QCOMPARE(f.status, 2);
     const QStringList lines = f.err.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
@@ -314,14 +195,14 @@ void TestHeadlessSlave::badOptions()
 
 void TestHeadlessSlave::noTransportShowsHelp()
 {
-    const Finished f = runToEnd({"--log"});
+    const Finished f = runToEnd(slaveProgram(), {"--log"});
     QCOMPARE(f.status, 2);
     QVERIFY(f.err.startsWith("Usage: quillan-slave [options]"));
 }
 
 void TestHeadlessSlave::helpAndVersion()
 {
-    const Finished help = runToEnd({"--help"});
+    const Finished help = runToEnd(slaveProgram(), {"--help"});
     QCOMPARE(help.status, 0);
     for (const char *option : {"--tcp [HOST:]PORT", "--rtu DEVICE", "--ascii DEVICE", "--baud N", "--parity N|E|O",
                                "--data-bits 7|8", "--stop-bits 1|2", "--unit LIST", "--load FILE.csv",
@@ -329,7 +210,7 @@ void TestHeadlessSlave::helpAndVersion()
                                "--log", "--duration S", "--idle-timeout S", "--help", "--version",
                                "--rtu-over-tcp [HOST:]PORT", "--udp [HOST:]PORT"})
         QVERIFY2(help.out.contains(option), option);
-    const Finished version = runToEnd({"--version"});
+    const Finished version = runToEnd(slaveProgram(), {"--version"});
     QCOMPARE(version.status, 0);
     QVERIFY2(QRegularExpression("^quillan-slave \\d+\\.\\d+\\.\\d+\\n$").match(version.out).hasMatch(),
              qPrintable(version.out));
@@ -359,7 +240,7 @@ void TestHeadlessSlave::cannotOpen()
     QVERIFY(takenUdp.bind(QHostAddress::LocalHost, taken.serverPort()));
     const QString port = QString::number(taken.serverPort());
     args.replaceInStrings("PORT", "127.0.0.1:" + port);
-    const Finished f = runToEnd(args);
+    const Finished f = runToEnd(slaveProgram(), args);
     QCOMPARE(f.status, 1);
     QCOMPARE(f.err.trimmed(), "quillan-slave: " + reason.replace("PORT", port));
 }
@@ -699,7 +580,8 @@ void TestHeadlessSlave::badTableFiles()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(content.toUtf8());
     }
-    const Finished f = runToEnd({"--tcp", QString::number(freeLoopbackPort()), option, file.replace("DIR", dir.path())});
+    const Finished f = runToEnd(slaveProgram(),
+                                {"--tcp", QString::number(freeLoopbackPort()), option, file.replace("DIR", dir.path())});
     QCOMPARE(f.status, 2);
     QCOMPARE(f.err, "quillan-slave: " + message.replace("DIR", dir.path()) + "\n");
 }

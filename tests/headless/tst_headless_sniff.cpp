@@ -7,64 +7,9 @@
 // it.
 #include <QtTest>
 
-#include "Peers.h"
+#include "Headless_child.h"
 
 namespace {
-
-// One run of a program, ended by SIGTERM (then SIGKILL) by its PID.
-class ProgramRun {
-public:
-    ~ProgramRun()
-    {
-        if (p_.state() != QProcess::NotRunning) {
-            p_.kill();
-            p_.waitForFinished(2000);
-        }
-    }
-    bool start(const QString &program, const QStringList &args, const QString &ready)
-    {
-        p_.start(program, args);
-        return p_.waitForStarted(5000) && waitUntil([&] { return err().contains(ready) || !running(); }, 10000) &&
-               running();
-    }
-    bool running() const { return p_.state() == QProcess::Running; }
-    int terminate()
-    {
-        p_.terminate();
-        if (!p_.waitForFinished(5000))
-            return -1;
-        return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
-    }
-    QString out()
-    {
-        out_ += QString::fromLocal8Bit(p_.readAllStandardOutput());
-        return out_;
-    }
-    QString err()
-    {
-        err_ += QString::fromLocal8Bit(p_.readAllStandardError());
-        return err_;
-    }
-
-private:
-    QProcess p_;
-    QString out_, err_;
-};
-
-// pymodbus (tests/peers/slave_client.py) over RTU: the result of each command.
-QStringList pymodbus(const QString &device, int unit, const QStringList &commands)
-{
-    PeerProcess p;
-    if (!p.start(systemPython(), QStringList{testSourcePath("peers/slave_client.py"), "rtu", device,
-                                             QString::number(unit)} + commands))
-        return {"ERR no python"};
-    p.waitForFinished(60000);
-    QStringList results;
-    for (const QString &line : p.output().split('\n'))
-        if (line.contains(" -> "))
-            results << line.section(" -> ", 1).trimmed();
-    return results;
-}
 
 // The frames of a history printed by --log: "01 03 ... request" for the
 // monitor's lines; for the slave's, RX lines are requests and TX answers.
@@ -118,6 +63,8 @@ void TestHeadlessSniff::commandLine_data()
                                       << "quillan-sniff: unknown option --tcp (see --help)";
     QTest::newRow("two lines") << QStringList{"--rtu", "/dev/null", "--ascii", "/dev/zero"} << 2
                                << "quillan-sniff: listens to one line";
+    QTest::newRow("an option where a file belongs") << QStringList{"--rtu", "/dev/null", "--pcap", "--log"} << 2
+                                                    << "quillan-sniff: --pcap needs a value";
     QTest::newRow("bad baud") << QStringList{"--rtu", "/dev/null", "--baud", "123"} << 2 << "quillan-sniff: --baud 123: ";
     QTest::newRow("ASCII capture") << QStringList{"--ascii", "/dev/null", "--pcap", "x.pcap"} << 2
                                    << "quillan-sniff: --pcap x.pcap: Modbus ASCII traffic cannot be written";
@@ -147,14 +94,13 @@ void TestHeadlessSniff::listensToATappedLine()
     QTemporaryDir dir;
     const QString pcap = dir.filePath("line.pcap"), csv = dir.filePath("line.csv");
 
-    ProgramRun slave;
-    QVERIFY(slave.start(QStringLiteral(QUILLAN_SLAVE_PROGRAM),
-                        {"--rtu", slaveLine.b(), "--log", "--save", dir.filePath("slave.csv")}, "serving"));
+    SlaveRun slave;
+    QVERIFY(slave.start({"--rtu", slaveLine.b(), "--log", "--save", dir.filePath("slave.csv")}));
     PeerProcess tap;
     QVERIFY(tap.start(systemPython(), {testSourcePath("peers/line_tap.py"), masterLine.b(), slaveLine.a(),
                                        monitorLine.a()}));
     QVERIFY(tap.waitForOutput("READY"));
-    ProgramRun sniff;
+    ChildRun sniff;
     QVERIFY(sniff.start(sniffProgram(),
                         {"--rtu", monitorLine.b(), "--log", "--pcap", pcap, "--csv", csv, "--save",
                          dir.filePath("mirror.csv")},
@@ -162,10 +108,10 @@ void TestHeadlessSniff::listensToATappedLine()
 
     const QStringList unit1{"wrs:0:11,22,33", "rh:0:3", "wc:5:1", "rc:0:8", "wr:10:777", "rh:8:4",
                             "ri:0:2", "rd:0:4", "rh:2000:1"};
-    QCOMPARE(pymodbus(masterLine.a(), 1, unit1),
+    QCOMPARE(pymodbus("rtu", masterLine.a(), unit1, 1, 60000),
              QStringList({"OK", "OK 11 22 33", "OK", "OK 0 0 0 0 0 1 0 0", "OK", "OK 0 0 777 0", "OK 0 0",
                           "OK 0 0 0 0", "EXC 2"}));
-    QCOMPARE(pymodbus(masterLine.a(), 2, {"rh:1:2"}), QStringList({"OK 22 33"}));
+    QCOMPARE(pymodbus("rtu", masterLine.a(), {"rh:1:2"}, 2, 60000), QStringList({"OK 22 33"}));
     const int exchanges = int(unit1.size()) + 1;
     QVERIFY(waitUntil([&] { return frames(sniff.out()).size() >= 2 * exchanges; }, 5000));
 

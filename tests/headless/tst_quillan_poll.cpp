@@ -5,7 +5,7 @@
 // csv module.
 #include <QtTest>
 
-#include "Peers.h"
+#include "Headless_child.h"
 
 namespace {
 
@@ -15,52 +15,7 @@ QString pollProgram()
     return given.isEmpty() ? QStringLiteral(QUILLAN_POLL_PROGRAM) : QString::fromLocal8Bit(given);
 }
 
-struct Finished {
-    int status = -1;
-    QString out, err;
-};
-
-Finished runPoll(const QStringList &args, int ms = 20000)
-{
-    QProcess p;
-    p.start(pollProgram(), args);
-    Finished f;
-    if (!p.waitForFinished(ms)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return f;
-    }
-    f.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    f.out = QString::fromUtf8(p.readAllStandardOutput());
-    f.err = QString::fromUtf8(p.readAllStandardError());
-    return f;
-}
-
-// A quillan-slave serving until the object goes, ended by its PID.
-class Slave {
-public:
-    bool start(const QStringList &args)
-    {
-        p_.start(QStringLiteral(QUILLAN_SLAVE_PROGRAM), args);
-        return p_.waitForStarted(5000) &&
-               waitUntil([&] { return err_.append(QString::fromLocal8Bit(p_.readAllStandardError())).contains("serving ") ||
-                                      p_.state() != QProcess::Running; },
-                         10000) &&
-               p_.state() == QProcess::Running;
-    }
-    ~Slave()
-    {
-        p_.terminate();
-        if (!p_.waitForFinished(3000)) {
-            p_.kill();
-            p_.waitForFinished(2000);
-        }
-    }
-
-private:
-    QProcess p_;
-    QString err_;
-};
+Finished runPoll(const QStringList &args) { return runToEnd(pollProgram(), args, 20000); }
 
 // Python reading what the program wrote: script gets it on stdin.
 QString python(const QString &script, const QString &input)
@@ -73,16 +28,6 @@ QString python(const QString &script, const QString &input)
     p.closeWriteChannel();
     p.waitForFinished(20000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed() + QString::fromUtf8(p.readAllStandardError());
-}
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &text)
-{
-    const QString path = dir.path() + "/" + name;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return {};
-    f.write(text);
-    return path;
 }
 
 // 40001..40003 hold 1234, -2 and 16712 (with 40004 at 0: 12.5 as a Float ABCD); coils 1 and 3 are on.
@@ -198,7 +143,7 @@ private slots:
     void tcpJson()
     {
         const quint16 port = freeLoopbackPort();
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--tcp", QString::number(port), "--load", tablesFile_}));
         const Finished f = runPoll({"--tcp", "127.0.0.1:" + QString::number(port), "--read", "40003:2", "--format",
                                     "float-abcd", "--read", "00001:3", "--output", "json"});
@@ -236,7 +181,7 @@ private slots:
     {
         PtyPair pty;
         QVERIFY(pty.ok());
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--rtu", pty.b(), "--load", tablesFile_, "--baud", "19200"}));
         const QString map = writeFile(tables_, "map.csv",
                                       "name,address,format,scale,unit\n"
@@ -264,7 +209,7 @@ private slots:
     {
         PtyPair pty;
         QVERIFY(pty.ok());
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--ascii", pty.b()}));
         const Finished f = runPoll({"--ascii", pty.a(), "--write", "40010=0xFFFF,2", "--read", "40010:2", "--format", "hex"});
         QCOMPARE(f.status, 0);
@@ -307,7 +252,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, out);
         const quint16 port = freeLoopbackPort();
-        Slave server;
+        SlaveRun server;
         if (slave != QStringList{"none"})
             QVERIFY(server.start(QStringList{transport, QString::number(port)} + slave));
         const Finished f = runPoll(QStringList{transport, "127.0.0.1:" + QString::number(port), "--read", "40001"} + extra);
@@ -321,7 +266,7 @@ private slots:
     void scan()
     {
         const quint16 port = freeLoopbackPort();
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--tcp", QString::number(port), "--unit", "2,5", "--load", tablesFile_}));
         const Finished f = runPoll({"--tcp", "127.0.0.1:" + QString::number(port), "--scan", "1-6", "--output", "json"});
         QCOMPARE(f.status, 0);
@@ -338,7 +283,7 @@ private slots:
     void sigtermAndCapture()
     {
         const quint16 port = freeLoopbackPort();
-        Slave slave;
+        SlaveRun slave;
         QVERIFY(slave.start({"--tcp", QString::number(port)}));
         const QString pcap = tables_.path() + "/poll.pcap";
         QProcess p;
