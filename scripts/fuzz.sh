@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time
-# (FUZZ_SECONDS, default 20) from the seeds in fuzz/corpus/. Exits non-zero on
+# (FUZZ_SECONDS, default 15) from the seeds in fuzz/corpus/. Exits non-zero on
 # any finding; the crashing input is left in build-fuzz/findings/.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUILLAN_FUZZ_DIR:-$here/build-fuzz}"
-secs="${FUZZ_SECONDS:-20}"
+secs="${FUZZ_SECONDS:-15}"
 cmake -S "$here/fuzz" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" -j2
 mkdir -p "$build/findings"
