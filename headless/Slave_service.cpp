@@ -52,6 +52,9 @@ SlaveService::SlaveService(const SlaveOptions &options, TrafficLog &log, TcpServ
                      .corruptChecksum = options.corrupt};
     bench_.serving.codes = options.codes;
     bench_.serving.identity = options.identity;
+    // The memo lines are read only to be logged (--log); without it the
+    // engine builds none of them.
+    bench_.serving.logTexts = log.on();
 }
 
 void SlaveService::setMap(SlaveMap map)
@@ -108,9 +111,10 @@ SlaveBenchReply SlaveService::serveOn(Served &d, const SlaveProfile &profile, co
     SlaveBenchReply out = bench_.serve(profile, d.tables, request, n);
     if (own)
         std::swap(bench_.serveState, d.state);
-    for (const SlaveEvent &e : out.reply.events)
-        if (e.type == SlaveEvent::Changed)
-            d.map.simulation().written(e.kind, e.index);
+    if (d.map.simulation().size() > 0)
+        for (const SlaveEvent &e : out.reply.events)
+            if (e.type == SlaveEvent::Changed)
+                d.map.simulation().written(e.kind, e.index);
     return out;
 }
 

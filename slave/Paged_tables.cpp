@@ -95,6 +95,50 @@ void PagedTables::setReg(int kind, uint32_t n, uint16_t v)
     p[n % kPage] = v;
 }
 
+void PagedTables::readRegs(int kind, uint32_t start, uint32_t count, uint8_t *out) const
+{
+    const std::vector<RegPage> &table = regs_[reg_table(kind)];
+    const uint32_t end = start + count;
+    const uint32_t inside = std::min(end, entries_);
+    uint32_t n = start;
+    // Page by page; a page never made and what lies beyond the tables read
+    // 0, as reg() has it.
+    while (n < inside) {
+        const uint32_t i = n % kPage;
+        const uint32_t run = std::min(inside - n, kPage - i);
+        if (const uint16_t *p = table[n / kPage].get()) {
+            for (uint32_t j = 0; j < run; ++j) {
+                out[2 * j] = uint8_t(p[i + j] >> 8);
+                out[2 * j + 1] = uint8_t(p[i + j] & 0xFF);
+            }
+        } else {
+            std::fill_n(out, 2 * size_t(run), uint8_t(0));
+        }
+        out += 2 * size_t(run);
+        n += run;
+    }
+    if (n < end)
+        std::fill_n(out, 2 * size_t(end - n), uint8_t(0));
+}
+
+void PagedTables::writeRegs(int kind, uint32_t start, uint32_t count, const uint8_t *data)
+{
+    std::vector<RegPage> &table = regs_[reg_table(kind)];
+    for (uint32_t n = start, end = std::min(start + count, entries_); n < end;) {
+        const uint32_t i = n % kPage;
+        const uint32_t run = std::min(end - n, kPage - i);
+        const uint8_t *from = data + 2 * size_t(n - start);
+        RegPage &p = table[n / kPage];
+        // A page is made only for a non-zero value, as setReg() makes it.
+        if (!p && std::any_of(from, from + 2 * size_t(run), [](uint8_t b) { return b != 0; }))
+            p = std::make_unique<uint16_t[]>(kPage);
+        if (p)
+            for (uint32_t j = 0; j < run; ++j)
+                p[i + j] = uint16_t(from[2 * j] << 8 | from[2 * j + 1]);
+        n += run;
+    }
+}
+
 size_t PagedTables::pages() const
 {
     size_t made = 0;

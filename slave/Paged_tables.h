@@ -32,6 +32,8 @@ public:
     void setBit(int kind, uint32_t n, uint16_t v) override;
     uint16_t reg(int kind, uint32_t n) const override;
     void setReg(int kind, uint32_t n, uint16_t v) override;
+    void readRegs(int kind, uint32_t start, uint32_t count, uint8_t *out) const override;
+    void writeRegs(int kind, uint32_t start, uint32_t count, const uint8_t *data) override;
 
     // Pages made, in all four tables.
     size_t pages() const;

@@ -72,11 +72,14 @@ void log(SlaveReply &r, int memo, std::string text)
     r.events.push_back({.type = SlaveEvent::Log, .memo = memo, .text = std::move(text)});
 }
 
-// The opening events of every served request, as the engine writes them.
-SlaveReply query_header(const SlaveProfile &p, const uint8_t *req, size_t n)
+// The opening events of every served request, as the engine writes them;
+// none when the caller wants no texts.
+SlaveReply query_header(const SlaveProfile &p, const SlaveServeOptions &o, const uint8_t *req, size_t n)
 {
     const size_t m = std::min(n, kSlaveFrameMax);
     SlaveReply r;
+    if (!o.logTexts)
+        return r;
     r.events.push_back({.type = SlaveEvent::ClearMemos, .memo = 0, .text = {}});
     if (p.framing == SlaveFraming::Ascii)
         log(r, 1, p.queryCaption + std::string(reinterpret_cast<const char *>(req), m));
@@ -86,14 +89,14 @@ SlaveReply query_header(const SlaveProfile &p, const uint8_t *req, size_t n)
 }
 
 // Sends an exception answer the bench made, logged as the engine logs its own.
-void send_exception(const SlaveProfile &p, SlaveReply &r, std::vector<uint8_t> frame)
+void send_exception(const SlaveProfile &p, const SlaveServeOptions &o, SlaveReply &r, std::vector<uint8_t> frame)
 {
-    const std::string text = frame_text(p.framing, frame);
+    const std::string text = o.logTexts ? frame_text(p.framing, frame) : std::string();
     r.response = std::move(frame);
-    if (p.exceptionCaption)
+    if (p.exceptionCaption && o.logTexts)
         log(r, 2, p.exceptionCaption + text);
     r.events.push_back({.type = SlaveEvent::Send, .memo = 0, .text = {}});
-    if (!p.exceptionCaption)
+    if (!p.exceptionCaption && o.logTexts)
         log(r, 2, p.responseCaption + text);
 }
 
@@ -177,29 +180,32 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveMemo
             // An ASCII address that is not a number, or an RTU frame too
             // short to hold one: the filter cannot be applied, so the
             // request is refused.
-            out.reply = query_header(profile, request, n);
-            log(out.reply, 1,
-                strformat(framing == SlaveFraming::Ascii ? profile.notHex : profile.fieldsShort,
-                          int(std::min(n, kSlaveFrameMax))));
+            out.reply = query_header(profile, serving, request, n);
+            if (serving.logTexts)
+                log(out.reply, 1,
+                    strformat(framing == SlaveFraming::Ascii ? profile.notHex : profile.fieldsShort,
+                              int(std::min(n, kSlaveFrameMax))));
             ++stats.err;
             return out;
         }
         if (framing != SlaveFraming::Tcp && f.unit == 0) {
-            out.reply = forced ? query_header(profile, request, n)
+            out.reply = forced ? query_header(profile, serving, request, n)
                                : serve_slave_request(profile, tables, request, n, serving, serveState);
             withhold(out.reply);
-            log(out.reply, 2, "Broadcast: not answered");
+            if (serving.logTexts)
+                log(out.reply, 2, "Broadcast: not answered");
             out.notes.emplace_back("Broadcast: not answered");
             return out;
         }
         if (!units.allows(f.unit)) {
             ++stats.ign;
-            out.reply = query_header(profile, request, n);
+            out.reply = query_header(profile, serving, request, n);
             out.notes.push_back(strformat("Ignored: unit %u", unsigned(f.unit)));
-            log(out.reply, 1, out.notes.back());
+            if (serving.logTexts)
+                log(out.reply, 1, out.notes.back());
             if (framing == SlaveFraming::Tcp) {
                 const int fn = slave_request_function(framing, request, n);
-                send_exception(profile, out.reply,
+                send_exception(profile, serving, out.reply,
                                build_slave_exception(profile, request, n, unsigned(fn), 0x0B));
                 count(framing, out.reply);
             }
@@ -207,26 +213,27 @@ SlaveBenchReply SlaveBench::serveFiltered(const SlaveProfile &profile, SlaveMemo
         }
     }
 
-    out.reply = forced ? query_header(profile, request, n)
+    out.reply = forced ? query_header(profile, serving, request, n)
                        : serve_slave_request(profile, tables, request, n, serving, serveState);
     if (!forced && !out.reply.sent()) {
         ++stats.err;
         return out;
     }
     const std::string engineAnswer =
-        faults.corruptChecksum && !forced ? frame_text(framing, out.reply.response) : std::string();
+        faults.corruptChecksum && !forced && serving.logTexts ? frame_text(framing, out.reply.response) : std::string();
     FaultOutcome fault = apply_faults(faults, faultState, framing, request, n, out.reply.response);
     if (fault.dropped) {
         withhold(out.reply);
         ++stats.drop;
     } else if (fault.forced) {
-        send_exception(profile, out.reply, std::move(out.reply.response));
-    } else if (fault.corrupted) {
+        send_exception(profile, serving, out.reply, std::move(out.reply.response));
+    } else if (fault.corrupted && serving.logTexts) {
         relog_answer(framing, out.reply, engineAnswer);
     }
     for (std::string &line : fault.lines) {
         out.notes.push_back(line);
-        log(out.reply, 2, std::move(line));
+        if (serving.logTexts)
+            log(out.reply, 2, std::move(line));
     }
     out.delayMs = fault.delayMs;
     if (!fault.dropped)

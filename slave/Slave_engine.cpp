@@ -1,7 +1,9 @@
 #include "Slave_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <span>
 
 #include "Strformat.h"
 #include "corvane.h"
@@ -92,7 +94,8 @@ const char *slave_program_version() { return QUILLAN_VERSION; }
 
 bool SlaveReply::sent() const
 {
-    return std::any_of(events.begin(), events.end(), [](const SlaveEvent &e) { return e.type == SlaveEvent::Send; });
+    // From the end: Send is the last event or close to it.
+    return std::any_of(events.rbegin(), events.rend(), [](const SlaveEvent &e) { return e.type == SlaveEvent::Send; });
 }
 
 std::string slave_hex_bytes(const uint8_t *data, size_t n)
@@ -111,6 +114,8 @@ std::string slave_hex_bytes(const uint8_t *data, size_t n)
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+// Bytes where they lie: a request's PDU, an answer's data.
+using ByteSpan = std::span<const uint8_t>;
 
 
 // Where the fields of a request lie, per framing.
@@ -163,12 +168,13 @@ class Server {
 public:
     Server(const SlaveProfile &p, SlaveMemory &t, const uint8_t *req, size_t n, const SlaveServeOptions &o,
            SlaveServeState &st)
-        : p_(p), t_(t), entries_(t.entries()), o_(o), st_(st), req_(req, req + std::min(n, kSlaveFrameMax)),
-          n_(req_.size())
+        : p_(p), t_(t), entries_(t.entries()), o_(o), st_(st), n_(std::min(n, kSlaveFrameMax))
     {
-        // Room for a terminating NUL so that the hexadecimal decoders stop at
-        // the end of what arrived.
-        req_.push_back(0);
+        if (n_ > 0)
+            std::memcpy(req_.data(), req, n_);
+        // A terminating NUL so that the hexadecimal decoders stop at the end
+        // of what arrived.
+        req_[n_] = 0;
         switch (p.framing) {
         case SlaveFraming::Rtu: lay_ = kBinaryRtu; break;
         case SlaveFraming::Tcp: lay_ = kBinaryTcp; break;
@@ -201,7 +207,16 @@ private:
         return ascii() ? std::string(b.begin(), b.end()) : slave_hex_bytes(b.data(), b.size());
     }
 
-    void log(int memo, std::string text) { out_.events.push_back({SlaveEvent::Log, memo, std::move(text), 0, 0}); }
+    // Texts are dropped here when the caller wants none; those of every
+    // served request are not even built (checked with textsWanted() first).
+    void log(int memo, std::string text)
+    {
+        if (o_.logTexts)
+            out_.events.push_back({SlaveEvent::Log, memo, std::move(text), 0, 0});
+    }
+    bool textsWanted() const { return o_.logTexts; }
+    // Room for count Changed events and the few that follow them.
+    void reserveChanges(size_t count) { out_.events.reserve(out_.events.size() + count + 4); }
     void changed(int kind, uint16_t index) { out_.events.push_back({SlaveEvent::Changed, 0, {}, kind, index}); }
     void send(Bytes b)
     {
@@ -210,15 +225,17 @@ private:
     }
     void respond(Bytes b)
     {
-        const std::string line = p_.responseCaption + frameText(b);
+        std::string line;
+        if (textsWanted())
+            line = p_.responseCaption + frameText(b);
         send(std::move(b));
-        log(2, line);
+        log(2, std::move(line));
     }
     void sendException(uint8_t code)
     {
         excepted_ = true;
         Bytes e = exception(code);
-        if (p_.exceptionCaption)
+        if (p_.exceptionCaption && textsWanted())
             log(2, p_.exceptionCaption + frameText(e));
         send(std::move(e));
     }
@@ -232,13 +249,13 @@ private:
     }
     void illegalFunction()
     {
-        const std::string text = strformat(p_.illegalFunction, int(fn_));
+        const std::string text = textsWanted() ? strformat(p_.illegalFunction, int(fn_)) : std::string();
         if (p_.illegalTextFirst)
             log(1, text);
         sendException(1);
         if (!p_.illegalTextFirst)
             log(1, text);
-        if (p_.illegalLogsResponse)
+        if (p_.illegalLogsResponse && textsWanted())
             log(2, p_.responseCaption + frameText(out_.response));
     }
 
@@ -250,7 +267,7 @@ private:
     bool takeData(size_t bytesNeeded, unsigned unitBytes, Bytes &data, const char *shortText);
 
     Bytes exception(uint8_t code);
-    Bytes readResponse(const Bytes &data);
+    Bytes readResponse(ByteSpan data);
     Bytes writeEcho();
     Bytes coilEcho();
 
@@ -264,19 +281,20 @@ private:
     // ---- the codes beyond the classic eight (SlaveCodes::All) ----
     // Serves fn_ when it is one of them; false when it is not.
     bool serveMore();
-    bool takePdu(Bytes &pdu);
+    bool takePdu(ByteSpan &pdu);
     // The answer that carries pdu (function code first), framed.
-    Bytes framePdu(const Bytes &pdu);
+    Bytes framePdu(ByteSpan pdu);
+    Bytes framePdu(const Bytes &pdu) { return framePdu(ByteSpan(pdu)); }
     // Refuses a PDU of the wrong length for its code (exception 03).
     void refuseLength(size_t have, size_t want);
     const char *tag() const;
-    void readExceptionStatus(const Bytes &pdu);
-    void diagnostics(const Bytes &pdu);
-    void commEventCounter(const Bytes &pdu);
-    void reportServerId(const Bytes &pdu);
-    void maskWriteRegister(const Bytes &pdu);
-    void readWriteRegisters(const Bytes &pdu);
-    void deviceIdentification(const Bytes &pdu);
+    void readExceptionStatus(ByteSpan pdu);
+    void diagnostics(ByteSpan pdu);
+    void commEventCounter(ByteSpan pdu);
+    void reportServerId(ByteSpan pdu);
+    void maskWriteRegister(ByteSpan pdu);
+    void readWriteRegisters(ByteSpan pdu);
+    void deviceIdentification(ByteSpan pdu);
 
     const SlaveProfile &p_;
     SlaveMemory &t_;
@@ -284,8 +302,11 @@ private:
     const SlaveServeOptions &o_;
     SlaveServeState &st_;
     bool excepted_ = false;
-    Bytes req_;
+    // The request as it came (on the stack: no allocation per request), and
+    // the PDU of an ASCII request once decoded.
+    std::array<uint8_t, kSlaveFrameMax + 1> req_;
     size_t n_;
+    std::array<uint8_t, kSlaveFrameMax / 2> asciiPdu_;
     unsigned fn_ = 0;
     size_t bodyEnd_ = 0;  // one past the last byte/character of the request proper
     Layout lay_{};
@@ -295,11 +316,15 @@ private:
 
 SlaveReply Server::run()
 {
-    out_.events.push_back({SlaveEvent::ClearMemos, 0, {}, 0, 0});
-    if (ascii())
-        log(1, p_.queryCaption + std::string(req_.begin(), req_.begin() + std::ptrdiff_t(n_)));
-    else
-        log(1, p_.queryCaption + slave_hex_bytes(req_.data(), n_));
+    if (textsWanted()) {
+        // The usual reply: ClearMemos, the query, Send and the response line.
+        out_.events.reserve(4);
+        out_.events.push_back({SlaveEvent::ClearMemos, 0, {}, 0, 0});
+        if (ascii())
+            log(1, p_.queryCaption + std::string(req_.begin(), req_.begin() + std::ptrdiff_t(n_)));
+        else
+            log(1, p_.queryCaption + slave_hex_bytes(req_.data(), n_));
+    }
 
     if (!checkFrame() || !decodeFunction())
         return std::move(out_);
@@ -463,9 +488,10 @@ bool Server::takeData(size_t bytesNeeded, unsigned unitBytes, Bytes &data, const
 
 // ---- responses ---------------------------------------------------------------
 
-Bytes Server::readResponse(const Bytes &data)
+Bytes Server::readResponse(ByteSpan data)
 {
     Bytes out;
+    out.reserve(2 * data.size() + 11);  // the longest framing, ASCII's: no growth
     const size_t N = data.size();
     switch (p_.framing) {
     case SlaveFraming::Rtu:
@@ -574,14 +600,11 @@ void Server::readRegisters()
         return;
     }
     const int kind = fn_ == 3 ? KindHoldingRegister : KindInputRegister;
-    Bytes data;
-    data.reserve(2 * count);
-    for (unsigned j = 0; j < count; ++j) {
-        const uint16_t v = t_.reg(kind, start + j);
-        data.push_back(uint8_t(v >> 8));
-        data.push_back(uint8_t(v & 0xFF));
-    }
-    respond(readResponse(data));
+    // The registers go straight into the answer's data; a read the profile
+    // allows is far smaller than a frame.
+    std::array<uint8_t, kSlaveFrameMax> data;
+    t_.readRegs(kind, start, count, data.data());
+    respond(readResponse(ByteSpan(data.data(), 2 * size_t(count))));
 }
 
 void Server::writeCoil()
@@ -590,19 +613,13 @@ void Server::writeCoil()
         refuse(2, strformat(p_.relayAddrOverRange, int(start_) + 1));
         return;
     }
-    std::string line;
-    bool on;
-    if (ascii()) {
-        on = req_[lay_.count] == 'F' && req_[lay_.count + 1] == 'F';
-        line = strformat(p_.coilSet, int(start_) + 1, text(lay_.count));
-    } else {
-        const uint8_t hi = req_[lay_.count];
-        on = hi == 0xFF;
-        line = strformat(p_.coilSet, int(start_) + 1, unsigned(hi));
-    }
+    const bool on = ascii() ? req_[lay_.count] == 'F' && req_[lay_.count + 1] == 'F' : req_[lay_.count] == 0xFF;
     t_.setBit(KindCoil, start_, on ? 1 : 0);
     changed(KindCoil, start_);
-    log(2, line);
+    if (textsWanted() && ascii())
+        log(2, strformat(p_.coilSet, int(start_) + 1, text(lay_.count)));
+    else if (textsWanted())
+        log(2, strformat(p_.coilSet, int(start_) + 1, unsigned(req_[lay_.count])));
     respond(coilEcho());
 }
 
@@ -614,7 +631,8 @@ void Server::writeRegister()
     }
     t_.setReg(KindHoldingRegister, start_, count_);
     changed(KindHoldingRegister, start_);
-    log(2, strformat(p_.registerSet, int(start_) + 1, int(int16_t(t_.reg(KindHoldingRegister, start_)))));
+    if (textsWanted())
+        log(2, strformat(p_.registerSet, int(start_) + 1, int(int16_t(t_.reg(KindHoldingRegister, start_)))));
     respond(writeEcho());
 }
 
@@ -628,7 +646,9 @@ void Server::writeCoils()
     Bytes data;
     if (!takeData((count + 7) / 8, 1, data, p_.relayDataShort))
         return;
-    log(2, strformat("Fun-15 Multi-Point Coil set addr=%d bits=%d", int(start + 1), int(count)));
+    if (textsWanted())
+        log(2, strformat("Fun-15 Multi-Point Coil set addr=%d bits=%d", int(start + 1), int(count)));
+    reserveChanges(count);
     for (unsigned j = 0; j < count; ++j) {
         const uint16_t n = uint16_t(start + j);
         t_.setBit(KindCoil, n, uint16_t(data[j / 8] >> (j % 8)));
@@ -647,12 +667,12 @@ void Server::writeRegisters()
     Bytes data;
     if (!takeData(2 * size_t(count), 2, data, p_.regDataShort))
         return;
-    log(2, strformat("Fun-16 Multi-Point Register set addr=%d words=%d", int(start + 1), int(count)));
-    for (unsigned j = 0; j < count; ++j) {
-        const uint16_t n = uint16_t(start + j);
-        t_.setReg(KindHoldingRegister, n, uint16_t(data[2 * j] << 8 | data[2 * j + 1]));
-        changed(KindHoldingRegister, n);
-    }
+    if (textsWanted())
+        log(2, strformat("Fun-16 Multi-Point Register set addr=%d words=%d", int(start + 1), int(count)));
+    t_.writeRegs(KindHoldingRegister, start, count, data.data());
+    reserveChanges(count);
+    for (unsigned j = 0; j < count; ++j)
+        changed(KindHoldingRegister, uint16_t(start + j));
     respond(writeEcho());
 }
 
@@ -668,13 +688,13 @@ const char *Server::tag() const
     return "Mod Slave TCP";
 }
 
-bool Server::takePdu(Bytes &pdu)
+bool Server::takePdu(ByteSpan &pdu)
 {
-    pdu.clear();
     if (!ascii()) {
-        pdu.assign(req_.begin() + std::ptrdiff_t(lay_.function), req_.begin() + std::ptrdiff_t(bodyEnd_));
+        pdu = ByteSpan(req_.data() + lay_.function, bodyEnd_ - lay_.function);
         return true;
     }
+    size_t size = 0;
     // checkFrame let only an even number of characters through, and the
     // function code begins an even distance after the ':'.
     for (size_t i = lay_.function; i + 1 < bodyEnd_; i += 2) {
@@ -683,14 +703,16 @@ bool Server::takePdu(Bytes &pdu)
             log(1, strformat(p_.notHex, int(n_)));
             return false;
         }
-        pdu.push_back(uint8_t(v));
+        asciiPdu_[size++] = uint8_t(v);
     }
+    pdu = ByteSpan(asciiPdu_.data(), size);
     return true;
 }
 
-Bytes Server::framePdu(const Bytes &pdu)
+Bytes Server::framePdu(ByteSpan pdu)
 {
     Bytes out;
+    out.reserve(2 * pdu.size() + 9);  // the longest framing, ASCII's: no growth
     switch (p_.framing) {
     case SlaveFraming::Rtu:
         out = {at(0)};
@@ -732,7 +754,7 @@ bool Server::serveMore()
     default:
         return false;
     }
-    Bytes pdu;
+    ByteSpan pdu;
     if (!takePdu(pdu))
         return true;
     switch (fn_) {
@@ -747,9 +769,9 @@ bool Server::serveMore()
     return true;
 }
 
-unsigned word_of(const Bytes &b, size_t i) { return unsigned(b[i]) << 8 | b[i + 1]; }
+unsigned word_of(ByteSpan b, size_t i) { return unsigned(b[i]) << 8 | b[i + 1]; }
 
-void Server::readExceptionStatus(const Bytes &pdu)
+void Server::readExceptionStatus(ByteSpan pdu)
 {
     if (pdu.size() != 1) {
         refuseLength(pdu.size(), 1);
@@ -759,11 +781,12 @@ void Server::readExceptionStatus(const Bytes &pdu)
     unsigned status = 0;
     for (uint16_t j = 0; j < 8; ++j)
         status |= unsigned(t_.bit(KindCoil, j)) << j;
-    log(2, strformat("Fun-07 Exception status=%02X", status));
+    if (textsWanted())
+        log(2, strformat("Fun-07 Exception status=%02X", status));
     respond(framePdu({7, uint8_t(status)}));
 }
 
-void Server::diagnostics(const Bytes &pdu)
+void Server::diagnostics(ByteSpan pdu)
 {
     if (pdu.size() < 3) {
         refuseLength(pdu.size(), 3);
@@ -780,23 +803,25 @@ void Server::diagnostics(const Bytes &pdu)
         refuse(3, strformat("%s Diag. data bytes=%d not whole words", tag(), int(data)));
         return;
     }
-    log(2, strformat("Fun-08 Diagnostics echo bytes=%d", int(data)));
+    if (textsWanted())
+        log(2, strformat("Fun-08 Diagnostics echo bytes=%d", int(data)));
     respond(framePdu(pdu));
 }
 
-void Server::commEventCounter(const Bytes &pdu)
+void Server::commEventCounter(ByteSpan pdu)
 {
     if (pdu.size() != 1) {
         refuseLength(pdu.size(), 1);
         return;
     }
     const unsigned count = st_.commEvents;
-    log(2, strformat("Fun-11 Comm event counter=%u", count));
+    if (textsWanted())
+        log(2, strformat("Fun-11 Comm event counter=%u", count));
     // Status 0000: no earlier command is still being carried out.
     respond(framePdu({11, 0, 0, uint8_t(count >> 8), uint8_t(count & 0xFF)}));
 }
 
-void Server::reportServerId(const Bytes &pdu)
+void Server::reportServerId(ByteSpan pdu)
 {
     if (pdu.size() != 1) {
         refuseLength(pdu.size(), 1);
@@ -818,11 +843,12 @@ void Server::reportServerId(const Bytes &pdu)
     // Server id (the device address), run indicator (on), then the vendor.
     Bytes out = {17, uint8_t(2 + length), uint8_t(unit), 0xFF};
     out.insert(out.end(), vendor.begin(), vendor.begin() + std::ptrdiff_t(length));
-    log(2, strformat("Fun-17 Report server ID unit=%u", unsigned(unit)));
+    if (textsWanted())
+        log(2, strformat("Fun-17 Report server ID unit=%u", unsigned(unit)));
     respond(framePdu(out));
 }
 
-void Server::maskWriteRegister(const Bytes &pdu)
+void Server::maskWriteRegister(ByteSpan pdu)
 {
     if (pdu.size() != 7) {
         refuseLength(pdu.size(), 7);
@@ -836,12 +862,13 @@ void Server::maskWriteRegister(const Bytes &pdu)
     const uint16_t value = uint16_t((t_.reg(KindHoldingRegister, addr) & andMask) | (orMask & ~andMask));
     t_.setReg(KindHoldingRegister, addr, value);
     changed(KindHoldingRegister, uint16_t(addr));
-    log(2, strformat("Fun-22 Mask Write Register addr=%d and=%04X or=%04X value=%d", int(addr) + 1, andMask, orMask,
-                     int(int16_t(value))));
+    if (textsWanted())
+        log(2, strformat("Fun-22 Mask Write Register addr=%d and=%04X or=%04X value=%d", int(addr) + 1, andMask, orMask,
+                         int(int16_t(value))));
     respond(framePdu(pdu));
 }
 
-void Server::readWriteRegisters(const Bytes &pdu)
+void Server::readWriteRegisters(ByteSpan pdu)
 {
     constexpr size_t fixed = 10;  // code, read start and count, write start and count, byte count
     if (pdu.size() < fixed) {
@@ -871,24 +898,22 @@ void Server::readWriteRegisters(const Bytes &pdu)
         refuse(2, strformat(p_.regOverRange, int(writeStart) + 1, int(writeCount)));
         return;
     }
-    log(2, strformat("Fun-23 Read/Write Registers read addr=%d words=%d write addr=%d words=%d", int(readStart) + 1,
-                     int(readCount), int(writeStart) + 1, int(writeCount)));
+    if (textsWanted())
+        log(2, strformat("Fun-23 Read/Write Registers read addr=%d words=%d write addr=%d words=%d", int(readStart) + 1,
+                         int(readCount), int(writeStart) + 1, int(writeCount)));
     // The write comes first, so a read of the same registers sees it.
-    for (unsigned j = 0; j < writeCount; ++j) {
-        const uint16_t n = uint16_t(writeStart + j);
-        t_.setReg(KindHoldingRegister, n, uint16_t(word_of(pdu, fixed + 2 * j)));
-        changed(KindHoldingRegister, n);
-    }
-    Bytes out = {23, uint8_t(2 * readCount)};
-    for (unsigned j = 0; j < readCount; ++j) {
-        const uint16_t v = t_.reg(KindHoldingRegister, readStart + j);
-        out.push_back(uint8_t(v >> 8));
-        out.push_back(uint8_t(v & 0xFF));
-    }
-    respond(framePdu(out));
+    t_.writeRegs(KindHoldingRegister, writeStart, writeCount, pdu.data() + fixed);
+    reserveChanges(writeCount);
+    for (unsigned j = 0; j < writeCount; ++j)
+        changed(KindHoldingRegister, uint16_t(writeStart + j));
+    std::array<uint8_t, 2 + 2 * kReadWriteReadMax> out;
+    out[0] = 23;
+    out[1] = uint8_t(2 * readCount);
+    t_.readRegs(KindHoldingRegister, readStart, readCount, out.data() + 2);
+    respond(framePdu(ByteSpan(out.data(), 2 + 2 * size_t(readCount))));
 }
 
-void Server::deviceIdentification(const Bytes &pdu)
+void Server::deviceIdentification(ByteSpan pdu)
 {
     constexpr size_t fixed = 4;  // code, MEI type, read device id code, object id
     if (pdu.size() < 2) {
@@ -929,7 +954,8 @@ void Server::deviceIdentification(const Bytes &pdu)
         out.push_back(uint8_t(length));
         out.insert(out.end(), t.begin(), t.begin() + std::ptrdiff_t(length));
     }
-    log(2, strformat("Fun-43 Device identification code=%u objects=%u", code, last - first + 1));
+    if (textsWanted())
+        log(2, strformat("Fun-43 Device identification code=%u objects=%u", code, last - first + 1));
     respond(framePdu(out));
 }
 

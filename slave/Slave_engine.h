@@ -104,6 +104,12 @@ struct SlaveIdentity {
 struct SlaveServeOptions {
     SlaveCodes codes = SlaveCodes::Classic;
     SlaveIdentity identity;
+    // The memo texts (ClearMemos and every Log event: frames in hexadecimal,
+    // captions, notes) are made. A caller that shows no memo and logs no
+    // line sets false: its replies then hold only the Changed and Send
+    // events, with the same response and the same tables and counts, and
+    // the hot paths build no text at all.
+    bool logTexts = true;
 };
 
 // What the engine keeps for one server between its requests.

@@ -18,6 +18,22 @@ public:
     // Register n of a register table (KindHoldingRegister, KindInputRegister).
     virtual uint16_t reg(int kind, uint32_t n) const = 0;
     virtual void setReg(int kind, uint32_t n, uint16_t v) = 0;
+    // Registers start to start + count - 1 of a register table, each high
+    // byte first, into out (2 * count bytes), or written from data: a whole
+    // request's registers in one call rather than one call per register.
+    virtual void readRegs(int kind, uint32_t start, uint32_t count, uint8_t *out) const
+    {
+        for (uint32_t j = 0; j < count; ++j) {
+            const uint16_t v = reg(kind, start + j);
+            out[2 * j] = uint8_t(v >> 8);
+            out[2 * j + 1] = uint8_t(v & 0xFF);
+        }
+    }
+    virtual void writeRegs(int kind, uint32_t start, uint32_t count, const uint8_t *data)
+    {
+        for (uint32_t j = 0; j < count; ++j)
+            setReg(kind, start + j, uint16_t(data[2 * j] << 8 | data[2 * j + 1]));
+    }
 
 protected:
     ~SlaveMemory() = default;
@@ -48,6 +64,21 @@ public:
     {
         if (n < kSlaveEntries)
             (kind == KindInputRegister ? t_.inputRegisters : t_.holdingRegisters)[n] = v;
+    }
+    void readRegs(int kind, uint32_t start, uint32_t count, uint8_t *out) const override
+    {
+        const uint16_t *table = kind == KindInputRegister ? t_.inputRegisters : t_.holdingRegisters;
+        for (uint32_t n = start; n < start + count; ++n) {
+            const uint16_t v = n < kSlaveEntries ? table[n] : 0;
+            *out++ = uint8_t(v >> 8);
+            *out++ = uint8_t(v & 0xFF);
+        }
+    }
+    void writeRegs(int kind, uint32_t start, uint32_t count, const uint8_t *data) override
+    {
+        uint16_t *table = kind == KindInputRegister ? t_.inputRegisters : t_.holdingRegisters;
+        for (uint32_t n = start; n < start + count && n < kSlaveEntries; ++n, data += 2)
+            table[n] = uint16_t(data[0] << 8 | data[1]);
     }
 
 private:

@@ -112,6 +112,14 @@ inline QStringList trace(const SlaveReply &r)
     return t;
 }
 
+// The trace less its memo events: what a caller that wants no texts gets.
+inline QStringList traceWithoutTexts(const SlaveReply &r)
+{
+    QStringList t = trace(r);
+    t.removeIf([](const QString &event) { return event == "clear" || event[1] == ':'; });
+    return t;
+}
+
 // Only the memo lines of a trace.
 inline QStringList memoLines(const QStringList &t, int memo)
 {

@@ -32,6 +32,45 @@ private slots:
         QCOMPARE(PagedTables(100).entries(), 1024u);
     }
 
+    // A request's registers in one call read and write what one call per
+    // register does: across pages, past the end of the tables, and with
+    // zeros that make no page.
+    void wholeRequests_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("value");  // the first written; each next one more
+        QTest::newRow("across a page") << 4096 << 1020 << 10 << 0x1234;
+        QTest::newRow("past the end") << 10000 << 9995 << 10 << 0xFF01;
+        QTest::newRow("zeros, no page") << 2048 << 1500 << 3 << 0;
+        QTest::newRow("page of zeros, then values") << 2048 << 1020 << 8 << -3;
+    }
+    void wholeRequests()
+    {
+        QFETCH(int, size);
+        QFETCH(int, start);
+        QFETCH(int, count);
+        QFETCH(int, value);
+        PagedTables bulk{uint32_t(size)}, single{uint32_t(size)};
+        std::vector<uint8_t> data;
+        for (int j = 0; j < count; ++j) {
+            const uint16_t v = uint16_t(std::max(0, value + j));
+            data.push_back(uint8_t(v >> 8));
+            data.push_back(uint8_t(v & 0xFF));
+            single.setReg(KindHoldingRegister, uint32_t(start + j), v);
+        }
+        bulk.writeRegs(KindHoldingRegister, uint32_t(start), uint32_t(count), data.data());
+        QCOMPARE(bulk.pages(), single.pages());
+        std::vector<uint8_t> got(2 * size_t(count) + 6, 0xEE);
+        bulk.readRegs(KindHoldingRegister, uint32_t(start - 2), uint32_t(count + 2), got.data());
+        for (int j = 0; j < count + 2; ++j) {
+            const uint16_t v = single.reg(KindHoldingRegister, uint32_t(start - 2 + j));
+            QCOMPARE(int(got[2 * size_t(j)] << 8 | got[2 * size_t(j) + 1]), int(v));
+        }
+        QCOMPARE(int(got[2 * size_t(count) + 4]), 0xEE);  // nothing beyond the count
+    }
+
     // size 0: the stations' fixed tables.
     void read_data()
     {

@@ -54,6 +54,19 @@ void serveRow()
         QVERIFY(std::memcmp(before.holdingRegisters, t.holdingRegisters, sizeof t.holdingRegisters) == 0);
     if (!line.isEmpty())
         QVERIFY2(trace(r).contains("1:" + line) || trace(r).contains("2:" + line), qPrintable(trace(r).join('|')));
+
+    // A caller that wants no texts: the same answer, tables and count, and
+    // only the events that are no memo text.
+    SlaveTables quiet = before;
+    SlaveServeOptions noTexts = allCodes();
+    noTexts.logTexts = false;
+    SlaveServeState quietState{.commEvents = 0x0102};
+    const SlaveReply q = serve_slave_request(profileOf(profile), quiet, reinterpret_cast<const uint8_t *>(request.data()),
+                                             size_t(request.size()), noTexts, quietState);
+    QCOMPARE(spaced(q.response), spaced(r.response));
+    QVERIFY(std::memcmp(&quiet, &t, sizeof t) == 0);
+    QCOMPARE(quietState.commEvents, state.commEvents);
+    QCOMPARE(trace(q), traceWithoutTexts(r));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // for byte and line for line, and the edge cases where a real slave goes wrong.
 #include <QtTest>
 
+#include <cstring>
+
 #include "Slave_test_util.h"
 
 Q_DECLARE_METATYPE(std::vector<uint8_t>)
@@ -16,6 +18,29 @@ const SlaveProfile &profileOf(int p)
 QByteArray responseOf(const SlaveReply &r)
 {
     return QByteArray(reinterpret_cast<const char *>(r.response.data()), qsizetype(r.response.size()));
+}
+
+// A request of up to 40 random bytes with one of codes, framed for profile p
+// with a valid checksum, so that it reaches the function-code handling.
+template <size_t N>
+QByteArray randomRequest(QRandomGenerator &rng, int p, const uint8_t (&codes)[N])
+{
+    const int len = int(rng.bounded(0, 40));
+    QByteArray body(len, 0);
+    for (char &c : body)
+        c = char(rng.bounded(256));
+    if (len > 1)
+        body[1] = char(codes[rng.bounded(int(N))]);
+    if (len > 2 && rng.bounded(2))
+        body[2] = char(rng.bounded(5));  // starts near the table
+    if (len > 4 && rng.bounded(2))
+        body[4] = 0;  // modest counts
+    if (p == 0)
+        return body + referenceCrc(body);
+    if (p == 1)
+        return ":" + body.toHex().toUpper() + referenceLrc(body) + "\r\n";
+    return hexBytes("00010000") + QByteArray(1, char((len + 1) >> 8)) + QByteArray(1, char(len + 1)) +
+           QByteArray(1, 1) + body;
 }
 
 }  // namespace
@@ -535,24 +560,7 @@ private slots:
         for (int p = 0; p < 3; ++p) {
             SlaveTables t;
             for (int i = 0; i < 6000; ++i) {
-                const int len = int(rng.bounded(0, 40));
-                QByteArray body(len, 0);
-                for (char &c : body)
-                    c = char(rng.bounded(256));
-                if (len > 1)
-                    body[1] = char(codes[rng.bounded(int(sizeof codes))]);
-                if (len > 2 && rng.bounded(2))
-                    body[2] = char(rng.bounded(5));  // starts near the table
-                if (len > 4 && rng.bounded(2))
-                    body[4] = 0;  // modest counts
-                QByteArray req;
-                if (p == 0)
-                    req = body + referenceCrc(body);
-                else if (p == 1)
-                    req = ":" + body.toHex().toUpper() + referenceLrc(body) + "\r\n";
-                else
-                    req = hexBytes("00010000") + QByteArray(1, char((len + 1) >> 8)) + QByteArray(1, char(len + 1)) +
-                          QByteArray(1, 1) + body;
+                const QByteArray req = randomRequest(rng, p, codes);
                 const SlaveReply r = serveBytes(profileOf(p), t, req);
                 QVERIFY(r.response.size() <= kSlaveFrameMax);
                 if (!r.sent())
@@ -567,6 +575,31 @@ private slots:
                     QCOMPARE(size_t(r.response[5]) + 6, r.response.size());
                 }
             }
+        }
+    }
+
+    // A caller that wants no texts gets the same answers, writes, change
+    // notes and code 11 count, every code served, and no memo event at all.
+    void withoutTextsTheSameAnswers()
+    {
+        QRandomGenerator rng(4321);
+        const uint8_t codes[] = {1, 2, 3, 4, 5, 6, 15, 16, 7, 8, 11, 17, 22, 23, 43, 0x41};
+        SlaveServeOptions texts, none;
+        texts.codes = none.codes = SlaveCodes::All;
+        none.logTexts = false;
+        for (int p = 0; p < 3; ++p) {
+            SlaveTables a, b;
+            SlaveServeState sa, sb;
+            for (int i = 0; i < 6000; ++i) {
+                const QByteArray req = randomRequest(rng, p, codes);
+                const auto *bytes = reinterpret_cast<const uint8_t *>(req.constData());
+                const SlaveReply ra = serve_slave_request(profileOf(p), a, bytes, size_t(req.size()), texts, sa);
+                const SlaveReply rb = serve_slave_request(profileOf(p), b, bytes, size_t(req.size()), none, sb);
+                QCOMPARE(spaced(rb.response), spaced(ra.response));
+                QCOMPARE(trace(rb), traceWithoutTexts(ra));
+                QCOMPARE(sb.commEvents, sa.commEvents);
+            }
+            QVERIFY(std::memcmp(&a, &b, sizeof a) == 0);
         }
     }
 
