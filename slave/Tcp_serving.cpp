@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "Numeric_address.h"
 #include "Rtu_stream.h"
 #include "Tcp_framer.h"
 
@@ -896,19 +897,8 @@ int TcpServing::listen(const std::string &host, uint16_t port, std::string *reas
     };
     sockaddr_storage ss{};
     socklen_t len = 0;
-    auto *v4 = reinterpret_cast<sockaddr_in *>(&ss);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        len = sizeof *v4;
-    } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        len = sizeof *v6;
-    } else {
+    if (!numeric_address(host, port, ss, len))
         return fail("not a numeric IPv4 or IPv6 address", -1);
-    }
     const int one = 1, zero = 0;
     const int fd = socket(ss.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)

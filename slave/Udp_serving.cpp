@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Numeric_address.h"
+
 namespace {
 
 std::string system_reason(int err) { return std::strerror(err); }
@@ -406,19 +408,8 @@ int UdpServing::bind(const std::string &host, uint16_t port, std::string *reason
     };
     sockaddr_storage ss{};
     socklen_t len = 0;
-    auto *v4 = reinterpret_cast<sockaddr_in *>(&ss);
-    auto *v6 = reinterpret_cast<sockaddr_in6 *>(&ss);
-    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(port);
-        len = sizeof *v4;
-    } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(port);
-        len = sizeof *v6;
-    } else {
+    if (!numeric_address(host, port, ss, len))
         return fail("not a numeric IPv4 or IPv6 address");
-    }
     // A group's sockets would share the port with any other program that
     // asks for the same: a port in use is found out first, by a plain bind,
     // which also picks the free port asked for by 0.
