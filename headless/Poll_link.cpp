@@ -137,6 +137,21 @@ constexpr const char *kLateLine = "late answer dropped";
 // Udp_poll_link::receive(): no datagram waiting.
 constexpr ssize_t kNoDatagram = -2;
 
+// The addresses of host (a name or a numeric address) for a socket of this
+// type; "" with found set (freeaddrinfo is the caller's), or the reason.
+std::string look_up(const std::string &host, uint16_t port, int socktype, addrinfo *&found)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socktype;
+    hints.ai_flags = AI_NUMERICSERV;
+    found = nullptr;
+    const std::string service = std::to_string(port);
+    if (const int e = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); e != 0)
+        return gai_strerror(e);
+    return {};
+}
+
 }  // namespace
 
 Tcp_poll_link::Tcp_poll_link(std::string host, uint16_t port, int timeoutMs, Frames frames)
@@ -156,14 +171,9 @@ std::string Tcp_poll_link::open() { return connectTo(); }
 
 std::string Tcp_poll_link::connectTo()
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
     addrinfo *found = nullptr;
-    const std::string service = std::to_string(port_);
-    if (const int e = getaddrinfo(host_.c_str(), service.c_str(), &hints, &found); e != 0)
-        return gai_strerror(e);
+    if (std::string why = look_up(host_, port_, SOCK_STREAM, found); !why.empty())
+        return why;
     const int64_t deadline = monotonic_ms() + timeoutMs_;
     std::string why = "no address";
     for (const addrinfo *ai = found; ai && fd_ < 0 && !stop_requested(); ai = ai->ai_next)
@@ -412,14 +422,9 @@ Udp_poll_link::~Udp_poll_link()
 
 std::string Udp_poll_link::open()
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICSERV;
     addrinfo *found = nullptr;
-    const std::string service = std::to_string(port_);
-    if (const int e = getaddrinfo(host_.c_str(), service.c_str(), &hints, &found); e != 0)
-        return gai_strerror(e);
+    if (std::string why = look_up(host_, port_, SOCK_DGRAM, found); !why.empty())
+        return why;
     std::string why = "no address";
     // A datagram socket "connected" is bound, with its peer set: it sends
     // there and takes datagrams from there only.
