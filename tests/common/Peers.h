@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -127,6 +128,20 @@ template <class Pred> bool waitUntil(Pred pred, int ms = 5000)
 
 // The python interpreter Debian's pymodbus is installed for.
 inline QString systemPython() { return QStringLiteral("/usr/bin/python3"); }
+
+// What the serial peer tests need and lack: "" when socat, pymodbus and
+// pyserial are all there. The test packages bring them all, so a missing one
+// is a broken setup, never a reason to pass over a test.
+inline QString missingSerialPeers()
+{
+    if (QStandardPaths::findExecutable("socat").isEmpty())
+        return "socat is not installed";
+    QProcess probe;
+    probe.start(systemPython(), {"-c", "import pymodbus.transaction, serial"});
+    if (!probe.waitForFinished(20000) || probe.exitCode() != 0)
+        return "python3-pymodbus or python3-serial is not installed";
+    return {};
+}
 
 // Path of a file under tests/ in the source tree.
 inline QString testSourcePath(const QString &rel)

@@ -137,11 +137,8 @@ class TestMasterWorkbenchPeers : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY2(!QStandardPaths::findExecutable("socat").isEmpty(), "socat is not installed");
-        QProcess probe;
-        probe.start(systemPython(), {"-c", "import pymodbus.transaction, serial"});
-        QVERIFY2(probe.waitForFinished(20000) && probe.exitCode() == 0,
-                 "python3-pymodbus or python3-serial is not installed");
+        const QString missing = missingSerialPeers();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
     }
 
     void workbench_data()
